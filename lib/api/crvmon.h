@@ -1,0 +1,207 @@
+/*
+ * crvmon: device management and telemetry for Orvek (PCI Express) and Veltara (USB) NPUs.
+ *
+ * One header for both interfaces of the library:
+ *  - the types below, shared by both, usable from C and C++;
+ *  - the functions in namespace corvanta (C++ only), which return their value and report a
+ *    crvmonStatusCode_t through a reference.
+ *
+ * Every function reports failures through its status and never throws. A getter that fails
+ * returns an impossible value (-1, -1.0, 0, "", "N/A" or an empty vector by its result type).
+ *
+ * Threads: crvmonInit and crvmonShutdown must run alone, with no other call of the library
+ * beside them. Calls on one Orvek device must not overlap; Veltara devices may be read from
+ * any thread.
+ */
+#ifndef CRVMON_H
+#define CRVMON_H
+
+#if defined(_WIN32)
+#if defined(CRVMON_BUILDING_LIBRARY)
+#define CRVMON_API __declspec(dllexport)
+#else
+#define CRVMON_API
+#endif
+#else
+#define CRVMON_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+#include <cstdint>
+#define CRVMON_ENUM(name) enum name : int32_t
+#else
+#include <stdint.h>
+#define CRVMON_ENUM(name) enum name
+#endif
+
+/* ---------------------------------------------------------------------------------------------
+ * Status codes. Numbers never change meaning; no other value is ever reported.
+ * ------------------------------------------------------------------------------------------ */
+typedef CRVMON_ENUM(crvmonStatusCode_t){
+    CRVMON_STATUS_OK = 0,
+    /* crvmonInit has not succeeded (never called, found no device, or undone by shutdown). */
+    CRVMON_STATUS_NOT_INITIALIZED = 1,
+    /* No opened device has this driver type, so no driver version is known for it. */
+    CRVMON_STATUS_DRIVER_NOT_FOUND = 2,
+    /* Index negative or past the devices of its type; or a required pointer is null. */
+    CRVMON_STATUS_INVALID_ARGUMENT = 3,
+    /* The device exists but does not provide this value, or its backend failed to deliver it. */
+    CRVMON_STATUS_NOT_SUPPORTED = 4,
+    /* The caller's character buffer or record array is too small for the result. */
+    CRVMON_STATUS_BUFFER_TOO_SMALL = 5,
+    /* No device of the requested target type, including a target type that does not exist. */
+    CRVMON_STATUS_TARGET_NOT_FOUND = 6,
+} crvmonStatusCode_t;
+
+/* ---------------------------------------------------------------------------------------------
+ * Target device types: a target type and an index within it address one device.
+ * 1 and 3 belong to the Orvek family, 2, 4, 5 and 6 to the Veltara family.
+ * ------------------------------------------------------------------------------------------ */
+typedef CRVMON_ENUM(crvmonTargetDeviceType_t){
+    CRVMON_TARGET_ORVEK = 1,             /* Orvek family; no probe produces it */
+    CRVMON_TARGET_VELTARA = 2,           /* Veltara family; no probe produces it */
+    CRVMON_TARGET_ORVEK_PCIE = 3,        /* every Orvek PCI Express card */
+    CRVMON_TARGET_VELTARA_RESERVED = 4,  /* Veltara family; no probe produces it */
+    CRVMON_TARGET_VELTARA_USB_KIND0 = 5, /* Veltara USB device of kind 0 (or kind unknown) */
+    CRVMON_TARGET_VELTARA_USB_KIND1 = 6, /* Veltara USB device of kind 1 */
+    CRVMON_TARGET_NONE = 0x7fffffff,     /* counted, but not addressable */
+} crvmonTargetDeviceType_t;
+
+/* Driver stacks; single bits. */
+typedef CRVMON_ENUM(crvmonDriverType_t){
+    CRVMON_DRIVER_NONE = 0,
+    CRVMON_DRIVER_ORVEK = 1,       /* Orvek PCI Express kernel driver */
+    CRVMON_DRIVER_VELTARA_NPU = 2, /* Veltara NPU driver */
+    CRVMON_DRIVER_VELTARA_USB = 4, /* Veltara USB driver behind the host service */
+} crvmonDriverType_t;
+
+/* Which extra power-management IC of an Orvek board the extra-PMIC readings report. */
+typedef CRVMON_ENUM(crvmonExtraPmicId_t){
+    CRVMON_EXTRA_PMIC_0 = 0,
+    CRVMON_EXTRA_PMIC_1 = 1,
+    CRVMON_EXTRA_PMIC_2 = 2,
+    CRVMON_EXTRA_PMIC_3 = 3,
+} crvmonExtraPmicId_t;
+
+/* One utilisation sample of an NPU core, or of a whole cluster (core 0xfffe). */
+typedef struct crvmonCoreInfo_t {
+    uint32_t cluster;  /* 0x10000 first cluster, 0x20000 second, 0x7fff0000 invalid */
+    uint32_t core;     /* 1..4 a core, 0xfffe the cluster entry, 0xffff invalid */
+    int64_t busyTime;  /* busy part of the sampling window */
+    int64_t totalTime; /* length of the sampling window */
+} crvmonCoreInfo_t;
+
+/* One process using a Veltara device; never the calling process. */
+typedef struct crvmonProcessInfo_t {
+    int32_t pid;       /* process identifier on the host */
+    uint32_t quantity; /* sum of the counts of the process's snapshot rows */
+    uint64_t amount;   /* sum of the amounts of the process's snapshot rows */
+    int64_t totalTime; /* length of the activity window, the same in every record of a call */
+    int64_t busyTime;  /* busy time of the process within the window; 0 when idle */
+} crvmonProcessInfo_t;
+
+#ifdef __cplusplus
+#include <string>
+
+namespace corvanta {
+
+/* ---------------------------------------------------------------------------------------------
+ * Lifecycle. Neither may run beside any other call of the library.
+ * ------------------------------------------------------------------------------------------ */
+
+/* Probes the Orvek, Veltara NPU and Veltara USB drivers and opens every device found.
+ * Returns 0, or 1 (and a line on standard error) when no device was opened. A second call
+ * first releases every device of the first. */
+CRVMON_API crvmonStatusCode_t crvmonInit();
+
+/* Releases every device. Returns 0, also when the library was not initialised. */
+CRVMON_API crvmonStatusCode_t crvmonShutdown();
+
+/* ---------------------------------------------------------------------------------------------
+ * Counting. May run beside other getters.
+ * ------------------------------------------------------------------------------------------ */
+
+/* Number of opened devices of every type, including devices that cannot be addressed.
+ * Status 0, or 1 (result 0) before crvmonInit. */
+CRVMON_API int crvmonGetDeviceCount(crvmonStatusCode_t& status);
+
+/* Number of devices of one target type; 0 with status 0 for a type without devices.
+ * Status 1 (result 0) before crvmonInit. */
+CRVMON_API int crvmonGetTargetDeviceCount(crvmonTargetDeviceType_t type,
+                                          crvmonStatusCode_t& status);
+
+/* ---------------------------------------------------------------------------------------------
+ * Identity. Every device getter below takes a target type and an index within it, and reports
+ * 1 before crvmonInit, 6 for a target type without devices, 3 for an index out of range (in
+ * that order), and 4 when the device did not report the value. Values read at crvmonInit; they
+ * may run beside any other getter.
+ * ------------------------------------------------------------------------------------------ */
+
+/* Node path the device was opened under, such as "/dev/orvek0". Always status 0 once found. */
+CRVMON_API std::string crvmonGetNodeName(crvmonTargetDeviceType_t type, int index,
+                                         crvmonStatusCode_t& status);
+
+/* Driver stack serving the device (1 Orvek, 2 Veltara NPU, 4 Veltara USB, 0 none); never 4. */
+CRVMON_API crvmonDriverType_t crvmonGetDriverType(crvmonTargetDeviceType_t type, int index,
+                                                  crvmonStatusCode_t& status);
+
+/* PCI vendor id, device id, subsystem vendor id and subsystem id (Orvek only). */
+CRVMON_API int crvmonGetVendorId(crvmonTargetDeviceType_t type, int index,
+                                 crvmonStatusCode_t& status);
+CRVMON_API int crvmonGetDeviceId(crvmonTargetDeviceType_t type, int index,
+                                 crvmonStatusCode_t& status);
+CRVMON_API int crvmonGetSubVendorId(crvmonTargetDeviceType_t type, int index,
+                                    crvmonStatusCode_t& status);
+CRVMON_API int crvmonGetSubDeviceId(crvmonTargetDeviceType_t type, int index,
+                                    crvmonStatusCode_t& status);
+
+/* PCI Express link generation, lane count, revision and class code (Orvek only). */
+CRVMON_API int crvmonGetPcieGen(crvmonTargetDeviceType_t type, int index,
+                                crvmonStatusCode_t& status);
+CRVMON_API int crvmonGetPcieLanes(crvmonTargetDeviceType_t type, int index,
+                                  crvmonStatusCode_t& status);
+CRVMON_API int crvmonGetPcieRev(crvmonTargetDeviceType_t type, int index,
+                                crvmonStatusCode_t& status);
+CRVMON_API int crvmonGetPcieClassCode(crvmonTargetDeviceType_t type, int index,
+                                      crvmonStatusCode_t& status);
+
+/* Signal type: 0 for Orvek cards, the host service's answer for Veltara devices. */
+CRVMON_API int crvmonGetSignalType(crvmonTargetDeviceType_t type, int index,
+                                   crvmonStatusCode_t& status);
+
+/* ---------------------------------------------------------------------------------------------
+ * Versions.
+ * ------------------------------------------------------------------------------------------ */
+
+/* Version text of the first opened device of a driver type, "major.minor.patch" or "N/A".
+ * Status 1 before crvmonInit, 2 when no device of that driver type was opened ("N/A"). */
+CRVMON_API std::string crvmonGetDriverVersion(crvmonDriverType_t type,
+                                              crvmonStatusCode_t& status);
+
+/* Driver revision of the first opened device of a driver type, 0xffffffff when it gave none.
+ * Status 1 before crvmonInit, 2 when no device of that driver type was opened (result 0). */
+CRVMON_API unsigned int crvmonGetDriverRevision(crvmonDriverType_t type,
+                                                crvmonStatusCode_t& status);
+
+/* Firmware CRC and firmware revision (Orvek only). */
+CRVMON_API int crvmonGetFirmwareCRC(crvmonTargetDeviceType_t type, int index,
+                                    crvmonStatusCode_t& status);
+CRVMON_API int crvmonGetFirmwareRevision(crvmonTargetDeviceType_t type, int index,
+                                         crvmonStatusCode_t& status);
+
+/* Revision of the driver running on the device (Veltara only). */
+CRVMON_API int crvmonGetOnDeviceDriverRevision(crvmonTargetDeviceType_t type, int index,
+                                               crvmonStatusCode_t& status);
+
+/* ---------------------------------------------------------------------------------------------
+ * Memory.
+ * ------------------------------------------------------------------------------------------ */
+
+/* Device memory in bytes; 0 with status 0 when the backend never reported a size. */
+CRVMON_API long long crvmonGetMemoryTotal(crvmonTargetDeviceType_t type, int index,
+                                          crvmonStatusCode_t& status);
+
+}  // namespace corvanta
+#endif /* __cplusplus */
+
+#endif /* CRVMON_H */

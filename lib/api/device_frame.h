@@ -1,0 +1,34 @@
+// The frame every device getter shares: look the device up, return the error value when that
+// fails, otherwise answer from the device.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+
+#include "api/api_guard.h"
+#include "api/library_state.h"
+
+namespace crvmon {
+
+// Runs `answer(record, status)` on the device at (type, index), or returns `errorValue` with
+// the lookup's status.
+template <class Result, class Answer>
+Result withDevice(crvmonTargetDeviceType_t type, int index, crvmonStatusCode_t& status,
+                  Result errorValue, Answer&& answer) noexcept {
+    return guarded(status, errorValue, [&]() -> Result {
+        const DeviceHandle* device = registry().lookupDevice(type, index, status);
+        if (device == nullptr) return errorValue;
+        return answer(device->record(), status);
+    });
+}
+
+// A field stored in the device handle, reported with status 4 when it holds the absent value
+// (all bits set).
+template <class Field>
+Field storedField(Field value, crvmonStatusCode_t& status) {
+    static_assert(std::is_integral_v<Field>);
+    status = value == static_cast<Field>(-1) ? CRVMON_STATUS_NOT_SUPPORTED : CRVMON_STATUS_OK;
+    return value;
+}
+
+}  // namespace crvmon

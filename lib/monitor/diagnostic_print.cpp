@@ -1,0 +1,16 @@
+#include "monitor/diagnostic_print.h"
+
+#include <cstdarg>
+
+namespace crvmon {
+
+void diagnosticPrint(std::FILE* stream, const char* format, ...) {
+    if (stream == nullptr || format == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stream, format, args);
+    va_end(args);
+    std::fflush(stream);
+}
+
+}  // namespace crvmon

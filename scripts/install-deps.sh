@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages a build needs, if any is missing.
+# Usage: scripts/install-deps.sh [linux|windows]...   (default: linux)
+set -euo pipefail
+
+linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev)
+windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64)
+
+wanted=()
+for build in "${@:-linux}"; do
+    case $build in
+    linux) wanted+=("${linux[@]}") ;;
+    windows) wanted+=("${linux[@]}" "${windows[@]}") ;;
+    *) echo "install-deps: unknown build '$build'" >&2; exit 2 ;;
+    esac
+done
+
+missing=()
+for package in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+        missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+echo "install-deps: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

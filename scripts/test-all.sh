@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds and runs every test: natively, with AddressSanitizer and UBSan, and the Windows build
+# (crvmon.dll) under Wine. Exits non-zero if any build or test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh linux windows
+
+# However the run ends, no Wine server is left behind.
+trap 'cmake/wine-session.sh stop "$PWD/build/windows/wineprefix"' EXIT
+
+for preset in linux linux-asan windows; do
+    echo "=== $preset ==="
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset"
+done
+echo "=== all builds and tests passed ==="

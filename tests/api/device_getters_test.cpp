@@ -1,0 +1,191 @@
+// The device-record getters: the lookup's statuses in their fixed order, stored values, and the
+// absent pattern.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "registry_fixture.h"
+
+namespace crvmon::testing {
+namespace {
+
+// Every device-record getter, its result shown as text so that one table covers them all.
+struct Getter {
+    const char* name;
+    std::function<std::string(crvmonTargetDeviceType_t, int, crvmonStatusCode_t&)> call;
+    std::string errorValue;
+};
+
+template <class Fn>
+Getter numeric(const char* name, Fn fn, std::string errorValue = "-1") {
+    return {name,
+            [fn](crvmonTargetDeviceType_t t, int i, crvmonStatusCode_t& s) {
+                return std::to_string(static_cast<long long>(fn(t, i, s)));
+            },
+            std::move(errorValue)};
+}
+
+std::vector<Getter> allGetters() {
+    using namespace corvanta;
+    return {
+        numeric("DeviceId", crvmonGetDeviceId),
+        numeric("DriverType", crvmonGetDriverType, "0"),
+        numeric("FirmwareCRC", crvmonGetFirmwareCRC),
+        numeric("FirmwareRevision", crvmonGetFirmwareRevision),
+        numeric("MemoryTotal", crvmonGetMemoryTotal),
+        {"NodeName", crvmonGetNodeName, ""},
+        numeric("OnDeviceDriverRevision", crvmonGetOnDeviceDriverRevision),
+        numeric("PcieClassCode", crvmonGetPcieClassCode),
+        numeric("PcieGen", crvmonGetPcieGen),
+        numeric("PcieLanes", crvmonGetPcieLanes),
+        numeric("PcieRev", crvmonGetPcieRev),
+        numeric("SignalType", crvmonGetSignalType),
+        numeric("SubDeviceId", crvmonGetSubDeviceId),
+        numeric("SubVendorId", crvmonGetSubVendorId),
+        numeric("VendorId", crvmonGetVendorId),
+    };
+}
+
+void expectEveryGetterFails(crvmonTargetDeviceType_t type, int index,
+                            crvmonStatusCode_t expected) {
+    for (const Getter& getter : allGetters()) {
+        crvmonStatusCode_t status = CRVMON_STATUS_OK;
+        EXPECT_EQ(getter.call(type, index, status), getter.errorValue)
+            << getter.name << " at " << type << "/" << index;
+        EXPECT_EQ(status, expected) << getter.name << " at " << type << "/" << index;
+    }
+}
+
+std::string read(const char* name, crvmonTargetDeviceType_t type, int index,
+                 crvmonStatusCode_t& status) {
+    for (const Getter& getter : allGetters()) {
+        if (std::string(getter.name) == name) return getter.call(type, index, status);
+    }
+    ADD_FAILURE() << "no getter " << name;
+    return {};
+}
+
+using DeviceGettersTest = StandInLibraryTest;
+
+TEST_F(DeviceGettersTest, BeforeInitialisationEveryGetterReportsNotInitialised) {
+    probes.addDevice("/dev/orvek0", orvekCard());
+    for (auto type : {CRVMON_TARGET_ORVEK_PCIE, static_cast<crvmonTargetDeviceType_t>(12345)}) {
+        for (int index : {0, -1, INT_MAX}) expectEveryGetterFails(type, index, CRVMON_STATUS_NOT_INITIALIZED);
+    }
+    crvmonStatusCode_t status = CRVMON_STATUS_OK;
+    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 0);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+    status = CRVMON_STATUS_OK;
+    EXPECT_EQ(corvanta::crvmonGetTargetDeviceCount(CRVMON_TARGET_ORVEK_PCIE, status), 0);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_ORVEK, status), "N/A");
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+    status = CRVMON_STATUS_OK;
+    EXPECT_EQ(corvanta::crvmonGetDriverRevision(CRVMON_DRIVER_ORVEK, status), 0u);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+}
+
+TEST_F(DeviceGettersTest, AnUnknownTypeIsReportedBeforeABadIndex) {
+    probes.addDevice("/dev/orvek0", orvekCard());
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+
+    for (int type : {0, 1, 2, 5, 7, -5, 12345, 0x7fffffff}) {
+        for (int index : {0, -1, INT_MAX}) {
+            expectEveryGetterFails(static_cast<crvmonTargetDeviceType_t>(type), index,
+                                   CRVMON_STATUS_TARGET_NOT_FOUND);
+        }
+    }
+    for (int index : {-1, 1, INT_MAX, INT_MIN}) {
+        expectEveryGetterFails(CRVMON_TARGET_ORVEK_PCIE, index, CRVMON_STATUS_INVALID_ARGUMENT);
+    }
+}
+
+TEST_F(DeviceGettersTest, StoredValuesAreReturnedAsTheProbeReadThem) {
+    probes.addDevice("/dev/orvek0", orvekCard({1, 8, 0, 3}));
+    probes.addDevice("/dev/veltara-usb0", veltaraDevice(CRVMON_TARGET_VELTARA_USB_KIND1));
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+
+    const struct {
+        crvmonTargetDeviceType_t type;
+        const char* getter;
+        std::string value;
+    } expected[] = {
+        {CRVMON_TARGET_ORVEK_PCIE, "VendorId", std::to_string(0x1e52)},
+        {CRVMON_TARGET_ORVEK_PCIE, "DeviceId", std::to_string(0x0100)},
+        {CRVMON_TARGET_ORVEK_PCIE, "SubVendorId", std::to_string(0x1e52)},
+        {CRVMON_TARGET_ORVEK_PCIE, "SubDeviceId", std::to_string(0x0031)},
+        {CRVMON_TARGET_ORVEK_PCIE, "PcieGen", "4"},
+        {CRVMON_TARGET_ORVEK_PCIE, "PcieLanes", "8"},
+        {CRVMON_TARGET_ORVEK_PCIE, "PcieRev", "1"},
+        {CRVMON_TARGET_ORVEK_PCIE, "PcieClassCode", std::to_string(0x120000)},
+        {CRVMON_TARGET_ORVEK_PCIE, "FirmwareCRC", std::to_string(0x1234)},
+        {CRVMON_TARGET_ORVEK_PCIE, "FirmwareRevision", "9"},
+        {CRVMON_TARGET_ORVEK_PCIE, "SignalType", "0"},
+        {CRVMON_TARGET_ORVEK_PCIE, "MemoryTotal", std::to_string(8LL << 30)},
+        {CRVMON_TARGET_ORVEK_PCIE, "DriverType", "1"},
+        {CRVMON_TARGET_ORVEK_PCIE, "NodeName", "/dev/orvek0"},
+        {CRVMON_TARGET_VELTARA_USB_KIND1, "OnDeviceDriverRevision", "1"},
+        {CRVMON_TARGET_VELTARA_USB_KIND1, "SignalType", "2"},
+        {CRVMON_TARGET_VELTARA_USB_KIND1, "MemoryTotal", std::to_string(4096LL * 1024)},
+        {CRVMON_TARGET_VELTARA_USB_KIND1, "DriverType", "4"},
+        {CRVMON_TARGET_VELTARA_USB_KIND1, "NodeName", "/dev/veltara-usb0"},
+    };
+    for (const auto& e : expected) {
+        crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
+        EXPECT_EQ(read(e.getter, e.type, 0, status), e.value) << e.getter;
+        EXPECT_EQ(status, CRVMON_STATUS_OK) << e.getter;
+    }
+}
+
+TEST_F(DeviceGettersTest, AValueTheDeviceDidNotReportIsMinusOneWithNotSupported) {
+    DeviceRecord sparse = orvekCard();
+    sparse.vendorId = -1;
+    sparse.pcieGen = -1;
+    sparse.firmwareVersion.revision = -1;
+    sparse.memoryTotal = -1;  // all 64 bits set: absent
+    probes.addDevice("/dev/orvek0", sparse);
+    DeviceRecord unsized = orvekCard();
+    unsized.memoryTotal = 0;  // never set by its backend
+    probes.addDevice("/dev/orvek1", unsized);
+    DeviceRecord large = orvekCard();
+    large.memoryTotal = 0xFFFFFFFFLL;  // only the low 32 bits set: a real size
+    probes.addDevice("/dev/orvek2", large);
+    probes.addDevice("/dev/veltara-usb0", veltaraDevice(CRVMON_TARGET_VELTARA_USB_KIND0));
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+
+    for (const char* getter : {"VendorId", "PcieGen", "FirmwareRevision", "MemoryTotal"}) {
+        crvmonStatusCode_t status = CRVMON_STATUS_OK;
+        EXPECT_EQ(read(getter, CRVMON_TARGET_ORVEK_PCIE, 0, status), "-1") << getter;
+        EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED) << getter;
+    }
+    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
+    EXPECT_EQ(corvanta::crvmonGetMemoryTotal(CRVMON_TARGET_ORVEK_PCIE, 1, status), 0);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_EQ(corvanta::crvmonGetMemoryTotal(CRVMON_TARGET_ORVEK_PCIE, 2, status), 0xFFFFFFFFLL);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+
+    // A Veltara device has no PCI Express identity and no firmware.
+    for (const char* getter : {"VendorId", "DeviceId", "PcieGen", "PcieClassCode", "FirmwareCRC",
+                               "FirmwareRevision"}) {
+        status = CRVMON_STATUS_OK;
+        EXPECT_EQ(read(getter, CRVMON_TARGET_VELTARA_USB_KIND0, 0, status), "-1") << getter;
+        EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED) << getter;
+    }
+    // An Orvek card has no on-device driver.
+    status = CRVMON_STATUS_OK;
+    EXPECT_EQ(corvanta::crvmonGetOnDeviceDriverRevision(CRVMON_TARGET_ORVEK_PCIE, 1, status), -1);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+}
+
+TEST_F(DeviceGettersTest, GettersAfterShutdownReportNotInitialised) {
+    probes.addDevice("/dev/orvek0", orvekCard());
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    ASSERT_EQ(corvanta::crvmonShutdown(), CRVMON_STATUS_OK);
+    expectEveryGetterFails(CRVMON_TARGET_ORVEK_PCIE, 0, CRVMON_STATUS_NOT_INITIALIZED);
+}
+
+}  // namespace
+}  // namespace crvmon::testing

@@ -1,0 +1,84 @@
+// Unloading the library releases every device, with or without a shutdown first.
+#include <gtest/gtest.h>
+
+#include "api/crvmon.h"
+#include "platform/win32.h"
+
+namespace {
+
+#if defined(_WIN32)
+constexpr const char* kStandInLibrary = "crvmon_stand_in.dll";
+#else
+constexpr const char* kStandInLibrary = "libcrvmon_stand_in.so";
+#endif
+
+using Install = void (*)(int*);
+using Lifecycle = crvmonStatusCode_t (*)();
+using DeviceCount = int (*)(crvmonStatusCode_t&);
+
+template <class Function>
+Function symbol(HMODULE module, const char* name) {
+    // Through void(*)(), the one function type every other may be cast from without warning.
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// One loaded copy of the library whose probes open one Orvek card and one Veltara device.
+class LoadedLibrary {
+public:
+    explicit LoadedLibrary(int* live) : module_(LoadLibraryA(kStandInLibrary)) {
+        if (module_ == nullptr) return;
+        auto install = symbol<Install>(module_, "standInInstall");
+        init = symbol<Lifecycle>(module_, "_ZN8corvanta10crvmonInitEv");
+        shutdown = symbol<Lifecycle>(module_, "_ZN8corvanta14crvmonShutdownEv");
+        deviceCount = symbol<DeviceCount>(
+            module_, "_ZN8corvanta20crvmonGetDeviceCountER18crvmonStatusCode_t");
+        if (install != nullptr) install(live);
+    }
+    ~LoadedLibrary() { unload(); }
+
+    bool ready() const { return module_ != nullptr && init && shutdown && deviceCount; }
+    void unload() {
+        if (module_ != nullptr) FreeLibrary(module_);
+        module_ = nullptr;
+    }
+
+    Lifecycle init = nullptr;
+    Lifecycle shutdown = nullptr;
+    DeviceCount deviceCount = nullptr;
+
+private:
+    HMODULE module_;
+};
+
+TEST(LibraryUnload, ReleasesEveryDeviceWhenShutdownWasNeverCalled) {
+    int live = 0;
+    LoadedLibrary library(&live);
+    ASSERT_TRUE(library.ready()) << "cannot load " << kStandInLibrary;
+
+    ASSERT_EQ(library.init(), CRVMON_STATUS_OK);
+    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
+    EXPECT_EQ(library.deviceCount(status), 2);
+    EXPECT_EQ(live, 2);
+
+    library.unload();
+    EXPECT_EQ(live, 0);
+}
+
+TEST(LibraryUnload, AfterShutdownReleasesNothingTwice) {
+    int live = 0;
+    LoadedLibrary library(&live);
+    ASSERT_TRUE(library.ready()) << "cannot load " << kStandInLibrary;
+
+    // Nothing is probed at load.
+    crvmonStatusCode_t status = CRVMON_STATUS_OK;
+    EXPECT_EQ(library.deviceCount(status), 0);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+
+    ASSERT_EQ(library.init(), CRVMON_STATUS_OK);
+    ASSERT_EQ(library.shutdown(), CRVMON_STATUS_OK);
+    EXPECT_EQ(live, 0);
+    library.unload();
+    EXPECT_EQ(live, 0);
+}
+
+}  // namespace

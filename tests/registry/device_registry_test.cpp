@@ -1,0 +1,228 @@
+// Device discovery and release, through the public functions, on stand-in probes.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "registry/device_registry.h"
+#include "registry_fixture.h"
+
+namespace crvmon::testing {
+namespace {
+
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+
+std::vector<std::string> numbered(const std::string& base, int first, int last) {
+    std::vector<std::string> paths;
+    for (int n = first; n <= last; ++n) paths.push_back(base + std::to_string(n));
+    return paths;
+}
+
+std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+using DeviceRegistryTest = StandInLibraryTest;
+
+TEST_F(DeviceRegistryTest, FailuresAddUpOverAFamilyAndTheEighthEndsIt) {
+    probes.addDevice("/dev/orvek0", orvekCard());
+    probes.addDevice("/dev/orvek5", orvekCard());
+    // Numbers 1-4 and 6-9 fail first: this one lies beyond the eighth failure.
+    probes.addDevice("/dev/orvek10", orvekCard());
+
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+
+    EXPECT_EQ(targetCount(CRVMON_TARGET_ORVEK_PCIE), 2);
+    EXPECT_EQ(nodeName(CRVMON_TARGET_ORVEK_PCIE, 0), "/dev/orvek0");
+    EXPECT_EQ(nodeName(CRVMON_TARGET_ORVEK_PCIE, 1), "/dev/orvek5");
+    EXPECT_THAT(probes.probedPaths,
+                ElementsAreArray(concat({numbered("/dev/orvek", 0, 9),
+                                         numbered("/dev/veltara-npu", 0, 7),
+                                         numbered("/dev/veltara-usb", 0, 7)})));
+    // The device beyond the limit was never probed, so it holds nothing.
+    EXPECT_EQ(probes.liveMonitors.size(), 2u);
+}
+
+TEST_F(DeviceRegistryTest, NothingFoundLeavesTheLibraryUninitialisedWithOneLine) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Failed to initialize - No driver installed\n");
+
+    EXPECT_THAT(probes.probedPaths,
+                ElementsAreArray(concat({numbered("/dev/orvek", 0, 7),
+                                         numbered("/dev/veltara-npu", 0, 7),
+                                         numbered("/dev/veltara-usb", 0, 7)})));
+    crvmonStatusCode_t status = CRVMON_STATUS_OK;
+    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 0);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+}
+
+TEST_F(DeviceRegistryTest, FamiliesAreProbedInDriverOrderAndIndexedByTargetType) {
+    probes.addDevice("/dev/veltara-usb0", veltaraDevice(CRVMON_TARGET_VELTARA_USB_KIND0));
+    probes.addDevice("/dev/veltara-usb1", veltaraDevice(CRVMON_TARGET_VELTARA_USB_KIND1));
+    probes.addDevice("/dev/veltara-usb2", veltaraDevice(CRVMON_TARGET_VELTARA_USB_KIND0));
+    probes.addDevice("/dev/veltara-npu0", veltaraDevice(CRVMON_TARGET_VELTARA));
+    probes.addDevice("/dev/orvek1", orvekCard());
+    probes.addDevice("/dev/orvek0", orvekCard());
+
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+
+    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
+    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 6);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_EQ(targetCount(CRVMON_TARGET_ORVEK_PCIE), 2);
+    EXPECT_EQ(targetCount(CRVMON_TARGET_VELTARA), 1);
+    EXPECT_EQ(targetCount(CRVMON_TARGET_VELTARA_USB_KIND0), 2);
+    EXPECT_EQ(targetCount(CRVMON_TARGET_VELTARA_USB_KIND1), 1);
+    // A type without devices counts 0 with success, unknown values included.
+    EXPECT_EQ(targetCount(CRVMON_TARGET_ORVEK), 0);
+    EXPECT_EQ(targetCount(static_cast<crvmonTargetDeviceType_t>(12345)), 0);
+
+    // Within a type, indices follow probe order.
+    EXPECT_EQ(nodeName(CRVMON_TARGET_ORVEK_PCIE, 0), "/dev/orvek0");
+    EXPECT_EQ(nodeName(CRVMON_TARGET_ORVEK_PCIE, 1), "/dev/orvek1");
+    EXPECT_EQ(nodeName(CRVMON_TARGET_VELTARA_USB_KIND0, 0), "/dev/veltara-usb0");
+    EXPECT_EQ(nodeName(CRVMON_TARGET_VELTARA_USB_KIND0, 1), "/dev/veltara-usb2");
+    EXPECT_EQ(nodeName(CRVMON_TARGET_VELTARA_USB_KIND1, 0), "/dev/veltara-usb1");
+
+    // The driver type follows the family, and the path within the Veltara family.
+    EXPECT_EQ(corvanta::crvmonGetDriverType(CRVMON_TARGET_ORVEK_PCIE, 1, status),
+              CRVMON_DRIVER_ORVEK);
+    EXPECT_EQ(corvanta::crvmonGetDriverType(CRVMON_TARGET_VELTARA, 0, status),
+              CRVMON_DRIVER_VELTARA_NPU);
+    EXPECT_EQ(corvanta::crvmonGetDriverType(CRVMON_TARGET_VELTARA_USB_KIND1, 0, status),
+              CRVMON_DRIVER_VELTARA_USB);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+}
+
+TEST_F(DeviceRegistryTest, TheFirstDeviceOfADriverTypeDecidesItsVersion) {
+    probes.addDevice("/dev/orvek0", orvekCard({1, 8, 0, 3}));
+    probes.addDevice("/dev/orvek1", orvekCard({2, 0, 0, 7}));
+    probes.addDevice("/dev/veltara-usb0",
+                     veltaraDevice(CRVMON_TARGET_VELTARA_USB_KIND0, {2, 1, -1, -1}));
+    probes.addDevice("/dev/veltara-usb1",
+                     veltaraDevice(CRVMON_TARGET_VELTARA_USB_KIND0, {2, 2, 0, 4}));
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+
+    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
+    EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_ORVEK, status), "1.8.0");
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_EQ(corvanta::crvmonGetDriverRevision(CRVMON_DRIVER_ORVEK, status), 3u);
+
+    // The first USB device gave no patch and no revision: its entry still wins, as stored.
+    EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_VELTARA_USB, status), "N/A");
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_EQ(corvanta::crvmonGetDriverRevision(CRVMON_DRIVER_VELTARA_USB, status), 0xFFFFFFFFu);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+
+    for (auto type : {CRVMON_DRIVER_VELTARA_NPU, static_cast<crvmonDriverType_t>(8),
+                      static_cast<crvmonDriverType_t>(-3)}) {
+        EXPECT_EQ(corvanta::crvmonGetDriverVersion(type, status), "N/A");
+        EXPECT_EQ(status, CRVMON_STATUS_DRIVER_NOT_FOUND);
+        EXPECT_EQ(corvanta::crvmonGetDriverRevision(type, status), 0u);
+        EXPECT_EQ(status, CRVMON_STATUS_DRIVER_NOT_FOUND);
+    }
+}
+
+TEST_F(DeviceRegistryTest, ADeviceWithoutTargetTypeIsCountedButUnreachable) {
+    probes.addDevice("/dev/orvek0", orvekCard());
+    probes.addDevice("/dev/veltara-usb0", veltaraDevice(CRVMON_TARGET_NONE));
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+
+    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
+    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 2);
+    EXPECT_EQ(targetCount(CRVMON_TARGET_NONE), 0);
+    EXPECT_EQ(corvanta::crvmonGetNodeName(CRVMON_TARGET_NONE, 0, status), "");
+    EXPECT_EQ(status, CRVMON_STATUS_TARGET_NOT_FOUND);
+
+    // Its host-service client is still released with the rest.
+    EXPECT_EQ(corvanta::crvmonShutdown(), CRVMON_STATUS_OK);
+    EXPECT_TRUE(probes.liveClients.empty());
+    EXPECT_TRUE(probes.liveMonitors.empty());
+    EXPECT_EQ(probes.unknownReleases, 0);
+}
+
+TEST_F(DeviceRegistryTest, InitialisingAgainReleasesTheFirstSetBeforeProbing) {
+    probes.addDevice("/dev/orvek0", orvekCard());
+    probes.addDevice("/dev/veltara-usb0", veltaraDevice(CRVMON_TARGET_VELTARA_USB_KIND1));
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    const auto firstMonitors = probes.liveMonitors;
+    const auto firstClients = probes.liveClients;
+
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    EXPECT_EQ(probes.liveMonitors.size(), 1u);
+    EXPECT_EQ(probes.liveClients.size(), 1u);
+    EXPECT_NE(probes.liveMonitors, firstMonitors);
+    EXPECT_NE(probes.liveClients, firstClients);
+    EXPECT_EQ(nodeName(CRVMON_TARGET_ORVEK_PCIE, 0), "/dev/orvek0");
+    EXPECT_EQ(nodeName(CRVMON_TARGET_VELTARA_USB_KIND1, 0), "/dev/veltara-usb0");
+
+    // The devices are gone now: the next initialisation fails and leaves nothing behind.
+    probes.clearDevices();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("No driver installed"));
+    EXPECT_TRUE(probes.liveMonitors.empty());
+    EXPECT_TRUE(probes.liveClients.empty());
+    EXPECT_EQ(probes.unknownReleases, 0);
+    crvmonStatusCode_t status = CRVMON_STATUS_OK;
+    EXPECT_EQ(corvanta::crvmonGetNodeName(CRVMON_TARGET_ORVEK_PCIE, 0, status), "");
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+}
+
+TEST_F(DeviceRegistryTest, ShutdownReleasesEachDeviceOnceAndMayBeRepeated) {
+    probes.addDevice("/dev/orvek0", orvekCard());
+    probes.addDevice("/dev/orvek1", orvekCard());
+    probes.addDevice("/dev/veltara-usb0", veltaraDevice(CRVMON_TARGET_VELTARA_USB_KIND0));
+    EXPECT_EQ(corvanta::crvmonShutdown(), CRVMON_STATUS_OK);  // before any init
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+
+    EXPECT_EQ(corvanta::crvmonShutdown(), CRVMON_STATUS_OK);
+    EXPECT_EQ(corvanta::crvmonShutdown(), CRVMON_STATUS_OK);
+    EXPECT_EQ(probes.releases, 3);
+    EXPECT_EQ(probes.unknownReleases, 0);
+
+    crvmonStatusCode_t status = CRVMON_STATUS_OK;
+    EXPECT_EQ(corvanta::crvmonGetTargetDeviceCount(CRVMON_TARGET_ORVEK_PCIE, status), 0);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_ORVEK, status), "N/A");
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+}
+
+TEST_F(DeviceRegistryTest, AnErrorInsideAProbeFailsInitialisationWithoutLeaking) {
+    probes.addDevice("/dev/orvek0", orvekCard());
+    probes.addFaultyPath("/dev/orvek1");
+
+    EXPECT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_TRUE(probes.liveMonitors.empty());
+    crvmonStatusCode_t status = CRVMON_STATUS_OK;
+    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 0);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+}
+
+TEST_F(DeviceRegistryTest, OnlyTheRequestedKnownDriverTypesAreProbed) {
+    probes.addDevice("/dev/orvek0", orvekCard());
+    probes.addDevice("/dev/veltara-usb0", veltaraDevice(CRVMON_TARGET_VELTARA_USB_KIND0));
+    DeviceRegistry registry;
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(registry.initialise({}), CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Failed to initialize - No driver installed\n");
+    EXPECT_TRUE(probes.probedPaths.empty());
+
+    // Unknown driver types are ignored; the families still go in their fixed order.
+    EXPECT_EQ(registry.initialise({4, 8, 1}), CRVMON_STATUS_OK);
+    EXPECT_EQ(probes.probedPaths.front(), "/dev/orvek0");
+    EXPECT_EQ(probes.probedPaths.back(), "/dev/veltara-usb8");
+    EXPECT_EQ(probes.probedPaths.size(), 9u + 9u);
+    EXPECT_EQ(registry.deviceCount(), 2u);
+}
+
+}  // namespace
+}  // namespace crvmon::testing
