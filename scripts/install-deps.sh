@@ -3,7 +3,8 @@
 # Usage: scripts/install-deps.sh [linux|windows]...   (default: linux)
 set -euo pipefail
 
-linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev)
+linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
+       libtomlplusplus-dev libcli11-dev)
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64)
 
 wanted=()

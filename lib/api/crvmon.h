@@ -165,6 +165,11 @@ CRVMON_API int crvmonGetPcieRev(crvmonTargetDeviceType_t type, int index,
 CRVMON_API int crvmonGetPcieClassCode(crvmonTargetDeviceType_t type, int index,
                                       crvmonStatusCode_t& status);
 
+/* Where the card sits: "0000:03:00.0" (PCI address) or "1-4-2" (chain of slot numbers);
+ * "N/A" with status 4 when the card gave no location (Orvek only). */
+CRVMON_API std::string crvmonGetPcieSlot(crvmonTargetDeviceType_t type, int index,
+                                         crvmonStatusCode_t& status);
+
 /* Signal type: 0 for Orvek cards, the host service's answer for Veltara devices. */
 CRVMON_API int crvmonGetSignalType(crvmonTargetDeviceType_t type, int index,
                                    crvmonStatusCode_t& status);
@@ -182,6 +187,16 @@ CRVMON_API std::string crvmonGetDriverVersion(crvmonDriverType_t type,
  * Status 1 before crvmonInit, 2 when no device of that driver type was opened (result 0). */
 CRVMON_API unsigned int crvmonGetDriverRevision(crvmonDriverType_t type,
                                                 crvmonStatusCode_t& status);
+
+/* Firmware version "major.minor" or "major.minor.patch"; "N/A" with status 4 when the device
+ * gave none (Veltara devices). */
+CRVMON_API std::string crvmonGetFirmwareVersion(crvmonTargetDeviceType_t type, int index,
+                                                crvmonStatusCode_t& status);
+
+/* Version "major.minor.patch" of the driver running on the device; "N/A" with status 4 when
+ * the device has none (Orvek cards). */
+CRVMON_API std::string crvmonGetOnDeviceDriverVersion(crvmonTargetDeviceType_t type, int index,
+                                                      crvmonStatusCode_t& status);
 
 /* Firmware CRC and firmware revision (Orvek only). */
 CRVMON_API int crvmonGetFirmwareCRC(crvmonTargetDeviceType_t type, int index,

@@ -101,4 +101,17 @@ std::string crvmonGetNodeName(crvmonTargetDeviceType_t type, int index,
                       });
 }
 
+std::string crvmonGetPcieSlot(crvmonTargetDeviceType_t type, int index,
+                              crvmonStatusCode_t& status) {
+    return withDevice(type, index, status, std::string(),
+                      [](const DeviceRecord& d, crvmonStatusCode_t& s) -> std::string {
+                          if (d.pcieSlot.empty()) {
+                              s = CRVMON_STATUS_NOT_SUPPORTED;
+                              return "N/A";
+                          }
+                          s = CRVMON_STATUS_OK;
+                          return d.pcieSlot;
+                      });
+}
+
 }  // namespace corvanta

@@ -9,4 +9,6 @@ LibraryState state;
 
 LibraryState& libraryState() { return state; }
 
+MonitorTable& monitorTable() { return state.monitors; }
+
 }  // namespace crvmon

@@ -2,6 +2,7 @@
 // torn down when it is unloaded.
 #pragma once
 
+#include "monitor/monitor_table.h"
 #include "registry/device_registry.h"
 
 namespace crvmon {
@@ -10,6 +11,7 @@ struct LibraryState {
     // Members are destroyed in reverse order: the registry's shutdown, which removes Orvek
     // monitors from the monitor table, must run while that table still exists, so the table is
     // declared before the registry.
+    MonitorTable monitors;
     DeviceRegistry registry;
 };
 

@@ -28,7 +28,7 @@ const BackendProbes& backendProbes();
 void installBackendProbes(const BackendProbes& probes);
 void restoreBackendProbes();
 
-// The library's own backends.
+// The library's own backends, wired where the library is put together.
 BackendProbes libraryBackendProbes();
 
 }  // namespace crvmon

@@ -1,53 +1,34 @@
 // crvmon-smi: lists the NPUs the library finds.
+#include <CLI/CLI.hpp>
 #include <cstdio>
+#include <exception>
+#include <memory>
+#include <string>
 
 #include "crvmon.h"
+#include "device_listing.h"
+#include "simulation_option.h"
 
-namespace {
+int main(int argc, char** argv) {
+    CLI::App app{"Lists the Orvek and Veltara NPUs of this machine."};
+    crvmon::smi::SimulationOption simulation(app);
+    CLI11_PARSE(app, argc, argv);
 
-const char* statusWords(crvmonStatusCode_t status) {
-    switch (status) {
-        case CRVMON_STATUS_OK: return "success";
-        case CRVMON_STATUS_NOT_INITIALIZED: return "not initialised: no device found";
-        case CRVMON_STATUS_DRIVER_NOT_FOUND: return "no device of that driver type";
-        case CRVMON_STATUS_INVALID_ARGUMENT: return "invalid argument or index";
-        case CRVMON_STATUS_NOT_SUPPORTED: return "not supported by this device";
-        case CRVMON_STATUS_BUFFER_TOO_SMALL: return "buffer too small";
-        case CRVMON_STATUS_TARGET_NOT_FOUND: return "no device of that target type";
+    std::unique_ptr<crvmon::smi::SimulationOption::Running> simulated;
+    try {
+        simulated = simulation.start();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "crvmon-smi: cannot simulate: %s\n", e.what());
+        return 2;
     }
-    return "unknown status";
-}
 
-}  // namespace
-
-int main() {
-    crvmonStatusCode_t status = corvanta::crvmonInit();
+    const crvmonStatusCode_t status = corvanta::crvmonInit();
     if (status != CRVMON_STATUS_OK) {
         std::fprintf(stderr, "crvmon-smi: initialisation failed (status %d: %s)\n",
-                     static_cast<int>(status), statusWords(status));
+                     static_cast<int>(status), crvmon::smi::statusWords(status));
         return 1;
     }
-
-    const int total = corvanta::crvmonGetDeviceCount(status);
-    std::printf("Devices: %d\n", total);
-    const struct {
-        crvmonTargetDeviceType_t type;
-        const char* name;
-    } kinds[] = {
-        {CRVMON_TARGET_ORVEK, "Orvek"},
-        {CRVMON_TARGET_VELTARA, "Veltara"},
-        {CRVMON_TARGET_ORVEK_PCIE, "Orvek PCI Express"},
-        {CRVMON_TARGET_VELTARA_RESERVED, "Veltara (type 4)"},
-        {CRVMON_TARGET_VELTARA_USB_KIND0, "Veltara USB, kind 0"},
-        {CRVMON_TARGET_VELTARA_USB_KIND1, "Veltara USB, kind 1"},
-    };
-    for (const auto& kind : kinds) {
-        const int count = corvanta::crvmonGetTargetDeviceCount(kind.type, status);
-        if (status == CRVMON_STATUS_OK && count > 0) {
-            std::printf("  target type %d (%s): %d\n", static_cast<int>(kind.type), kind.name,
-                        count);
-        }
-    }
+    crvmon::smi::printDeviceList(stdout);
     corvanta::crvmonShutdown();
     return 0;
 }

@@ -4,9 +4,14 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace crvmon::platform {
 
 std::string objectRoot();
+
+// <root>/<kind> (for example "device"), created with any missing parents, private to the user.
+// Throws std::system_error when it cannot be created.
+std::string objectDirectory(std::string_view kind);
 
 }  // namespace crvmon::platform

@@ -1,0 +1,26 @@
+# Header-only libraries from Debian's packages. Natively they come with CMake packages; the
+# MinGW build cannot search /usr/include as a whole (glibc's headers live there), so it sees each
+# library through a folder of its own that links to just that library's headers.
+function(crvmon_header_only_dep target package header_dir)
+    if(TARGET ${target})
+        return()
+    endif()
+    if(NOT CMAKE_CROSSCOMPILING)
+        find_package(${package} REQUIRED)
+        return()
+    endif()
+    set(root ${CMAKE_BINARY_DIR}/third_party/include)
+    get_filename_component(name ${header_dir} NAME)
+    if(NOT EXISTS ${header_dir})
+        message(FATAL_ERROR "${header_dir} not found: install the Debian package for ${package}")
+    endif()
+    file(MAKE_DIRECTORY ${root})
+    if(NOT EXISTS ${root}/${name})
+        file(CREATE_LINK ${header_dir} ${root}/${name} SYMBOLIC)
+    endif()
+    add_library(${target} INTERFACE IMPORTED GLOBAL)
+    set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${root})
+endfunction()
+
+crvmon_header_only_dep(CLI11::CLI11 CLI11 /usr/include/CLI)
+crvmon_header_only_dep(tomlplusplus::tomlplusplus tomlplusplus /usr/include/toml++)

@@ -1,0 +1,192 @@
+#include "orvek/orvek_monitor_win.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <vector>
+
+#include "orvek/busy_fraction.h"
+#include "orvek/identity_block.h"
+#include "orvek/orvek_wire.h"
+#include "orvek/register_decoding.h"
+
+namespace crvmon {
+
+using namespace orvek;
+using namespace orvek::wire;
+
+namespace {
+
+// The driver version this library was written against; only its major must match.
+constexpr int kReferenceDriverMajor = 1;
+constexpr int kReferenceDriverMinor = 8;
+
+// An unnamed event, initially signalled, owned by one request (or one open).
+class RequestEvent {
+public:
+    explicit RequestEvent(bool manualReset)
+        : event_(CreateEventW(nullptr, manualReset ? TRUE : FALSE, TRUE, nullptr)) {}
+    ~RequestEvent() {
+        if (event_ != nullptr) CloseHandle(event_);
+    }
+    RequestEvent(const RequestEvent&) = delete;
+    RequestEvent& operator=(const RequestEvent&) = delete;
+    HANDLE get() const { return event_; }
+
+private:
+    HANDLE event_;
+};
+
+CoreActivity readRing(const std::uint8_t* ring) {
+    CoreActivity activity;
+    activity.head = ring[usage_reply::kHead];
+    activity.count = ring[usage_reply::kCount];
+    for (std::size_t i = 0; i < usage_reply::kIntervalCount; ++i) {
+        const std::uint8_t* interval = ring + usage_reply::kIntervals + i * usage_reply::kIntervalSize;
+        activity.intervals[i] = {load64(interval), load64(interval + 8)};
+    }
+    return activity;
+}
+
+}  // namespace
+
+OrvekMonitor_win::OrvekMonitor_win(std::int32_t deviceIndex) : OrvekMonitor(0) {
+    if (scanDevices() > 0) open(deviceIndex);
+}
+
+OrvekMonitor_win::~OrvekMonitor_win() { close(); }
+
+std::string OrvekMonitor_win::deviceObjectName(std::int32_t index) {
+    std::string name = kDeviceObjectName;
+    if (index != 0) name += std::to_string(index);
+    return name;
+}
+
+DWORD OrvekMonitor_win::request(DWORD code, void* input, DWORD inputSize, void* output,
+                                DWORD outputSize, HANDLE event) {
+    if (event == nullptr) return 0;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    DWORD transferred = 0;
+    DWORD returned = 0;
+    const BOOL done = DeviceIoControl(driver_, code, input, inputSize, output, outputSize,
+                                      &returned, &overlapped);
+    // A request the driver failed at once never signals its event: waiting for it would hang.
+    if (done || GetLastError() == ERROR_IO_PENDING) {
+        if (!GetOverlappedResult(driver_, &overlapped, &transferred, TRUE)) transferred = 0;
+    }
+    return std::min(transferred, outputSize);
+}
+
+bool OrvekMonitor_win::open(std::int32_t index) {
+    close();
+    deviceIndex_ = index;
+    const std::string name = deviceObjectName(index);
+    HANDLE driver = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (driver == INVALID_HANDLE_VALUE || driver == nullptr) return false;
+    driver_ = driver;
+
+    RequestEvent event(false);  // one event serves both identity requests
+    std::array<std::uint8_t, device_info::kSize> block{};
+    if (request(kIoctlDeviceInfo, block.data(), device_info::kSize, block.data(),
+                device_info::kSize, event.get()) > 0) {
+        info_ = parseDeviceInfo(block);
+        versionCode_ = firmwareVersionCode(info_);
+        if (info_.driverVersion[0] == kReferenceDriverMajor) return true;
+        std::printf("*E: Driver version does not matched, this reference driver version = %d.%d\n",
+                    kReferenceDriverMajor, kReferenceDriverMinor);
+        std::fflush(stdout);
+        close();
+        return false;
+    }
+
+    // Older drivers transfer nothing for the block and answer with their table instead; they
+    // carry no firmware version, so the version code stays as it was.
+    std::vector<std::uint8_t> table(legacy_table::kSize, 0);
+    if (request(kIoctlDeviceInfo, table.data(), legacy_table::kSize, table.data(),
+                legacy_table::kSize, event.get()) != legacy_table::kSize) {
+        close();
+        return false;
+    }
+    auto legacy = parseLegacyTable(std::span<const std::uint8_t, legacy_table::kSize>(
+        table.data(), legacy_table::kSize));
+    if (!legacy) {
+        close();
+        return false;
+    }
+    info_ = *legacy;
+    return true;
+}
+
+void OrvekMonitor_win::close() {
+    if (driver_ != nullptr) CloseHandle(driver_);
+    driver_ = nullptr;
+}
+
+void OrvekMonitor_win::select(std::int32_t index) {
+    if (index != deviceIndex_) open(index);
+}
+
+std::uint32_t OrvekMonitor_win::readRegister(std::uint32_t address) {
+    std::array<std::uint8_t, register_request::kSize> in{};
+    store32(in.data() + register_request::kOperation, register_request::kRead);
+    store32(in.data() + register_request::kAddress, address);
+    std::array<std::uint8_t, 4> out{};
+    RequestEvent event(true);
+    request(kIoctlRegister, in.data(), register_request::kSize, out.data(), 4, event.get());
+    return load32(out.data());
+}
+
+void OrvekMonitor_win::writeRegister(std::uint32_t address, std::uint32_t value) {
+    std::array<std::uint8_t, register_request::kSize> in{};
+    store32(in.data() + register_request::kOperation, register_request::kWrite);
+    store32(in.data() + register_request::kAddress, address);
+    store32(in.data() + register_request::kValue, value);
+    RequestEvent event(true);
+    request(kIoctlRegister, in.data(), register_request::kSize, nullptr, 0, event.get());
+}
+
+MonitorInfo* OrvekMonitor_win::getInfo() {
+    if (!isOpen()) return nullptr;
+    std::array<std::uint32_t, kRefreshRegisters.size()> words{};
+    for (std::size_t i = 0; i < kRefreshRegisters.size(); ++i) {
+        words[i] = readRegister(kRefreshRegisters[i]);
+    }
+    decodeRegisters(words, info_);
+    return &info_;
+}
+
+void OrvekMonitor_win::setExtraPmicId(crvmonExtraPmicId_t id) {
+    const std::uint32_t address = selectorRegister(versionCode_);
+    const std::uint32_t word =
+        wordWithSelector(versionCode_, readRegister(address), static_cast<std::uint32_t>(id));
+    (usesLegacySelector(versionCode_) ? info_.pmicSelectLegacy : info_.pmicSelect) = word;
+    writeRegister(address, word);
+}
+
+crvmonExtraPmicId_t OrvekMonitor_win::getExtraPmicId() {
+    const std::uint32_t word = readRegister(selectorRegister(versionCode_));
+    (usesLegacySelector(versionCode_) ? info_.pmicSelectLegacy : info_.pmicSelect) = word;
+    return static_cast<crvmonExtraPmicId_t>(selectorFromWord(versionCode_, word));
+}
+
+MonitorUsage* OrvekMonitor_win::getUsage() {
+    std::vector<std::uint8_t> reply(usage_reply::kSize, 0);
+    RequestEvent event(false);
+    const DWORD transferred =
+        request(kIoctlUsage, nullptr, 0, reply.data(), usage_reply::kSize, event.get());
+    // 88 bytes is the driver's way of saying it has no activity data. A reply of any other
+    // length short of the whole record would decode as zeros and garbage: no data either.
+    if (transferred != usage_reply::kSize) return nullptr;
+
+    const std::uint64_t timestamp = load64(reply.data() + usage_reply::kTimestamp);
+    for (std::size_t core = 0; core < usage_reply::kRingCount; ++core) {
+        const std::uint8_t* ring = reply.data() + usage_reply::kRings + core * usage_reply::kRingSize;
+        usage_.busy[core] = busyFraction(readRing(ring), timestamp);
+    }
+    usage_.memoryUsed = load64(reply.data() + usage_reply::kMemoryUsed);
+    return &usage_;
+}
+
+}  // namespace crvmon

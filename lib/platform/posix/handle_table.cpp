@@ -1,0 +1,48 @@
+#include "platform/posix/handle_table.h"
+
+#include <new>
+
+namespace crvmon::platform {
+
+HandleTable& HandleTable::instance() {
+    static HandleTable table;
+    return table;
+}
+
+HANDLE HandleTable::insert(std::shared_ptr<KernelObject> object) {
+    std::lock_guard lock(mutex_);
+    try {
+        std::uintptr_t value = next_;
+        objects_.emplace(value, std::move(object));
+        next_ += 4;
+        return reinterpret_cast<HANDLE>(value);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+std::shared_ptr<KernelObject> HandleTable::find(HANDLE handle) {
+    std::lock_guard lock(mutex_);
+    auto found = objects_.find(reinterpret_cast<std::uintptr_t>(handle));
+    return found == objects_.end() ? nullptr : found->second;
+}
+
+bool HandleTable::remove(HANDLE handle) {
+    std::shared_ptr<KernelObject> last;  // released after the lock: its destructor may block
+    std::lock_guard lock(mutex_);
+    auto found = objects_.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (found == objects_.end()) return false;
+    last = std::move(found->second);
+    objects_.erase(found);
+    return true;
+}
+
+}  // namespace crvmon::platform
+
+BOOL CloseHandle(HANDLE object) {
+    if (!crvmon::platform::HandleTable::instance().remove(object)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,51 @@
+// The process's table of stand-in kernel objects. A HANDLE names one entry; each kind of object
+// (event, device connection, and later others) derives from KernelObject and is found again with
+// lookup<Kind>. Handle values are never reused, so a stale handle fails instead of reaching
+// whatever object was opened after it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/posix/kernel32.h"
+
+namespace crvmon::platform {
+
+class KernelObject {
+  public:
+    KernelObject() = default;
+    virtual ~KernelObject() = default;
+    KernelObject(const KernelObject&) = delete;
+    KernelObject& operator=(const KernelObject&) = delete;
+};
+
+class HandleTable {
+  public:
+    static HandleTable& instance();
+
+    // Null when the table cannot grow (the caller reports ERROR_NOT_ENOUGH_MEMORY).
+    HANDLE insert(std::shared_ptr<KernelObject> object);
+
+    // The object behind the handle if it is open and of this kind. The caller's reference keeps
+    // the object alive through a CloseHandle from another thread.
+    template <typename Kind>
+    std::shared_ptr<Kind> lookup(HANDLE handle) {
+        return std::dynamic_pointer_cast<Kind>(find(handle));
+    }
+
+    // False when the handle is not open. The object goes once no call is using it any more.
+    bool remove(HANDLE handle);
+
+  private:
+    HandleTable() = default;
+    std::shared_ptr<KernelObject> find(HANDLE handle);
+
+    std::mutex mutex_;
+    std::unordered_map<std::uintptr_t, std::shared_ptr<KernelObject>> objects_;
+    // Multiples of 4 like Windows handles, never 0 and never INVALID_HANDLE_VALUE.
+    std::uintptr_t next_ = 4;
+};
+
+}  // namespace crvmon::platform

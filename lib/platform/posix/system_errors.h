@@ -1,0 +1,10 @@
+// Windows error codes for the errno values that the stand-in's system calls report.
+#pragma once
+
+#include "platform/posix/kernel32.h"
+
+namespace crvmon::platform {
+
+DWORD windowsError(int errnoValue);
+
+}  // namespace crvmon::platform

@@ -1,0 +1,68 @@
+// One simulated Orvek card as its kernel driver shows it: the identity block, the fourteen board
+// registers and the per-core activity rings, answering the driver's three control requests.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "model/orvek_card_spec.h"
+#include "model/sim_clock.h"
+
+namespace crvmon::sim {
+
+struct ModelReply {
+    // The bytes the request transfers; their count is the transferred byte count.
+    std::vector<std::uint8_t> output;
+};
+
+class OrvekCardModel {
+  public:
+    // Other bits of the two selector control words at start; a write must keep them.
+    static constexpr std::uint32_t kPmicSelectLegacyBase = 0x00000C00;
+    static constexpr std::uint32_t kPmicSelectBase = 0x80000000;
+
+    // Throws std::invalid_argument when the spec breaks a rule of validateCardSpec. The clock
+    // must outlive the model.
+    OrvekCardModel(OrvekCardSpec spec, const SimClock& clock);
+
+    // Answers one control request. Never transfers more than outputCapacity bytes; unknown
+    // codes, malformed inputs, unknown registers and too small output buffers transfer nothing.
+    // Safe to call from several threads.
+    ModelReply answer(std::uint32_t code, std::span<const std::uint8_t> input,
+                      std::uint32_t outputCapacity);
+
+    const OrvekCardSpec& spec() const { return spec_; }
+    int deviceIndex() const { return spec_.deviceIndex; }
+
+    // The identity bytes in the card's form, whole (128-byte block or 1040-byte table).
+    std::vector<std::uint8_t> identityBytes() const;
+    // The register file as it stands; 0 for an address the card does not have.
+    std::uint32_t registerValue(std::uint32_t address) const;
+    // The extra power monitor the selector names now (0-3).
+    std::uint32_t selectedExtraPmic() const;
+    // The whole usage reply at the clock's current time (10352 bytes).
+    std::vector<std::uint8_t> usageReply() const;
+
+  private:
+    // Firmware from 1.2.4 on keeps the selector in bits 0-1 of another control word.
+    bool selectorInNewRegister() const;
+    std::uint32_t selectorOf(std::uint32_t address, std::uint32_t word) const;
+    void encodeSelectedExtraPmic(std::uint32_t selector);
+    std::uint32_t* registerSlot(std::uint32_t address);
+    const std::uint32_t* registerSlot(std::uint32_t address) const;
+    bool registerFails(std::uint32_t address) const;
+
+    ModelReply answerIdentity(std::uint32_t outputCapacity) const;
+    ModelReply answerRegister(std::span<const std::uint8_t> input, std::uint32_t outputCapacity);
+    ModelReply answerUsage(std::uint32_t outputCapacity) const;
+
+    const OrvekCardSpec spec_;
+    const SimClock& clock_;
+    mutable std::mutex mutex_;  // guards registers_
+    std::array<std::uint32_t, kCardRegisters.size()> registers_{};
+};
+
+}  // namespace crvmon::sim

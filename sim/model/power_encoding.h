@@ -1,0 +1,32 @@
+// Volts, amperes and watts into the two words a board power monitor shows: the first word holds
+// a (low half) and b (high half), the second c (low half) and the chip identifier (high half).
+// Each chip scales its half-words differently; the encoder picks the half-words whose decoding
+// comes closest to the wanted readings.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "model/orvek_card_spec.h"
+
+namespace crvmon::sim {
+
+struct PowerWords {
+    std::uint32_t first = 0;
+    std::uint32_t second = 0;
+};
+
+// Throws std::invalid_argument, naming the quantity and the chip's limit, when a reading is
+// negative, not finite, beyond what the chip's half-words can carry, or the chip is unknown.
+PowerWords encodePowerMonitor(const PowerMonitorSpec& monitor);
+
+// The largest reading of each kind the chip can carry (watts is 0 for chips without their own
+// power reading).
+struct PowerLimits {
+    double volts = 0;
+    double amps = 0;
+    double watts = 0;
+};
+PowerLimits powerMonitorLimits(std::uint16_t chip);
+
+}  // namespace crvmon::sim

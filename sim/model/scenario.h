@@ -1,0 +1,35 @@
+// A scenario: the simulated devices and their faults, read from a TOML file. The format is
+// documented by example in scenarios/example.toml.
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/orvek_card_spec.h"
+
+namespace crvmon::sim {
+
+struct Scenario {
+    std::vector<OrvekCardSpec> orvekCards;  // the [[orvek]] tables, in file order
+};
+
+// A scenario that cannot be used. The message starts with "source:line:column: " where the
+// problem is in the file, and names the offending key.
+class ScenarioError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Every key is checked for its type and range; unknown keys are rejected. Keys left out take
+// the defaults of OrvekCardSpec (device_index defaults to the card's position).
+Scenario parseScenario(std::string_view text, std::string_view sourceName = "scenario");
+Scenario loadScenario(const std::filesystem::path& path);
+
+// Two Orvek cards that differ in every way the library cares about, with changing load.
+std::string_view builtInScenarioText();
+Scenario builtInScenario();
+
+}  // namespace crvmon::sim

@@ -1,0 +1,37 @@
+// A scenario simulated for this process alone: a fresh object root, made the stand-in's root
+// for the process, with the simulator serving under it until destroyed. Used by the tools'
+// --simulate and by the tests.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "model/scenario.h"
+#include "model/sim_clock.h"
+
+namespace crvmon::sim {
+
+class Simulator;
+
+class PrivateSimulation {
+public:
+    // Throws when the root cannot be made or the scenario cannot be served.
+    explicit PrivateSimulation(const Scenario& scenario,
+                               std::shared_ptr<const SimClock> clock =
+                                   std::make_shared<SteadySimClock>());
+    ~PrivateSimulation();
+    PrivateSimulation(const PrivateSimulation&) = delete;
+    PrivateSimulation& operator=(const PrivateSimulation&) = delete;
+
+    const std::string& objectRoot() const { return root_; }
+
+private:
+    void restore() noexcept;
+
+    std::string root_;
+    std::string previousRoot_;
+    bool hadPreviousRoot_ = false;
+    std::unique_ptr<Simulator> simulator_;
+};
+
+}  // namespace crvmon::sim

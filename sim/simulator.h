@@ -1,0 +1,27 @@
+// Everything a scenario simulates, served until destroyed: the Orvek driver's device objects
+// (and, later, the Veltara host service).
+#pragma once
+
+#include <memory>
+
+#include "model/scenario.h"
+#include "model/sim_clock.h"
+
+namespace crvmon::sim {
+
+class SimulatedOrvekDriver;
+
+class Simulator {
+public:
+    // Serves under the stand-in's object root; throws when it cannot.
+    Simulator(const Scenario& scenario, std::shared_ptr<const SimClock> clock);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+private:
+    std::shared_ptr<const SimClock> clock_;
+    std::unique_ptr<SimulatedOrvekDriver> orvek_;
+};
+
+}  // namespace crvmon::sim

@@ -1,0 +1,107 @@
+// From an identity record to the device record: versions, CRC, memory size and slot text.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "orvek/orvek_discovery.h"
+
+namespace crvmon::orvek {
+namespace {
+
+TEST(TrailingNumber, TakesTheDigitsAtTheEndOfThePath) {
+    EXPECT_EQ(trailingNumber("/dev/orvek0"), 0);
+    EXPECT_EQ(trailingNumber("/dev/orvek12"), 12);
+    EXPECT_EQ(trailingNumber("/dev/veltara-usb007"), 7);
+    EXPECT_EQ(trailingNumber("2147483647"), 2147483647);
+    EXPECT_EQ(trailingNumber("/dev/orvek-3"), 3);
+
+    try {
+        trailingNumber("/dev/orvek");
+        ADD_FAILURE() << "no digits accepted";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "invalid stoi argument");
+    }
+    EXPECT_THROW(trailingNumber(""), std::invalid_argument);
+    try {
+        trailingNumber("/dev/orvek2147483648");
+        ADD_FAILURE() << "out of range accepted";
+    } catch (const std::out_of_range& e) {
+        EXPECT_STREQ(e.what(), "stoi argument out of range");
+    }
+    EXPECT_THROW(trailingNumber("/dev/orvek99999999999999999999999"), std::out_of_range);
+}
+
+TEST(LocationText, PciAddressOrChainOfSlotNumbers) {
+    MonitorInfo info;
+    info.locationKind = 0x8000;
+    info.location = {0, 3, 0, 0, 9, 9, 9};
+    EXPECT_EQ(locationText(info), "0000:03:00.0");
+    info.location = {0xABCD, 0xEF, 0x1F, 0x7, 0, 0, 0};
+    EXPECT_EQ(locationText(info), "ABCD:EF:1F.7");
+    // Fields wider than their width are printed whole, within the 31 characters.
+    info.location = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0, 0, 0};
+    EXPECT_EQ(locationText(info), "FFFF:FFFF:FFFF.FFFF");
+
+    info.locationKind = 0x4002;
+    info.location = {1, 4, 2, 8, 0, 0, 0};
+    EXPECT_EQ(locationText(info), "1-4-2");
+    info.locationKind = 0x4000;
+    info.location = {7, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(locationText(info), "7");
+    // A count of eight stops at the seven items the record holds.
+    info.locationKind = 0x4007;
+    info.location = {1, 2, 3, 4, 5, 6, 65535};
+    EXPECT_EQ(locationText(info), "1-2-3-4-5-6-65535");
+
+    for (std::uint16_t kind : {0x0000, 0xC000, 0x3FFF}) {
+        info.locationKind = kind;
+        EXPECT_EQ(locationText(info), "") << kind;
+    }
+}
+
+TEST(DescribeCard, FirmwareMemoryAndIdsComeFromTheIdentityWords) {
+    MonitorInfo info;
+    info.vendorId = 0x1e52;
+    info.deviceId = 0xFFFF;  // all 16 bits set is still a value, not the absent pattern
+    info.subVendorId = (1 << 10) | 2;
+    info.subDeviceId = 0x0A07;  // revision 10, memory code 7
+    info.firmwareBuild = 0x80030000;
+    info.pcieGen = 4;
+    info.pcieLanes = 16;
+    info.pcieRev = 2;
+    info.pcieClassCode = 0x120000;
+    info.driverVersion = {1, 8, 0, 3};
+    info.locationKind = 0x8000;
+    info.location = {0, 3, 0, 0, 0, 0, 0};
+
+    const DeviceRecord r = describeCard(info);
+    EXPECT_TRUE(r.open);
+    EXPECT_EQ(r.targetType, CRVMON_TARGET_ORVEK_PCIE);
+    EXPECT_EQ(r.firmwareVersion.major, 1);
+    EXPECT_EQ(r.firmwareVersion.minor, 2);
+    EXPECT_EQ(r.firmwareVersion.patch, 3);
+    EXPECT_EQ(r.firmwareVersion.revision, 10);
+    EXPECT_EQ(r.firmwareCrc, 0x8003);
+    EXPECT_EQ(r.memoryTotal, 274877906944LL);
+    EXPECT_EQ(r.driverVersion.major, 1);
+    EXPECT_EQ(r.driverVersion.revision, 3);
+    EXPECT_EQ(r.onDeviceDriverVersion.major, -1);
+    EXPECT_EQ(r.deviceId, 0xFFFF);
+    EXPECT_EQ(r.subDeviceId, 0x0A07);
+    EXPECT_EQ(r.pcieClassCode, 0x120000);
+    EXPECT_EQ(r.signalType, 0);
+    EXPECT_EQ(r.pcieSlot, "0000:03:00.0");
+    EXPECT_EQ(r.client, nullptr);
+
+    // Without the patch bit there is neither a patch number nor a CRC.
+    info.firmwareBuild = 0x00030000;
+    info.subDeviceId = 0x0000;
+    const DeviceRecord bare = describeCard(info);
+    EXPECT_EQ(bare.firmwareVersion.patch, -1);
+    EXPECT_EQ(bare.firmwareCrc, -1);
+    EXPECT_EQ(bare.firmwareVersion.revision, 0);
+    EXPECT_EQ(bare.memoryTotal, 2147483648LL);
+}
+
+}  // namespace
+}  // namespace crvmon::orvek

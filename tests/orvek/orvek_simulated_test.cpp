@@ -1,0 +1,328 @@
+// Orvek cards end to end: the library against the simulated driver, through crvmonInit and the
+// getters, and through the monitors it enters into the monitor table.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "api/crvmon.h"
+#include "api/library_state.h"
+#include "model/scenario.h"
+#include "model/sim_clock.h"
+#include "monitor/monitor_table.h"
+#include "orvek/orvek_discovery.h"
+#include "orvek/orvek_monitor_win.h"
+#include "private_simulation.h"
+
+namespace crvmon {
+namespace {
+
+using ::testing::HasSubstr;
+
+// Two cards: current identity form with firmware 1.2.3, and the older form.
+constexpr const char* kTwoCards = R"(
+[[orvek]]
+device_index = 0
+temperature = 47
+switch_temperature = 41
+npu_clock_mhz = 1200
+bus_clock_mhz = 600
+fan_duty = 35
+chip_id = 2
+firmware = "1.2.3"
+firmware_revision = 2
+driver_version = [1, 8, 2, 7]
+vendor_id = 0x1D9C
+device_id = 0x0100
+memory_gib = 16
+pcie_gen = 4
+pcie_lanes = 8
+pcie_rev = 1
+pcie_class_code = 0x120000
+location = "0000:03:00.0"
+memory_used = 1_073_741_824
+load = [0.60, 0.50, 0.40, 0.70, 0.20, 0.30, 0.30, 0.20, 0.40, 0.10]
+extra_pmic_selected = 0
+[orvek.board_power]
+chip = 0x5449
+volts = 12.0
+amps = 2.0
+watts = 10.0
+[[orvek.extra_power]]
+selector = 0
+chip = 0x2260
+volts = 5.0
+amps = 0.5
+[[orvek.extra_power]]
+selector = 2
+chip = 0x546E
+volts = 12.0
+amps = 5.0
+
+[[orvek]]
+device_index = 1
+firmware = "1.3"
+driver_version = [1, 9, 0, 1]
+identity_form = "legacy"
+legacy_index = 1
+memory_gib = 64
+device_id = 0x0200
+)";
+
+class OrvekSimulatedTest : public ::testing::Test {
+protected:
+    void serve(const std::string& scenarioText) {
+        simulation_ = std::make_unique<sim::PrivateSimulation>(sim::parseScenario(scenarioText),
+                                                               clock_);
+    }
+    void TearDown() override { corvanta::crvmonShutdown(); }
+
+    static std::string text(std::string (*getter)(crvmonTargetDeviceType_t, int,
+                                                  crvmonStatusCode_t&),
+                            int index, crvmonStatusCode_t expected = CRVMON_STATUS_OK) {
+        crvmonStatusCode_t status = CRVMON_STATUS_TARGET_NOT_FOUND;
+        std::string value = getter(CRVMON_TARGET_ORVEK_PCIE, index, status);
+        EXPECT_EQ(status, expected);
+        return value;
+    }
+    static long long number(int (*getter)(crvmonTargetDeviceType_t, int, crvmonStatusCode_t&),
+                            int index, crvmonStatusCode_t expected = CRVMON_STATUS_OK) {
+        crvmonStatusCode_t status = CRVMON_STATUS_TARGET_NOT_FOUND;
+        int value = getter(CRVMON_TARGET_ORVEK_PCIE, index, status);
+        EXPECT_EQ(status, expected);
+        return value;
+    }
+
+    // The monitor behind the card at this index, as the metric accessors will reach it.
+    static OrvekMonitor& monitorOf(int index) {
+        crvmonStatusCode_t status;
+        const DeviceHandle* handle =
+            registry().lookupDevice(CRVMON_TARGET_ORVEK_PCIE, index, status);
+        EXPECT_NE(handle, nullptr);
+        OrvekMonitor* monitor = monitorTable().lookup(handle->record().monitorKey);
+        EXPECT_NE(monitor, nullptr);
+        return *monitor;
+    }
+
+    std::shared_ptr<sim::ManualSimClock> clock_ = std::make_shared<sim::ManualSimClock>(1'000'000'000);
+    std::unique_ptr<sim::PrivateSimulation> simulation_;
+};
+
+TEST_F(OrvekSimulatedTest, CardsOfBothIdentityFormsAreFoundWithTheirIdentity) {
+    serve(kTwoCards);
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    crvmonStatusCode_t status;
+    EXPECT_EQ(corvanta::crvmonGetTargetDeviceCount(CRVMON_TARGET_ORVEK_PCIE, status), 2);
+
+    using namespace corvanta;
+    EXPECT_EQ(text(crvmonGetNodeName, 0), "/dev/orvek0");
+    EXPECT_EQ(number(crvmonGetVendorId, 0), 0x1D9C);
+    EXPECT_EQ(number(crvmonGetDeviceId, 0), 0x0100);
+    EXPECT_EQ(number(crvmonGetSubVendorId, 0), (1 << 10) | 2);
+    EXPECT_EQ(number(crvmonGetPcieGen, 0), 4);
+    EXPECT_EQ(number(crvmonGetPcieLanes, 0), 8);
+    EXPECT_EQ(number(crvmonGetPcieRev, 0), 1);
+    EXPECT_EQ(number(crvmonGetPcieClassCode, 0), 0x120000);
+    EXPECT_EQ(text(crvmonGetPcieSlot, 0), "0000:03:00.0");
+    EXPECT_EQ(text(crvmonGetFirmwareVersion, 0), "1.2.3");
+    EXPECT_EQ(number(crvmonGetFirmwareRevision, 0), 2);
+    EXPECT_EQ(number(crvmonGetFirmwareCRC, 0), 0x8003);
+    EXPECT_EQ(number(crvmonGetSignalType, 0), 0);
+    EXPECT_EQ(crvmonGetMemoryTotal(CRVMON_TARGET_ORVEK_PCIE, 0, status), 16LL << 30);
+    EXPECT_EQ(crvmonGetDriverType(CRVMON_TARGET_ORVEK_PCIE, 0, status), CRVMON_DRIVER_ORVEK);
+    EXPECT_EQ(text(crvmonGetOnDeviceDriverVersion, 0, CRVMON_STATUS_NOT_SUPPORTED), "N/A");
+
+    // The older form gives ids, link and driver version; no class code, patch or location.
+    EXPECT_EQ(text(crvmonGetNodeName, 1), "/dev/orvek1");
+    EXPECT_EQ(number(crvmonGetDeviceId, 1), 0x0200);
+    EXPECT_EQ(text(crvmonGetFirmwareVersion, 1), "1.3");
+    EXPECT_EQ(number(crvmonGetFirmwareCRC, 1, CRVMON_STATUS_NOT_SUPPORTED), -1);
+    EXPECT_EQ(number(crvmonGetPcieClassCode, 1), 0);
+    EXPECT_EQ(text(crvmonGetPcieSlot, 1, CRVMON_STATUS_NOT_SUPPORTED), "N/A");
+    EXPECT_EQ(crvmonGetMemoryTotal(CRVMON_TARGET_ORVEK_PCIE, 1, status), 64LL << 30);
+
+    // The first card decides the Orvek driver's version.
+    EXPECT_EQ(crvmonGetDriverVersion(CRVMON_DRIVER_ORVEK, status), "1.8.2");
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_EQ(crvmonGetDriverRevision(CRVMON_DRIVER_ORVEK, status), 7u);
+}
+
+TEST_F(OrvekSimulatedTest, RegistersDecodeToTheScenarioAndTheSelectorSwitchesMonitors) {
+    serve(kTwoCards);
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    OrvekMonitor& card = monitorOf(0);
+
+    const MonitorInfo* info = card.getInfo();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->thermalStatus >> 24, 47u);
+    EXPECT_EQ(info->boardStatus >> 24, 41u);
+    EXPECT_EQ(info->boardStatus & 0x7F, 35u);
+    EXPECT_EQ((info->boardStatus >> 10) & 3, 2u);
+    EXPECT_EQ(info->npuClock, 1200u);
+    EXPECT_EQ(info->busClock, 600u);
+    EXPECT_FLOAT_EQ(info->totalVoltage, 12.0f);
+    EXPECT_FLOAT_EQ(info->totalCurrent, 2.0f);
+    EXPECT_FLOAT_EQ(info->totalPower, 10.0f);
+    EXPECT_NEAR(info->extraPmicVoltage, 5.0f, 0.002f);
+    EXPECT_NEAR(info->extraPmicCurrent, 0.5f, 0.001f);
+
+    // Firmware 1.2.3 keeps the selector in the older register.
+    EXPECT_EQ(card.getExtraPmicId(), CRVMON_EXTRA_PMIC_0);
+    card.setExtraPmicId(CRVMON_EXTRA_PMIC_2);
+    EXPECT_EQ(card.getExtraPmicId(), CRVMON_EXTRA_PMIC_2);
+    info = card.getInfo();
+    EXPECT_EQ((info->pmicSelectLegacy >> 28) & 3, 2u);
+    EXPECT_FLOAT_EQ(info->extraPmicVoltage, 12.0f);
+    EXPECT_FLOAT_EQ(info->extraPmicCurrent, 5.0f);
+    EXPECT_FLOAT_EQ(info->extraPmicPower, 60.0f);
+    // A selector without a monitor reads as zero.
+    card.setExtraPmicId(CRVMON_EXTRA_PMIC_3);
+    EXPECT_EQ(card.getInfo()->extraPmicVoltage, 0.0f);
+}
+
+TEST_F(OrvekSimulatedTest, NewerFirmwareKeepsTheSelectorInItsOwnRegister) {
+    serve(R"(
+[[orvek]]
+firmware = "1.2.4"
+[[orvek.extra_power]]
+selector = 1
+chip = 0x49D2
+volts = 3.3
+amps = 1.5
+)");
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    OrvekMonitor& card = monitorOf(0);
+    EXPECT_EQ(card.versionCode(), 0x01020004u);
+    card.setExtraPmicId(static_cast<crvmonExtraPmicId_t>(5));  // only the low two bits count
+    EXPECT_EQ(card.getExtraPmicId(), CRVMON_EXTRA_PMIC_1);
+    const MonitorInfo* info = card.getInfo();
+    EXPECT_EQ(info->pmicSelect & 3, 1u);
+    EXPECT_EQ(info->pmicSelect >> 31, 0u);  // written back with bit 31 clear
+    EXPECT_FLOAT_EQ(info->extraPmicVoltage, 3.3f);
+    EXPECT_FLOAT_EQ(info->extraPmicCurrent, 1.5f);
+}
+
+TEST_F(OrvekSimulatedTest, UsageGivesTheLoadAndMemoryInUse) {
+    serve(kTwoCards);
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    clock_->advance(30'000'000);
+    const MonitorUsage* usage = monitorOf(0).getUsage();
+    ASSERT_NE(usage, nullptr);
+    const double load[10] = {0.60, 0.50, 0.40, 0.70, 0.20, 0.30, 0.30, 0.20, 0.40, 0.10};
+    for (int core = 0; core < 10; ++core) EXPECT_NEAR(usage->busy[core], load[core], 0.05) << core;
+    EXPECT_EQ(usage->memoryUsed, 1ULL << 30);
+}
+
+TEST_F(OrvekSimulatedTest, ShortOrMissingUsageRepliesGiveNoUsage) {
+    for (int length : {88, 0, 1000, 10351}) {
+        serve("[[orvek]]\nload = 0.5\n[orvek.faults]\nusage_reply_length = " +
+              std::to_string(length) + "\n");
+        ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK) << length;
+        EXPECT_EQ(monitorOf(0).getUsage(), nullptr) << length;
+        corvanta::crvmonShutdown();
+        simulation_.reset();
+    }
+}
+
+TEST_F(OrvekSimulatedTest, RegistersThatTransferNothingReadAsZero) {
+    serve("[[orvek]]\ntemperature = 47\nfan_duty = 35\n[orvek.faults]\n"
+          "failing_registers = [0x0FC12058]\n");
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    const MonitorInfo* info = monitorOf(0).getInfo();
+    EXPECT_EQ(info->thermalStatus, 0u);
+    EXPECT_EQ(info->boardStatus & 0x7F, 35u);
+}
+
+TEST_F(OrvekSimulatedTest, ADriverOfAnotherMajorVersionIsRefusedWithALineOnStdout) {
+    serve("[[orvek]]\ndriver_version = [2, 0, 0, 0]\n");
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_NOT_INITIALIZED);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("No driver installed"));
+    EXPECT_THAT(out, HasSubstr("*E: Driver version does not matched, this reference driver "
+                               "version = 1.8\n"));
+}
+
+TEST_F(OrvekSimulatedTest, RefusedCardsAreSkippedAndLaterOnesStillOpen) {
+    // Card 1: an older table of the wrong length; card 2: an older table naming an entry
+    // outside itself. Both are refused silently; every probe's scan still counts card 0, so
+    // card 3 opens. Minor, patch and revision of the driver are not checked.
+    serve(R"(
+[[orvek]]
+device_index = 0
+driver_version = [1, 9, 3, 0]
+[[orvek]]
+device_index = 1
+identity_form = "legacy"
+[orvek.faults]
+legacy_reply_length = 1024
+[[orvek]]
+device_index = 2
+identity_form = "legacy"
+legacy_index = 64
+[[orvek]]
+device_index = 3
+)");
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    crvmonStatusCode_t status;
+    EXPECT_EQ(corvanta::crvmonGetTargetDeviceCount(CRVMON_TARGET_ORVEK_PCIE, status), 2);
+    EXPECT_EQ(text(corvanta::crvmonGetNodeName, 0), "/dev/orvek0");
+    EXPECT_EQ(text(corvanta::crvmonGetNodeName, 1), "/dev/orvek3");
+    EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_ORVEK, status), "1.9.3");
+}
+
+TEST_F(OrvekSimulatedTest, WithoutCardZeroNoCardIsCounted) {
+    serve("[[orvek]]\ndevice_index = 1\n[[orvek]]\ndevice_index = 2\n");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("No driver installed"));
+}
+
+TEST_F(OrvekSimulatedTest, MonitorKeysCountOnAcrossInitialisationsAndLeaveWithTheCards) {
+    serve("[[orvek]]\ndevice_index = 0\n[[orvek]]\ndevice_index = 2\n");
+    const std::int32_t first = orvek::nextMonitorKey.load();
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    EXPECT_EQ(monitorTable().size(), 2u);
+    EXPECT_NE(monitorTable().lookup(first), nullptr);
+    EXPECT_NE(monitorTable().lookup(first + 1), nullptr);
+
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    EXPECT_EQ(monitorTable().size(), 2u);
+    EXPECT_EQ(monitorTable().lookup(first), nullptr);
+    EXPECT_NE(monitorTable().lookup(first + 2), nullptr);
+    EXPECT_NE(monitorTable().lookup(first + 3), nullptr);
+
+    corvanta::crvmonShutdown();
+    EXPECT_EQ(monitorTable().size(), 0u);
+    EXPECT_EQ(orvek::nextMonitorKey.load(), first + 4);
+}
+
+TEST_F(OrvekSimulatedTest, AMonitorScansOpensAndReopens) {
+    serve("[[orvek]]\ndevice_index = 0\n[[orvek]]\ndevice_index = 1\n"
+          "[[orvek]]\ndevice_index = 3\n");
+    OrvekMonitor_win monitor(1);
+    EXPECT_TRUE(monitor.isOpen());
+    EXPECT_EQ(monitor.scanDevices(), 2);  // stops at the missing card 2
+    EXPECT_FALSE(monitor.isOpen());
+    EXPECT_EQ(monitor.getInfo(), nullptr);
+
+    monitor.select(3);
+    EXPECT_TRUE(monitor.isOpen());
+    EXPECT_EQ(monitor.deviceIndex(), 3);
+    monitor.select(3);  // same index: nothing happens
+    EXPECT_TRUE(monitor.isOpen());
+    monitor.select(2);  // the index changes even though the open fails
+    EXPECT_FALSE(monitor.isOpen());
+    EXPECT_EQ(monitor.deviceIndex(), 2);
+
+    EXPECT_EQ(OrvekMonitor_win::deviceObjectName(0), "\\\\.\\corvanta_pcie");
+    EXPECT_EQ(OrvekMonitor_win::deviceObjectName(3), "\\\\.\\corvanta_pcie3");
+}
+
+}  // namespace
+}  // namespace crvmon

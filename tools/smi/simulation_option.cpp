@@ -1,0 +1,37 @@
+#include "simulation_option.h"
+
+#include <stdexcept>
+
+#include "model/scenario.h"
+#include "private_simulation.h"
+
+namespace crvmon::smi {
+
+namespace {
+
+class RunningSimulation final : public SimulationOption::Running {
+public:
+    explicit RunningSimulation(const sim::Scenario& scenario) : simulation_(scenario) {}
+
+private:
+    sim::PrivateSimulation simulation_;
+};
+
+}  // namespace
+
+SimulationOption::SimulationOption(CLI::App& app) {
+    app.add_flag("--simulate", simulate_,
+                 "Run against a simulated machine (the built-in scenario unless --scenario)");
+    app.add_option("--scenario", scenario_, "Scenario file (TOML) to simulate; implies --simulate")
+        ->check(CLI::ExistingFile);
+}
+
+std::unique_ptr<SimulationOption::Running> SimulationOption::start() const {
+    if (!simulate_ && scenario_.empty()) return nullptr;
+    const sim::Scenario scenario = scenario_.empty()
+                                       ? sim::parseScenario(sim::builtInScenarioText())
+                                       : sim::loadScenario(scenario_);
+    return std::make_unique<RunningSimulation>(scenario);
+}
+
+}  // namespace crvmon::smi

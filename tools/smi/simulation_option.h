@@ -1,0 +1,26 @@
+// --simulate [--scenario FILE]: run against a simulated machine served inside this process.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <string>
+
+namespace crvmon::smi {
+
+class SimulationOption {
+public:
+    class Running {
+    public:
+        virtual ~Running() = default;
+    };
+
+    explicit SimulationOption(CLI::App& app);
+    // Starts the simulation when asked for; null otherwise. Throws when it cannot start.
+    std::unique_ptr<Running> start() const;
+
+private:
+    bool simulate_ = false;
+    std::string scenario_;
+};
+
+}  // namespace crvmon::smi
