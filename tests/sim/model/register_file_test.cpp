@@ -77,30 +77,34 @@ TEST_F(RegisterFile, WordsCarryTheScenarioValues) {
 }
 
 TEST_F(RegisterFile, SelectorBelowFirmware124LivesInBits28To29OfTheOlderWord) {
-    OrvekCardSpec card = cardWithExtras({1, 2, 3, 0});
-    card.extraPmicSelected = 1;
-    OrvekCardModel model(card, clock);
-    EXPECT_EQ(read(model, 0x0FC12068), 0x10000C00u);
-    EXPECT_EQ(read(model, 0x0FC12050), 0x80000000u);
-    EXPECT_NEAR(extraPmic(model).volts, 1.792, 1e-5);
+    // 1.2 without a patch compares as 1.2.0.
+    for (const FirmwareVersion& firmware :
+         {FirmwareVersion{1, 2, 3, 0}, FirmwareVersion{1, 2, std::nullopt, 0}}) {
+        OrvekCardSpec card = cardWithExtras(firmware);
+        card.extraPmicSelected = 1;
+        OrvekCardModel model(card, clock);
+        EXPECT_EQ(read(model, 0x0FC12068), 0x10000C00u);
+        EXPECT_EQ(read(model, 0x0FC12050), 0x80000000u);
+        EXPECT_NEAR(extraPmic(model).volts, 1.792, 1e-5);
 
-    // Selector 3 written the library's way: bits 28-29 replaced, the rest written back.
-    write(model, 0x0FC12068, 0x30000C00);
-    EXPECT_EQ(read(model, 0x0FC12068), 0x30000C00u);
-    EXPECT_EQ(model.selectedExtraPmic(), 3u);
-    Reading r = extraPmic(model);
-    EXPECT_NEAR(r.volts, 3.3, 1e-5);
-    EXPECT_NEAR(r.amps, 12.5, 1e-5);
+        // Selector 3 written the library's way: bits 28-29 replaced, the rest written back.
+        write(model, 0x0FC12068, 0x30000C00);
+        EXPECT_EQ(read(model, 0x0FC12068), 0x30000C00u);
+        EXPECT_EQ(model.selectedExtraPmic(), 3u);
+        Reading r = extraPmic(model);
+        EXPECT_NEAR(r.volts, 3.3, 1e-5);
+        EXPECT_NEAR(r.amps, 12.5, 1e-5);
 
-    // The newer word means nothing to this firmware.
-    write(model, 0x0FC12050, 0x00000000);
-    EXPECT_EQ(model.selectedExtraPmic(), 3u);
-    EXPECT_NEAR(extraPmic(model).volts, 3.3, 1e-5);
+        // The newer word means nothing to this firmware.
+        write(model, 0x0FC12050, 0x00000000);
+        EXPECT_EQ(model.selectedExtraPmic(), 3u);
+        EXPECT_NEAR(extraPmic(model).volts, 3.3, 1e-5);
 
-    // A selector without a monitor reads as two zero words.
-    write(model, 0x0FC12068, 0x20000C00);
-    EXPECT_EQ(read(model, 0x0FC12040), 0u);
-    EXPECT_EQ(read(model, 0x0FC12044), 0u);
+        // A selector without a monitor reads as two zero words.
+        write(model, 0x0FC12068, 0x20000C00);
+        EXPECT_EQ(read(model, 0x0FC12040), 0u);
+        EXPECT_EQ(read(model, 0x0FC12044), 0u);
+    }
 }
 
 TEST_F(RegisterFile, SelectorFromFirmware124LivesInBits0To1OfTheNewerWord) {
