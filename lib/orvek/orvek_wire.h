@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/little_endian.h"
+
 namespace crvmon::orvek::wire {
 
 // Device index 0 is this name alone; index i > 0 is the name followed by i in decimal.
@@ -100,27 +102,11 @@ constexpr std::uint32_t kBoardPmicSecond = 0x0FC1204C;
 // Firmware from this version code on keeps the extra-PMIC selector in kPmicSelect.
 constexpr std::uint32_t kPmicSelectFirmware = 0x01020004;
 
-// Little-endian field access; callers bound the offsets by the buffer sizes above.
-inline std::uint16_t load16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t load32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline std::uint64_t load64(const std::uint8_t* p) {
-    return static_cast<std::uint64_t>(load32(p)) | (static_cast<std::uint64_t>(load32(p + 4)) << 32);
-}
-inline void store16(std::uint8_t* p, std::uint16_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void store32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void store64(std::uint8_t* p, std::uint64_t v) {
-    store32(p, static_cast<std::uint32_t>(v));
-    store32(p + 4, static_cast<std::uint32_t>(v >> 32));
-}
+using crvmon::load16;
+using crvmon::load32;
+using crvmon::load64;
+using crvmon::store16;
+using crvmon::store32;
+using crvmon::store64;
 
 }  // namespace crvmon::orvek::wire
