@@ -1,5 +1,5 @@
 // Everything a scenario simulates, served until destroyed: the Orvek driver's device objects
-// (and, later, the Veltara host service).
+// and the Veltara host service.
 #pragma once
 
 #include <memory>
@@ -10,18 +10,21 @@
 namespace crvmon::sim {
 
 class SimulatedOrvekDriver;
+class VeltaraHostService;
 
 class Simulator {
-public:
-    // Serves under the stand-in's object root; throws when it cannot.
+  public:
+    // Serves under the stand-in's object root (on Windows: in the machine's namespace); throws
+    // when it cannot.
     Simulator(const Scenario& scenario, std::shared_ptr<const SimClock> clock);
     ~Simulator();
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
-private:
+  private:
     std::shared_ptr<const SimClock> clock_;
     std::unique_ptr<SimulatedOrvekDriver> orvek_;
+    std::unique_ptr<VeltaraHostService> veltara_;
 };
 
 }  // namespace crvmon::sim

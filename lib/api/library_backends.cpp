@@ -2,21 +2,21 @@
 #include "monitor/monitor_table.h"
 #include "orvek/orvek_discovery.h"
 #include "registry/backend_probes.h"
+#include "veltara/client/veltara_client.h"
+#include "veltara/veltara_probe.h"
 
 namespace crvmon {
 
 namespace {
 
-// The Veltara backend is not built in yet: its node paths stay closed.
-DeviceRecord veltaraNotBuiltIn(const std::string&) { return DeviceRecord{}; }
-void noClient(VeltaraClient*) {}
-
 void removeMonitor(std::int32_t key) { monitorTable().remove(key); }
+void closeClient(VeltaraClient* client) { veltara::veltara_close(client); }
 
 }  // namespace
 
 BackendProbes libraryBackendProbes() {
-    return BackendProbes{&orvek::probeOrvekDevice, &veltaraNotBuiltIn, &removeMonitor, &noClient};
+    return BackendProbes{&orvek::probeOrvekDevice, &veltara::probeVeltaraDevice, &removeMonitor,
+                         &closeClient};
 }
 
 }  // namespace crvmon

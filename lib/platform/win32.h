@@ -11,6 +11,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <process.h>
 #else
 #include "platform/posix/kernel32.h"
+#include "platform/posix/process_id.h"
 #endif

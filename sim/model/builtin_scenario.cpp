@@ -86,6 +86,78 @@ chip = 0x2586
 volts = 3.3
 amps = 4.5
 watts = 14.5
+
+# A Veltara device of kind 1 (target type 6): two steady processes, and a third that works for
+# a minute after the first five seconds. Process 4120 holds two snapshot rows.
+[[veltara]]
+dev_no = 3
+name = "vt0"
+driver_version = [2, 5, 3, 1]
+host_driver_version = [2, 5, 0, 0]
+host_revision = 1
+kind = 1
+memory_pages = 0x40000
+pages_in_use = 0x11000
+signal_type = 1
+temperature_mc = 47_500
+npu_clock_mhz = 900
+
+[[veltara.work]]
+pid = 4120
+period_us = 100_000
+busy_us = 35_000
+
+[[veltara.work]]
+pid = 4188
+start_us = 20_000
+period_us = 250_000
+busy_us = 90_000
+
+[[veltara.work]]
+pid = 5002
+start_us = 5_000_000
+stop_us = 65_000_000
+period_us = 40_000
+busy_us = 10_000
+
+[[veltara.process]]
+pid = 4120
+count = 3
+amount = 50_331_648
+
+[[veltara.process]]
+pid = 4188
+count = 1
+amount = 16_777_216
+
+[[veltara.process]]
+pid = 4120
+count = 2
+amount = 8_388_608
+
+# A Veltara device of kind 0 (target type 5) with one process.
+[[veltara]]
+dev_no = 7
+name = "vt1"
+driver_version = [2, 5, 3, 1]
+host_driver_version = [2, 5, 0, 0]
+host_revision = 1
+kind = 0
+memory_pages = 0x80000
+pages_in_use = 0x8000
+signal_type = 2
+temperature_mc = 41_000
+npu_clock_mhz = 700
+
+[[veltara.work]]
+pid = 6020
+period_us = 50_000
+busy_us = 20_000
+
+[[veltara.process]]
+pid = 6020
+count = 2
+amount = 33_554_432
 )toml";
 
 }  // namespace

@@ -9,11 +9,14 @@
 #include <vector>
 
 #include "model/orvek_card_spec.h"
+#include "model/veltara_device_spec.h"
 
 namespace crvmon::sim {
 
 struct Scenario {
-    std::vector<OrvekCardSpec> orvekCards;  // the [[orvek]] tables, in file order
+    std::vector<OrvekCardSpec> orvekCards;          // the [[orvek]] tables, in file order
+    std::vector<VeltaraDeviceSpec> veltaraDevices;  // the [[veltara]] tables, in file order
+    VeltaraServiceSpec veltaraService;              // the [veltara_service] table
 };
 
 // A scenario that cannot be used. The message starts with "source:line:column: " where the
@@ -24,11 +27,13 @@ class ScenarioError : public std::runtime_error {
 };
 
 // Every key is checked for its type and range; unknown keys are rejected. Keys left out take
-// the defaults of OrvekCardSpec (device_index defaults to the card's position).
+// the defaults of OrvekCardSpec and VeltaraDeviceSpec (device_index and dev_no default to the
+// device's position, a Veltara name to "usb" and that position).
 Scenario parseScenario(std::string_view text, std::string_view sourceName = "scenario");
 Scenario loadScenario(const std::filesystem::path& path);
 
-// Two Orvek cards that differ in every way the library cares about, with changing load.
+// Two Orvek cards that differ in every way the library cares about, with changing load, and
+// two Veltara devices of different kinds with processes at work.
 std::string_view builtInScenarioText();
 Scenario builtInScenario();
 

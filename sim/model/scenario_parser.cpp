@@ -16,155 +16,12 @@
 
 #include "model/power_encoding.h"
 #include "model/scenario.h"
+#include "model/scenario_reader.h"
 
 namespace crvmon::sim {
 namespace {
 
-const char* typeName(const toml::node& node) {
-    switch (node.type()) {
-        case toml::node_type::string:
-            return "a string";
-        case toml::node_type::integer:
-            return "an integer";
-        case toml::node_type::floating_point:
-            return "a float";
-        case toml::node_type::boolean:
-            return "a boolean";
-        case toml::node_type::array:
-            return "an array";
-        case toml::node_type::table:
-            return "a table";
-        default:
-            return "a date or time";
-    }
-}
-
-std::string hex(std::int64_t value, int digits) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
-    return text;
-}
-
-// Built by appending: GCC 12 warns falsely (-Wrestrict) on "'" + std::string at -O3.
-std::string keyName(std::string_view key) {
-    std::string text = "'";
-    text += key;
-    text += '\'';
-    return text;
-}
-
-std::string withUnit(std::string_view unit) {
-    return unit.empty() ? std::string() : " (" + std::string(unit) + ")";
-}
-
-class Reader {
-  public:
-    explicit Reader(std::string_view source) : source_(source) {}
-
-    [[noreturn]] void fail(const toml::source_region& where, const std::string& message) const {
-        throw ScenarioError(source_ + ":" + std::to_string(where.begin.line) + ":" +
-                            std::to_string(where.begin.column) + ": " + message);
-    }
-
-    std::int64_t integer(const toml::node& node, const std::string& path, std::int64_t min,
-                         std::int64_t max, std::string_view unit = {}) const {
-        if (!node.is_integer()) {
-            fail(node.source(), keyName(path) + " must be an integer" + withUnit(unit) + ", not " +
-                                    typeName(node));
-        }
-        const std::int64_t value = node.as_integer()->get();
-        if (value < min || value > max) {
-            fail(node.source(), keyName(path) + " must be from " + std::to_string(min) + " to " +
-                                    std::to_string(max) + withUnit(unit) + ", got " +
-                                    std::to_string(value));
-        }
-        return value;
-    }
-
-    double number(const toml::node& node, const std::string& path, double min, double max,
-                  std::string_view unit = {}) const {
-        double value = 0;
-        if (node.is_integer()) {
-            value = static_cast<double>(node.as_integer()->get());
-        } else if (node.is_floating_point()) {
-            value = node.as_floating_point()->get();
-        } else {
-            fail(node.source(),
-                 keyName(path) + " must be a number" + withUnit(unit) + ", not " + typeName(node));
-        }
-        if (!(value >= min && value <= max)) {
-            std::ostringstream text;
-            text << "'" << path << "' must be from " << min << " to " << max << withUnit(unit)
-                 << ", got " << value;
-            fail(node.source(), text.str());
-        }
-        return value;
-    }
-
-    const std::string& string(const toml::node& node, const std::string& path) const {
-        if (!node.is_string()) {
-            fail(node.source(), keyName(path) + " must be a string, not " + typeName(node));
-        }
-        return node.as_string()->get();
-    }
-
-    const toml::table& table(const toml::node& node, const std::string& path) const {
-        if (!node.is_table()) {
-            fail(node.source(), keyName(path) + " must be a table, not " + typeName(node));
-        }
-        return *node.as_table();
-    }
-
-    const toml::array& array(const toml::node& node, const std::string& path) const {
-        if (!node.is_array()) {
-            fail(node.source(), keyName(path) + " must be an array, not " + typeName(node));
-        }
-        return *node.as_array();
-    }
-
-    // An array whose elements are all tables: written as [[path]].
-    const toml::array& tableArray(const toml::node& node, const std::string& path) const {
-        if (!node.is_array()) {
-            fail(node.source(), keyName(path) + " must be an array of tables ([[" + path +
-                                    "]]), not " + typeName(node));
-        }
-        const toml::array& items = *node.as_array();
-        for (const toml::node& item : items) {
-            if (!item.is_table()) {
-                fail(item.source(), keyName(path) + " must be an array of tables ([[" + path +
-                                        "]]), but holds " + typeName(item));
-            }
-        }
-        return items;
-    }
-
-    using Handlers = std::map<std::string_view, std::function<void(const toml::node&)>>;
-
-    // Runs the handler of each key; a key without one is reported, naming the keys allowed.
-    void keys(const toml::table& table, const std::string& path, const Handlers& handlers) const {
-        for (auto&& [key, node] : table) {
-            const auto handler = handlers.find(key.str());
-            if (handler == handlers.end()) {
-                std::string allowed;
-                for (const auto& known : handlers) {
-                    allowed += (allowed.empty() ? "" : ", ") + std::string(known.first);
-                }
-                fail(key.source(),
-                     "unknown key " + keyName(key.str()) + " in " +
-                         (path.empty() ? std::string("the top level") : keyName(path)) +
-                         " (allowed: " + allowed + ")");
-            }
-            handler->second(node);
-        }
-    }
-
-  private:
-    std::string source_;
-};
-
-std::string member(const std::string& path, std::string_view key) {
-    return path + "." + std::string(key);
-}
+using namespace toml_scenario;
 
 // Half-words decode only within each chip's range: check each reading alone so that the error
 // points at the key that is out of range.
@@ -233,6 +90,17 @@ PowerMonitorSpec parsePower(const Reader& reader, const toml::table& table, cons
     // Readings left at their defaults may not suit the chip either.
     checkReading(reader, &table, path, monitor);
     return monitor;
+}
+
+// Latin-1 letters in upper case, as pipe names compare.
+std::string caseFolded(std::string name) {
+    for (char& c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7)) {
+            c = static_cast<char>(byte - 0x20);
+        }
+    }
+    return name;
 }
 
 bool parseUnsigned(std::string_view text, int base, std::size_t digits, std::uint32_t& value) {
@@ -558,7 +426,8 @@ Scenario parseScenario(std::string_view text, std::string_view sourceName) {
     Scenario scenario;
     std::map<int, std::size_t> indexOwner;
     reader.keys(root, "",
-                {{"orvek", [&](const toml::node& node) {
+                {{"orvek",
+                  [&](const toml::node& node) {
                       const toml::array& cards = reader.tableArray(node, "orvek");
                       for (std::size_t i = 0; i < cards.size(); ++i) {
                           const toml::table& table = *cards.get(i)->as_table();
@@ -572,6 +441,30 @@ Scenario parseScenario(std::string_view text, std::string_view sourceName) {
                           }
                           scenario.orvekCards.push_back(std::move(card));
                       }
+                  }},
+                 {"veltara",
+                  [&](const toml::node& node) {
+                      const toml::array& devices = reader.tableArray(node, "veltara");
+                      std::map<std::string, std::size_t> nameOwner;
+                      for (std::size_t i = 0; i < devices.size(); ++i) {
+                          const toml::table& table = *devices.get(i)->as_table();
+                          VeltaraDeviceSpec device = parseVeltaraDevice(reader, table, i);
+                          // Two devices of one name would need the same pipe, and pipe names
+                          // ignore case; a device number may repeat (the library opens the
+                          // first).
+                          const auto [owner, fresh] = nameOwner.emplace(caseFolded(device.name), i);
+                          if (!fresh) {
+                              reader.fail(table.source(),
+                                          "veltara[" + std::to_string(i) + "] has the name \"" +
+                                              device.name + "\", which veltara[" +
+                                              std::to_string(owner->second) + "] has already");
+                          }
+                          scenario.veltaraDevices.push_back(std::move(device));
+                      }
+                  }},
+                 {"veltara_service", [&](const toml::node& node) {
+                      scenario.veltaraService =
+                          parseVeltaraService(reader, reader.table(node, "veltara_service"));
                   }}});
 
     // Anything the checks above let through is held to the model's own rules.
@@ -582,6 +475,19 @@ Scenario parseScenario(std::string_view text, std::string_view sourceName) {
             throw ScenarioError(std::string(sourceName) + ": orvek[" + std::to_string(i) +
                                 "]: " + e.what());
         }
+    }
+    for (std::size_t i = 0; i < scenario.veltaraDevices.size(); ++i) {
+        try {
+            validateVeltaraDeviceSpec(scenario.veltaraDevices[i]);
+        } catch (const std::invalid_argument& e) {
+            throw ScenarioError(std::string(sourceName) + ": veltara[" + std::to_string(i) +
+                                "]: " + e.what());
+        }
+    }
+    try {
+        validateVeltaraServiceSpec(scenario.veltaraService);
+    } catch (const std::invalid_argument& e) {
+        throw ScenarioError(std::string(sourceName) + ": veltara_service: " + e.what());
     }
     return scenario;
 }

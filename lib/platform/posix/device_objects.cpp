@@ -13,6 +13,8 @@
 #include "platform/posix/device_protocol.h"
 #include "platform/posix/events.h"
 #include "platform/posix/handle_table.h"
+#include "platform/posix/named_pipes.h"
+#include "platform/posix/object_names.h"
 #include "platform/posix/system_errors.h"
 #include "platform/posix/unix_socket.h"
 
@@ -107,12 +109,16 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD c
     constexpr std::string_view kDeviceNamespace = "\\\\.\\";
     // Ordinary files are not part of the stand-in's object namespace.
     if (!name.starts_with(kDeviceNamespace)) return failWith(ERROR_PATH_NOT_FOUND);
-    name.remove_prefix(kDeviceNamespace.size());
-    // Named pipes are a namespace of their own; no pipe is served through this call.
-    if (startsWithNoCase(name, "pipe\\")) return failWith(ERROR_FILE_NOT_FOUND);
     if (creationDisposition != OPEN_EXISTING) return failWith(ERROR_INVALID_PARAMETER);
 
     try {
+        // Named pipes are a namespace of their own.
+        if (startsWithNoCase(name.substr(kDeviceNamespace.size()), "pipe\\")) {
+            std::wstring recorded;
+            for (unsigned char byte : name) recorded += static_cast<wchar_t>(byte);
+            return openPipeClient(object_names::widen(name), recorded);
+        }
+        name.remove_prefix(kDeviceNamespace.size());
         std::string path;
         if (DWORD error = device_protocol::devicePath(name, path); error != ERROR_SUCCESS) {
             return failWith(error);

@@ -28,12 +28,15 @@ std::shared_ptr<KernelObject> HandleTable::find(HANDLE handle) {
 }
 
 bool HandleTable::remove(HANDLE handle) {
-    std::shared_ptr<KernelObject> last;  // released after the lock: its destructor may block
-    std::lock_guard lock(mutex_);
-    auto found = objects_.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (found == objects_.end()) return false;
-    last = std::move(found->second);
-    objects_.erase(found);
+    std::shared_ptr<KernelObject> last;  // used after the lock: closing may block
+    {
+        std::lock_guard lock(mutex_);
+        auto found = objects_.find(reinterpret_cast<std::uintptr_t>(handle));
+        if (found == objects_.end()) return false;
+        last = std::move(found->second);
+        objects_.erase(found);
+    }
+    last->closed();
     return true;
 }
 

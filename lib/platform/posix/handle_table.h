@@ -19,6 +19,10 @@ class KernelObject {
     virtual ~KernelObject() = default;
     KernelObject(const KernelObject&) = delete;
     KernelObject& operator=(const KernelObject&) = delete;
+
+    // Called once by CloseHandle, after the handle has left the table. Calls still running on
+    // the object keep it alive; an object whose calls may block wakes them here.
+    virtual void closed() {}
 };
 
 class HandleTable {
@@ -35,7 +39,8 @@ class HandleTable {
         return std::dynamic_pointer_cast<Kind>(find(handle));
     }
 
-    // False when the handle is not open. The object goes once no call is using it any more.
+    // False when the handle is not open. Tells the object it was closed; the object goes once no
+    // call is using it any more.
     bool remove(HANDLE handle);
 
   private:

@@ -21,6 +21,7 @@ run_once() {  # signal, scenario argument...
     grep -qx ready "$out" || fail "no ready line"
     [ "$(wc -l <"$out")" -eq 1 ] || fail "more than the ready line on stdout"
     [ -S "$root/device/corvanta_pcie" ] || fail "card 0 not served: $(ls -R "$root")"
+    [ -S "$root/pipe/veltara" ] || fail "Veltara host service not served: $(ls -R "$root")"
     kill "-$signal" "$pid"
     wait "$pid"
     local rc=$?

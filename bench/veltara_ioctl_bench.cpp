@@ -1,0 +1,113 @@
+// One command through the host-service client beside a raw write and read on a pipe instance
+// of the same simulated service, and commands per second of one client from several threads.
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "model/scenario.h"
+#include "platform/win32.h"
+#include "private_simulation.h"
+#include "veltara/client/command_protocol.h"
+#include "veltara/client/pipe_transport.h"
+#include "veltara/client/veltara_client.h"
+#include "veltara/client/veltara_wire.h"
+
+namespace {
+
+using namespace crvmon;
+
+// The simulated service and one client of its device, for the whole run.
+struct Fixture {
+    Fixture()
+        : simulation(sim::parseScenario("[[veltara]]\ndev_no = 0\nname = \"bench0\"\n")),
+          client(veltara::veltara_open(0)) {}
+    ~Fixture() { veltara::veltara_close(client); }
+    sim::PrivateSimulation simulation;
+    VeltaraClient* client;
+};
+
+Fixture& fixture() {
+    static Fixture f;
+    return f;
+}
+
+// The temperature command without payload: a 4-byte request and a 4-byte value reply.
+constexpr std::uint32_t kCode = veltara::wire::code::kGetTemperature;
+
+void RawPipeRoundTrip(benchmark::State& state) {
+    HANDLE pipe = veltara::connect_pipe(veltara::devicePipeName("bench0"));
+    if (pipe == INVALID_HANDLE_VALUE) {
+        state.SkipWithError("no pipe instance");
+        return;
+    }
+    veltara::setMessageReadMode(pipe);
+    std::array<std::uint8_t, 4> request{};
+    store32(request.data(), kCode);
+    for (auto _ : state) {
+        DWORD done = 0;
+        std::uint32_t reply = 0;
+        WriteFile(pipe, request.data(), 4, &done, nullptr);
+        ReadFile(pipe, &reply, 4, &done, nullptr);
+        benchmark::DoNotOptimize(reply);
+    }
+    CloseHandle(pipe);
+}
+
+void ClientCommand(benchmark::State& state) {
+    VeltaraClient* client = fixture().client;
+    for (auto _ : state) benchmark::DoNotOptimize(veltara::veltara_ioctl(client, kCode, nullptr));
+    state.SetItemsProcessed(state.iterations());
+}
+
+// Registered after the fixture is built in main, so that the raw round trip finds the service.
+void registerAll() {
+    benchmark::RegisterBenchmark("raw_pipe_round_trip", RawPipeRoundTrip)->UseRealTime();
+    benchmark::RegisterBenchmark("veltara_ioctl", ClientCommand)->UseRealTime();
+    benchmark::RegisterBenchmark("veltara_ioctl_threads", ClientCommand)
+        ->Threads(1)
+        ->Threads(4)
+        ->Threads(32)
+        ->UseRealTime();
+}
+
+// Keeps each result's time per iteration, to print the client's cost beside the raw one.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (!run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        auto raw = times_.find("raw_pipe_round_trip/real_time");
+        auto client = times_.find("veltara_ioctl/real_time");
+        if (raw != times_.end() && client != times_.end() && raw->second > 0) {
+            std::printf("\nveltara_ioctl / raw pipe round trip = %.3f\n",
+                        client->second / raw->second);
+        }
+    }
+
+private:
+    std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (fixture().client == nullptr) {
+        std::fprintf(stderr, "the simulated device did not open\n");
+        return 1;
+    }
+    registerAll();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

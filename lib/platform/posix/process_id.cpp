@@ -1,0 +1,5 @@
+#include "platform/posix/process_id.h"
+
+#include <unistd.h>
+
+int _getpid() { return static_cast<int>(getpid()); }

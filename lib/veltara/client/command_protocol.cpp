@@ -1,0 +1,196 @@
+#include "veltara/client/command_protocol.h"
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "veltara/client/client_log.h"
+#include "veltara/client/veltara_client.h"
+#include "veltara/client/veltara_wire.h"
+
+namespace crvmon::veltara {
+
+namespace {
+
+constexpr std::array<const char*, wire::command::kCount> kCommandNames = {
+    "IOC_RESET",           "IOC_VERSION",          "IOC_ALLOC_CMA",
+    "IOC_FREE_CMA",        "IOC_WRITE_CMA",        "IOC_READ_CMA",
+    "IOC_WRITE_MEM",       "IOC_POST_INFER",       "IOC_WAIT_DONE",
+    "IOC_GET_SIGNAL_TYPE", "IOC_GET_TEMPERATURE",  "IOC_GET_CLOCK_NPU",
+    "IOC_LOCK_CORE",       "IOC_UNLOCK_CORE",      "IOC_GET_MONITOR_INFO",
+    "IOC_SET_CLOCK_NPU",   "IOC_OPEN_DEV_FILE",    "IOC_RELEASE_DEV_FILE",
+    "IOC_CACHE_REQ",       "IOC_DRIVER_INFO",      "IOC_CAPTURE_SNAPSHOT",
+    "IOC_RELEASE_SNAPSHOT", "IOC_READ_SNAPSHOT",
+};
+
+enum class Reply { Rejected, Version, Status, Value, Record };
+
+struct ReplyShape {
+    Reply kind;
+    std::size_t length;  // bytes read
+};
+
+ReplyShape replyShape(std::uint32_t number, std::uint32_t size) {
+    using namespace wire::command;
+    switch (number) {
+        case kVersion: return {Reply::Version, wire::kVersionReplySize};
+        case kAllocCma:
+        case kLockCore:
+        case kReadSnapshot: return {Reply::Record, size};
+        case kFreeCma:
+        case kWriteCma:
+        case kReadCma:
+        case kWriteMem:
+        case kPostInfer:
+        case kWaitDone:
+        case kUnlockCore:
+        case kSetClockNpu:
+        case kCaptureSnapshot:
+        case kReleaseSnapshot: return {Reply::Status, wire::kStatusSize};
+        case kGetSignalType:
+        case kGetTemperature:
+        case kGetClockNpu: return {Reply::Value, wire::kValueSize};
+        case kGetMonitorInfo: return {Reply::Record, wire::kMonitorInfoSize};
+        case kDriverInfo: return {Reply::Record, wire::kDriverInfoSize};
+        default: return {Reply::Rejected, 0};
+    }
+}
+
+// The request: the code, then exactly `size` payload bytes from the caller's buffer (zeros
+// when there is none).
+std::vector<std::uint8_t> buildRequest(std::uint32_t code, const void* buffer) {
+    const std::uint32_t size = wire::commandSize(code);
+    std::vector<std::uint8_t> request(4 + size, 0);
+    store32(request.data(), code);
+    if (size != 0 && buffer != nullptr) std::memcpy(request.data() + 4, buffer, size);
+    return request;
+}
+
+bool writeRequest(PipeLease& lease, const std::vector<std::uint8_t>& request) {
+    DWORD written = 0;
+    return WriteFile(lease.handle(), request.data(), static_cast<DWORD>(request.size()),
+                     &written, nullptr) != FALSE;
+}
+
+bool readReply(PipeLease& lease, void* destination, std::size_t length) {
+    DWORD read = 0;
+    return ReadFile(lease.handle(), destination, static_cast<DWORD>(length), &read, nullptr) !=
+           FALSE;
+}
+
+}  // namespace
+
+const char* commandName(std::uint32_t number) {
+    return number < kCommandNames.size() ? kCommandNames[number] : "Invalid cmd";
+}
+
+std::int32_t veltara_ioctl(VeltaraClient* client, std::uint32_t code, void* buffer) {
+    constexpr const char* kFunction = "veltara_ioctl";
+    if (client == nullptr) {
+        CRVMON_CLIENT_LOG(kFunction, "Invalid handle!");
+        return -1;
+    }
+    const std::uint32_t type = wire::commandType(code);
+    const std::uint32_t number = wire::commandNumber(code);
+    const std::uint32_t size = wire::commandSize(code);
+    if (type == wire::kHostType) return veltara_host_ioctl(client, code, buffer);
+    if (type != wire::kDeviceType) {
+        CRVMON_CLIENT_LOG(kFunction, "Invalid IOC_TYPE: %c", static_cast<char>(type));
+        return -2;
+    }
+
+    const std::vector<std::uint8_t> request = buildRequest(code, buffer);
+    PipeLease lease(*client);
+    if (!lease.valid()) {
+        CRVMON_CLIENT_LOG(kFunction, "Failed to acquire pipe handle!");
+        return -3;
+    }
+    if (!writeRequest(lease, request)) {
+        CRVMON_CLIENT_LOG(kFunction, "%s Failed to write the request (%d)", commandName(number),
+                          static_cast<int>(GetLastError()));
+        lease.replace();
+        return -4;
+    }
+
+    const ReplyShape shape = replyShape(number, size);
+    if (shape.kind == Reply::Rejected) {
+        CRVMON_CLIENT_LOG(kFunction, "Unsupported ioctl command: %u", number);
+        return -5;
+    }
+
+    std::uint32_t status = 0xFFFFFFFFu;
+    std::uint32_t value = 0xFFFFFFFFu;
+    std::array<std::uint8_t, wire::kVersionReplySize> version{};
+    std::vector<std::uint8_t> discard;
+    void* destination = nullptr;
+    switch (shape.kind) {
+        case Reply::Status: destination = &status; break;
+        case Reply::Value: destination = &value; break;
+        case Reply::Version: destination = version.data(); break;
+        default:
+            // Without a buffer the record is still taken off the pipe, so the instance stays
+            // in step for the next command.
+            if (buffer == nullptr) discard.resize(shape.length);
+            destination = buffer != nullptr ? buffer : discard.data();
+            break;
+    }
+    if (!readReply(lease, destination, shape.length)) {
+        const DWORD error = GetLastError();
+        if (number == wire::command::kAllocCma || number == wire::command::kLockCore ||
+            number == wire::command::kDriverInfo) {
+            CRVMON_CLIENT_LOG(kFunction, "%s Failed to read response data: %d",
+                              commandName(number), static_cast<int>(error));
+        } else {
+            CRVMON_CLIENT_LOG(kFunction, "%s Failed to read response data", commandName(number));
+        }
+        lease.replace();
+        return -6;
+    }
+
+    switch (shape.kind) {
+        case Reply::Status:
+            if (status == wire::kStatusSuccess) return 0;
+            CRVMON_CLIENT_LOG(kFunction, "%s Failed: %d", commandName(number),
+                              static_cast<int>(status));
+            return -7;
+        case Reply::Value: return static_cast<std::int32_t>(value);
+        case Reply::Version: return static_cast<std::int32_t>(load32(version.data()));
+        default: return 0;
+    }
+}
+
+std::int32_t veltara_host_ioctl(VeltaraClient* client, std::uint32_t code, void* buffer) {
+    constexpr const char* kFunction = "veltara_host_ioctl";
+    if (client == nullptr) {
+        CRVMON_CLIENT_LOG(kFunction, "Invalid handle!");
+        return -1;
+    }
+    const std::uint32_t number = wire::commandNumber(code);
+    const std::vector<std::uint8_t> request = buildRequest(code, buffer);
+    PipeLease lease(*client);
+    if (!lease.valid()) {
+        CRVMON_CLIENT_LOG(kFunction, "Failed to acquire pipe handle!");
+        return -1;
+    }
+    if (!writeRequest(lease, request)) {
+        CRVMON_CLIENT_LOG(kFunction, "%s Failed to write the request (%d)", commandName(number),
+                          static_cast<int>(GetLastError()));
+        lease.replace();
+        return -2;
+    }
+    if (number != 0) {
+        CRVMON_CLIENT_LOG(kFunction, "Unsupported ioctl command: %u", number);
+        return -3;
+    }
+    std::vector<std::uint8_t> discard;
+    if (buffer == nullptr) discard.resize(wire::kHostInfoReplyMax);
+    if (!readReply(lease, buffer != nullptr ? buffer : discard.data(), wire::kHostInfoReplyMax)) {
+        CRVMON_CLIENT_LOG(kFunction, "%s Failed to read response data: %d", commandName(number),
+                          static_cast<int>(GetLastError()));
+        lease.replace();
+        return -4;
+    }
+    return 0;
+}
+
+}  // namespace crvmon::veltara

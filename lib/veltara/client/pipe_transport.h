@@ -1,0 +1,36 @@
+// One instance of a host-service pipe, and the broker pipe's device list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/win32.h"
+
+namespace crvmon::veltara {
+
+// One record of the device list, as the service sends it and as callers receive it.
+#pragma pack(push, 1)
+struct veltara_device_entry {
+    std::int32_t dev_no;
+    char name[64];  // NUL-terminated
+};
+#pragma pack(pop)
+static_assert(sizeof(veltara_device_entry) == 68);
+
+// Opens one instance of the pipe: waits while every instance is busy (200 waits of up to 2 s)
+// and retries while the pipe does not exist (51 attempts, 10 ms apart); INVALID_HANDLE_VALUE
+// when it gives up. The read mode is left as the pipe opens.
+HANDLE connect_pipe(const std::wstring& name);
+
+// Switches a handle to message read mode; the outcome is not checked.
+void setMessageReadMode(HANDLE pipe);
+
+// Copies up to `capacity` entries of the service's device list into `entries` and returns how
+// many; with no array (or capacity below 1) returns the number the service reports. Negative
+// on failure: -1 no broker pipe, -2 request not written, -3 reply not read, -4 reply too short.
+std::int32_t veltara_list_devices(veltara_device_entry* entries, std::int32_t capacity);
+
+// The name of a device's pipe: the prefix, then each byte of the name as one code unit.
+std::wstring devicePipeName(const std::string& deviceName);
+
+}  // namespace crvmon::veltara

@@ -1,0 +1,33 @@
+// Telemetry of a Veltara device, computed from the host service's answers: utilisation and
+// per-process busy time from its activity log, memory in use, NPU clock, temperature, and the
+// processes of its snapshot.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <vector>
+
+#include "api/crvmon.h"
+#include "registry/device_record.h"
+
+namespace crvmon::veltara {
+
+// How far back the activity log is looked at, in the service's time units.
+constexpr std::int64_t kActivityWindow = 1'000'000;
+// Rows of one snapshot read at most: far above any real process count, so that a service that
+// never ends its snapshot cannot hold a caller forever.
+constexpr std::size_t kMaxSnapshotRows = 65'536;
+
+// Busy time per process id within the window before `now`, from a 2576-byte activity record;
+// `window` receives the length looked at.
+void collect_busy_times(std::int64_t now, std::span<const std::uint8_t, 2576> record,
+                        std::map<std::int32_t, std::int64_t>& busy, std::int64_t& window);
+
+std::vector<crvmonCoreInfo_t> veltara_get_core_infos(const DeviceRecord& device);
+std::int64_t veltara_get_memory_usage(const DeviceRecord& device);
+std::int32_t veltara_get_npu_clock(const DeviceRecord& device);
+std::vector<crvmonProcessInfo_t> veltara_get_process_infos(const DeviceRecord& device);
+std::int32_t veltara_get_temperature(const DeviceRecord& device);
+
+}  // namespace crvmon::veltara

@@ -1,0 +1,150 @@
+#include "model/veltara_device_spec.h"
+
+#include <stdexcept>
+
+namespace crvmon::sim {
+namespace {
+
+// Device command names by number; the host command is named on its own.
+constexpr std::array<std::string_view, 23> kCommandNames{"IOC_RESET",
+                                                         "IOC_VERSION",
+                                                         "IOC_ALLOC_CMA",
+                                                         "IOC_FREE_CMA",
+                                                         "IOC_WRITE_CMA",
+                                                         "IOC_READ_CMA",
+                                                         "IOC_WRITE_MEM",
+                                                         "IOC_POST_INFER",
+                                                         "IOC_WAIT_DONE",
+                                                         "IOC_GET_SIGNAL_TYPE",
+                                                         "IOC_GET_TEMPERATURE",
+                                                         "IOC_GET_CLOCK_NPU",
+                                                         "IOC_LOCK_CORE",
+                                                         "IOC_UNLOCK_CORE",
+                                                         "IOC_GET_MONITOR_INFO",
+                                                         "IOC_SET_CLOCK_NPU",
+                                                         "IOC_OPEN_DEV_FILE",
+                                                         "IOC_RELEASE_DEV_FILE",
+                                                         "IOC_CACHE_REQ",
+                                                         "IOC_DRIVER_INFO",
+                                                         "IOC_CAPTURE_SNAPSHOT",
+                                                         "IOC_RELEASE_SNAPSHOT",
+                                                         "IOC_READ_SNAPSHOT"};
+constexpr std::string_view kHostInfoName = "IOC_HOST_INFO";
+
+void require(bool ok, const std::string& what) {
+    if (!ok) throw std::invalid_argument(what);
+}
+
+void requireAnswered(std::uint32_t command, const char* field) {
+    require(veltaraReplyShape(command) != VeltaraReplyShape::None,
+            std::string(field) + " names " + veltaraCommandName(command) +
+                ", which the service never answers");
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> veltaraCommandByName(std::string_view name) {
+    if (name == kHostInfoName) return kHostInfoCommand;
+    for (std::uint32_t i = 0; i < kCommandNames.size(); ++i) {
+        if (kCommandNames[i] == name) return i;
+    }
+    return std::nullopt;
+}
+
+std::string veltaraCommandName(std::uint32_t command) {
+    if (command == kHostInfoCommand) return std::string(kHostInfoName);
+    if (command < kCommandNames.size()) return std::string(kCommandNames[command]);
+    if (command >= kHostCommandBase)
+        return "host command " + std::to_string(command - kHostCommandBase);
+    return "command " + std::to_string(command);
+}
+
+VeltaraReplyShape veltaraReplyShape(std::uint32_t command) {
+    switch (command) {
+        case 1:
+            return VeltaraReplyShape::Version;
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+        case 7:
+        case 8:
+        case 13:
+        case 15:
+        case 20:
+        case 21:
+            return VeltaraReplyShape::Status;
+        case 9:
+        case 10:
+        case 11:
+            return VeltaraReplyShape::Value;
+        case 2:
+        case 12:
+        case 14:
+        case 19:
+        case 22:
+        case kHostInfoCommand:
+            return VeltaraReplyShape::Record;
+        default:
+            return VeltaraReplyShape::None;
+    }
+}
+
+void validateVeltaraDeviceSpec(const VeltaraDeviceSpec& spec) {
+    require(spec.name.size() <= kVeltaraNameMax,
+            "name must be at most 64 bytes, got " + std::to_string(spec.name.size()));
+    for (char c : spec.name) {
+        const auto byte = static_cast<unsigned char>(c);
+        // Pipe and section names cannot carry path separators or control characters.
+        require(byte >= 0x20 && byte != 0x7F && c != '/' && c != '\\',
+                "name must not hold control characters, '/' or '\\'");
+    }
+    require(spec.pagesInUse <= spec.memoryPages, "pagesInUse (" + std::to_string(spec.pagesInUse) +
+                                                     ") exceeds memoryPages (" +
+                                                     std::to_string(spec.memoryPages) + ")");
+    for (std::size_t i = 0; i < spec.work.size(); ++i) {
+        const VeltaraWorkSpec& work = spec.work[i];
+        const std::string field = "work[" + std::to_string(i) + "]";
+        require(work.periodUs >= 1 && work.periodUs <= kMaxScenarioMicros,
+                field + ".periodUs must be from 1 to " + std::to_string(kMaxScenarioMicros));
+        require(work.busyUs <= work.periodUs, field + ".busyUs exceeds periodUs");
+        require(work.startUs <= kMaxScenarioMicros,
+                field + ".startUs must be at most " + std::to_string(kMaxScenarioMicros));
+        if (work.stopUs) {
+            require(*work.stopUs > work.startUs && *work.stopUs <= kMaxScenarioMicros,
+                    field + ".stopUs must lie after startUs and be at most " +
+                        std::to_string(kMaxScenarioMicros));
+        }
+    }
+    const VeltaraDeviceFaults& faults = spec.faults;
+    require(faults.busyMs <= kMaxScenarioMillis,
+            "faults.busyMs must be at most " + std::to_string(kMaxScenarioMillis));
+    for (const auto& [command, length] : faults.replyLength) {
+        requireAnswered(command, "faults.replyLength");
+        require(length <= kMaxReplyLength,
+                "faults.replyLength must be at most " + std::to_string(kMaxReplyLength));
+    }
+    for (const auto& [command, word] : faults.status) {
+        require(veltaraReplyShape(command) == VeltaraReplyShape::Status,
+                "faults.status names " + veltaraCommandName(command) +
+                    ", which does not answer with a status word");
+    }
+    for (std::uint32_t command : faults.silent) requireAnswered(command, "faults.silent");
+}
+
+void validateVeltaraServiceSpec(const VeltaraServiceSpec& spec) {
+    require(spec.pipeInstances >= 1 && spec.pipeInstances <= kMaxPipeInstances,
+            "pipeInstances must be from 1 to " + std::to_string(kMaxPipeInstances));
+    require(spec.brokerInstances >= 1 && spec.brokerInstances <= kMaxPipeInstances,
+            "brokerInstances must be from 1 to " + std::to_string(kMaxPipeInstances));
+    require(spec.absentMs <= kMaxScenarioMillis && spec.brokerBusyMs <= kMaxScenarioMillis,
+            "absentMs and brokerBusyMs must be at most " + std::to_string(kMaxScenarioMillis));
+    require(spec.listExtraEntries <= kMaxListExtraEntries,
+            "listExtraEntries must be at most " + std::to_string(kMaxListExtraEntries));
+    if (spec.listReplyLength) {
+        require(*spec.listReplyLength <= kMaxReplyLength,
+                "listReplyLength must be at most " + std::to_string(kMaxReplyLength));
+    }
+}
+
+}  // namespace crvmon::sim

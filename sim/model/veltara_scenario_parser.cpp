@@ -1,0 +1,309 @@
+// The [[veltara]] and [veltara_service] tables of a scenario file.
+#include <climits>
+#include <cstdint>
+#include <string>
+
+#include "model/scenario_reader.h"
+
+namespace crvmon::sim::toml_scenario {
+namespace {
+
+constexpr auto kMaxMicros = static_cast<std::int64_t>(kMaxScenarioMicros);
+constexpr auto kMaxMillis = static_cast<std::int64_t>(kMaxScenarioMillis);
+
+// A key holding one bounded integer, stored into a field.
+template <typename Field>
+std::pair<std::string_view, std::function<void(const toml::node&)>> integerKey(
+    const Reader& reader, const std::string& path, std::string_view key, Field& field,
+    std::int64_t min, std::int64_t max, std::string_view unit = {}) {
+    return {key, [&reader, path, key, &field, min, max, unit](const toml::node& node) {
+                field = static_cast<Field>(reader.integer(node, member(path, key), min, max, unit));
+            }};
+}
+
+// Characters U+0001 to U+00FF, each taken as the byte of the same value; so "\u00E9" is the
+// byte 0xE9, as the library widens it back for the pipe name.
+std::string nameBytes(const Reader& reader, const toml::node& node, const std::string& key) {
+    const std::string& text = reader.string(node, key);
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::uint32_t code = lead;
+        std::size_t length = 1;
+        if (lead >= 0xC0 && lead < 0xE0 && i + 1 < text.size()) {
+            code = ((lead & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+            length = 2;
+        } else if (lead >= 0x80) {
+            code = 0x800;  // three or four bytes: beyond U+00FF in any case
+        }
+        if (code > 0xFF) {
+            reader.fail(node.source(), keyName(key) +
+                                           " holds a character above U+00FF: each "
+                                           "character stands for one byte");
+        }
+        if (code < 0x20 || code == 0x7F || code == '/' || code == '\\') {
+            reader.fail(node.source(),
+                        keyName(key) + " must not hold control characters, '/' or '\\'");
+        }
+        bytes.push_back(static_cast<char>(code));
+        i += length;
+    }
+    if (bytes.size() > kVeltaraNameMax) {
+        reader.fail(node.source(), keyName(key) + " must be at most 64 bytes, got " +
+                                       std::to_string(bytes.size()));
+    }
+    return bytes;
+}
+
+std::array<std::uint16_t, 4> version4(const Reader& reader, const toml::node& node,
+                                      const std::string& key) {
+    const toml::array& parts = reader.array(node, key);
+    if (parts.size() != 4) {
+        reader.fail(node.source(), keyName(key) +
+                                       " must hold four numbers (major, minor, patch, "
+                                       "revision), got " +
+                                       std::to_string(parts.size()));
+    }
+    std::array<std::uint16_t, 4> version{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        version[i] = static_cast<std::uint16_t>(reader.integer(*parts.get(i), key, 0, 0xFFFF));
+    }
+    return version;
+}
+
+std::uint32_t commandKey(const Reader& reader, const toml::source_region& where,
+                         std::string_view name, const std::string& key) {
+    const auto command = veltaraCommandByName(name);
+    if (!command) {
+        reader.fail(where, keyName(key) + " names \"" + std::string(name) +
+                               "\", which is not a command (IOC_VERSION ... IOC_READ_SNAPSHOT, "
+                               "IOC_HOST_INFO)");
+    }
+    if (veltaraReplyShape(*command) == VeltaraReplyShape::None) {
+        reader.fail(where, keyName(key) + " names " + std::string(name) +
+                               ", which the service never answers");
+    }
+    return *command;
+}
+
+VeltaraWorkSpec parseWork(const Reader& reader, const toml::table& table, const std::string& path) {
+    VeltaraWorkSpec work;
+    const toml::node* busy = nullptr;
+    const toml::node* stop = nullptr;
+    reader.keys(table, path,
+                {integerKey(reader, path, "pid", work.pid, INT32_MIN, INT32_MAX),
+                 integerKey(reader, path, "start_us", work.startUs, 0, kMaxMicros, "us"),
+                 integerKey(reader, path, "period_us", work.periodUs, 1, kMaxMicros, "us"),
+                 {"busy_us",
+                  [&](const toml::node& node) {
+                      work.busyUs = static_cast<std::uint64_t>(
+                          reader.integer(node, member(path, "busy_us"), 0, kMaxMicros, "us"));
+                      busy = &node;
+                  }},
+                 {"stop_us", [&](const toml::node& node) {
+                      work.stopUs = static_cast<std::uint64_t>(
+                          reader.integer(node, member(path, "stop_us"), 1, kMaxMicros, "us"));
+                      stop = &node;
+                  }}});
+    if (work.busyUs > work.periodUs) {
+        reader.fail(busy ? busy->source() : table.source(),
+                    keyName(member(path, "busy_us")) + " (" + std::to_string(work.busyUs) +
+                        " us) exceeds period_us (" + std::to_string(work.periodUs) + " us)");
+    }
+    if (stop && *work.stopUs <= work.startUs) {
+        reader.fail(stop->source(), keyName(member(path, "stop_us")) + " must lie after start_us");
+    }
+    return work;
+}
+
+VeltaraProcessRow parseProcess(const Reader& reader, const toml::table& table,
+                               const std::string& path) {
+    VeltaraProcessRow row;
+    reader.keys(table, path,
+                {integerKey(reader, path, "pid", row.pid, INT32_MIN, INT32_MAX),
+                 integerKey(reader, path, "count", row.count, 0, 0xFFFFFFFF),
+                 integerKey(reader, path, "amount", row.amount, 0, INT64_MAX)});
+    return row;
+}
+
+VeltaraDeviceFaults parseFaults(const Reader& reader, const toml::table& table,
+                                const std::string& path) {
+    VeltaraDeviceFaults faults;
+    // A table from command names to numbers.
+    auto perCommand = [&](std::string_view key, std::int64_t max, std::string_view unit,
+                          bool statusOnly, std::map<std::uint32_t, std::uint32_t>& into) {
+        auto* target = &into;
+        return std::pair{
+            key, std::function<void(const toml::node&)>([&, key, max, unit, statusOnly,
+                                                         target](const toml::node& node) {
+                const std::string tablePath = member(path, key);
+                for (auto&& [name, value] : reader.table(node, tablePath)) {
+                    const std::string itemPath = member(tablePath, name.str());
+                    const std::uint32_t command =
+                        commandKey(reader, name.source(), name.str(), tablePath);
+                    if (statusOnly && veltaraReplyShape(command) != VeltaraReplyShape::Status) {
+                        reader.fail(name.source(), keyName(itemPath) +
+                                                       ": the command does not answer with a "
+                                                       "status word");
+                    }
+                    (*target)[command] =
+                        static_cast<std::uint32_t>(reader.integer(value, itemPath, 0, max, unit));
+                }
+            })};
+    };
+    reader.keys(table, path,
+                {integerKey(reader, path, "busy_ms", faults.busyMs, 0, kMaxMillis, "ms"),
+                 integerKey(reader, path, "broken_after_requests", faults.brokenAfterRequests, 0,
+                            0xFFFFFFFF),
+                 perCommand("reply_length", kMaxReplyLength, "bytes", false, faults.replyLength),
+                 perCommand("status", 0xFFFFFFFF, "", true, faults.status),
+                 {"silent", [&](const toml::node& node) {
+                      const std::string key = member(path, "silent");
+                      for (const toml::node& item : reader.array(node, key)) {
+                          faults.silent.insert(
+                              commandKey(reader, item.source(), reader.string(item, key), key));
+                      }
+                  }}});
+    return faults;
+}
+
+}  // namespace
+
+VeltaraDeviceSpec parseVeltaraDevice(const Reader& reader, const toml::table& table,
+                                     std::size_t position) {
+    const std::string path = "veltara[" + std::to_string(position) + "]";
+    VeltaraDeviceSpec device;
+    device.devNo = static_cast<std::int32_t>(position);
+    device.name = "usb" + std::to_string(position);
+    const toml::node* kind = nullptr;
+    const toml::node* flags = nullptr;
+    const toml::node* pagesInUse = nullptr;
+
+    auto tables = [&](std::string_view key, auto parse) {
+        return std::pair{
+            key, std::function<void(const toml::node&)>([&, key, parse](const toml::node& node) {
+                const std::string arrayPath = member(path, key);
+                const toml::array& items = reader.tableArray(node, arrayPath);
+                for (std::size_t i = 0; i < items.size(); ++i) {
+                    parse(*items.get(i)->as_table(), arrayPath + "[" + std::to_string(i) + "]");
+                }
+            })};
+    };
+
+    reader.keys(
+        table, path,
+        {integerKey(reader, path, "dev_no", device.devNo, INT32_MIN, INT32_MAX),
+         {"name",
+          [&](const toml::node& node) {
+              device.name = nameBytes(reader, node, member(path, "name"));
+          }},
+         {"driver_version",
+          [&](const toml::node& node) {
+              device.driverVersion = version4(reader, node, member(path, "driver_version"));
+          }},
+         {"host_driver_version",
+          [&](const toml::node& node) {
+              device.hostDriverVersion =
+                  version4(reader, node, member(path, "host_driver_version"));
+          }},
+         integerKey(reader, path, "host_revision", device.hostRevision, 0, 0xFFFF),
+         {"kind",
+          [&](const toml::node& node) {
+              const std::int64_t value = reader.integer(node, member(path, "kind"), 0, 15);
+              device.flags = 1u | static_cast<std::uint32_t>(value << 1);
+              kind = &node;
+          }},
+         {"flags",
+          [&](const toml::node& node) {
+              device.flags = static_cast<std::uint32_t>(
+                  reader.integer(node, member(path, "flags"), 0, 0xFFFFFFFF));
+              flags = &node;
+          }},
+         integerKey(reader, path, "memory_pages", device.memoryPages, 0, 0xFFFFFFFF, "pages"),
+         {"pages_in_use",
+          [&](const toml::node& node) {
+              device.pagesInUse = static_cast<std::uint32_t>(
+                  reader.integer(node, member(path, "pages_in_use"), 0, 0xFFFFFFFF, "pages"));
+              pagesInUse = &node;
+          }},
+         integerKey(reader, path, "signal_type", device.signalType, INT32_MIN, INT32_MAX),
+         integerKey(reader, path, "temperature_mc", device.temperatureMilliC, INT32_MIN, INT32_MAX,
+                    "milli-degrees C"),
+         integerKey(reader, path, "npu_clock_mhz", device.npuClockMHz, INT32_MIN, INT32_MAX, "MHz"),
+         {"version",
+          [&](const toml::node& node) {
+              const std::string key = member(path, "version");
+              const toml::array& words = reader.array(node, key);
+              if (words.size() != 2) {
+                  reader.fail(node.source(), keyName(key) + " must hold two numbers, got " +
+                                                 std::to_string(words.size()));
+              }
+              for (std::size_t i = 0; i < 2; ++i) {
+                  device.version[i] =
+                      static_cast<std::uint32_t>(reader.integer(*words.get(i), key, 0, 0xFFFFFFFF));
+              }
+          }},
+         {"activity_head",
+          [&](const toml::node& node) {
+              const std::string& head = reader.string(node, member(path, "activity_head"));
+              if (head == "next") {
+                  device.activityHead = ActivityHead::Next;
+              } else if (head == "newest") {
+                  device.activityHead = ActivityHead::Newest;
+              } else {
+                  reader.fail(node.source(), keyName(member(path, "activity_head")) +
+                                                 " must be \"next\" or \"newest\", got \"" + head +
+                                                 "\"");
+              }
+          }},
+         tables("work",
+                [&](const toml::table& item, const std::string& itemPath) {
+                    device.work.push_back(parseWork(reader, item, itemPath));
+                }),
+         tables("process",
+                [&](const toml::table& item, const std::string& itemPath) {
+                    device.processes.push_back(parseProcess(reader, item, itemPath));
+                }),
+         {"faults", [&](const toml::node& node) {
+              const std::string key = member(path, "faults");
+              device.faults = parseFaults(reader, reader.table(node, key), key);
+          }}});
+
+    if (kind && flags) {
+        reader.fail(flags->source(), keyName(member(path, "flags")) +
+                                         " and 'kind' both set the flags word: give one");
+    }
+    if (device.pagesInUse > device.memoryPages) {
+        reader.fail(pagesInUse ? pagesInUse->source() : table.source(),
+                    keyName(member(path, "pages_in_use")) + " (" +
+                        std::to_string(device.pagesInUse) + ") exceeds memory_pages (" +
+                        std::to_string(device.memoryPages) + ")");
+    }
+    return device;
+}
+
+VeltaraServiceSpec parseVeltaraService(const Reader& reader, const toml::table& table) {
+    const std::string path = "veltara_service";
+    VeltaraServiceSpec service;
+    const auto maxInstances = static_cast<std::int64_t>(kMaxPipeInstances);
+    reader.keys(
+        table, path,
+        {integerKey(reader, path, "pipe_instances", service.pipeInstances, 1, maxInstances),
+         integerKey(reader, path, "broker_instances", service.brokerInstances, 1, maxInstances),
+         integerKey(reader, path, "absent_ms", service.absentMs, 0, kMaxMillis, "ms"),
+         integerKey(reader, path, "broker_busy_ms", service.brokerBusyMs, 0, kMaxMillis, "ms"),
+         {"list_count",
+          [&](const toml::node& node) {
+              service.listCount = static_cast<std::uint32_t>(
+                  reader.integer(node, member(path, "list_count"), 0, 0xFFFFFFFF));
+          }},
+         integerKey(reader, path, "list_extra_entries", service.listExtraEntries, 0,
+                    kMaxListExtraEntries),
+         {"list_reply_length", [&](const toml::node& node) {
+              service.listReplyLength = static_cast<std::uint32_t>(reader.integer(
+                  node, member(path, "list_reply_length"), 0, kMaxReplyLength, "bytes"));
+          }}});
+    return service;
+}
+
+}  // namespace crvmon::sim::toml_scenario

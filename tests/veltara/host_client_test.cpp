@@ -1,0 +1,359 @@
+// The host-service client against scripted pipes: what it writes, byte for byte, and what it
+// makes of each reply the service can give.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../platform/private_object_root.h"
+#include "common/little_endian.h"
+#include "platform/posix/virtual_clock.h"
+#include "veltara/client/client_log.h"
+#include "veltara/client/command_protocol.h"
+#include "veltara/client/pipe_transport.h"
+#include "veltara/client/veltara_client.h"
+#include "veltara/pipe_server.h"
+
+namespace crvmon::veltara {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using sim::PipeServer;
+using sim::VeltaraReply;
+using ::testing::ElementsAreArray;
+
+Bytes le32(std::uint32_t value) {
+    Bytes b(4);
+    store32(b.data(), value);
+    return b;
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A device-list reply: the count, then each (dev_no, name) entry of 68 bytes.
+Bytes deviceList(std::uint32_t count, const std::vector<std::pair<std::int32_t, std::string>>& entries) {
+    Bytes reply = le32(count);
+    for (const auto& [devNo, name] : entries) {
+        Bytes entry(68, 0);
+        store32(entry.data(), static_cast<std::uint32_t>(devNo));
+        std::memcpy(entry.data() + 4, name.data(), std::min<std::size_t>(name.size(), 64));
+        reply = reply + entry;
+    }
+    return reply;
+}
+
+// A pipe whose every request is answered by a script, and which keeps what it was sent.
+class ScriptedPipe {
+public:
+    using Script = std::function<VeltaraReply(const Bytes& request)>;
+
+    ScriptedPipe(const std::wstring& name, std::uint32_t instances, Script script)
+        : script_(std::move(script)),
+          server_({name, instances, 0, 1 << 16}, [this](std::span<const std::uint8_t> request) {
+              Bytes copy(request.begin(), request.end());
+              {
+                  std::lock_guard<std::mutex> lock(mutex_);
+                  requests_.push_back(copy);
+              }
+              arrived_.notify_all();
+              return script_(copy);
+          }) {}
+
+    // What the pipe was sent, once at least `count` requests arrived (or after 10 s): requests
+    // the client does not wait an answer for reach the service in their own time.
+    std::vector<Bytes> requests(std::size_t count = 0) const {
+        std::unique_lock<std::mutex> lock(mutex_);
+        arrived_.wait_for(lock, std::chrono::seconds(10), [&] { return requests_.size() >= count; });
+        return requests_;
+    }
+
+    PipeServer& server() { return server_; }
+
+private:
+    Script script_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable arrived_;
+    std::vector<Bytes> requests_;
+    PipeServer server_;
+};
+
+VeltaraReply send(Bytes bytes) { return {VeltaraReply::Kind::Send, std::move(bytes)}; }
+
+class HostClientTest : public testing::PrivateObjectRoot {
+protected:
+    void TearDown() override {
+        setClientLogLevel(0);
+        testing::PrivateObjectRoot::TearDown();
+    }
+
+    // A broker listing one device, "dev7" with number 7, whose pipe answers by `script`.
+    std::unique_ptr<ScriptedPipe> serveDevice(ScriptedPipe::Script script,
+                                              std::uint32_t instances = 40) {
+        broker_ = std::make_unique<ScriptedPipe>(
+            L"\\\\.\\pipe\\veltara", 2,
+            [](const Bytes&) { return send(deviceList(1, {{7, "dev7"}})); });
+        return std::make_unique<ScriptedPipe>(L"\\\\.\\pipe\\veltara_dev7", instances,
+                                              std::move(script));
+    }
+
+    std::unique_ptr<ScriptedPipe> broker_;
+};
+
+TEST_F(HostClientTest, ConnectRetriesWhileThePipeIsMissingOrBusyAndGivesUpOnOtherErrors) {
+    {
+        platform::VirtualClock clock;
+        EXPECT_EQ(connect_pipe(L"\\\\.\\pipe\\nobody"), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(clock.pipeOpens().size(), 51u);
+        EXPECT_EQ(clock.sleeps(), std::vector<DWORD>(50, 10));
+        EXPECT_TRUE(clock.pipeWaits().empty());
+    }
+    {
+        // One instance, taken: every attempt finds it busy and waits 2 s for it.
+        ScriptedPipe busy(L"\\\\.\\pipe\\busy", 1, [](const Bytes&) { return send(le32(0)); });
+        HANDLE taken = connect_pipe(L"\\\\.\\pipe\\busy");
+        ASSERT_NE(taken, INVALID_HANDLE_VALUE);
+        platform::VirtualClock clock;
+        EXPECT_EQ(connect_pipe(L"\\\\.\\pipe\\busy"), INVALID_HANDLE_VALUE);
+        const auto waits = clock.pipeWaits();
+        ASSERT_EQ(waits.size(), 200u);
+        for (const auto& wait : waits) EXPECT_EQ(wait.timeout, 2000u);
+        EXPECT_EQ(clock.sleeps(), std::vector<DWORD>(200, 10));
+        EXPECT_EQ(clock.elapsedMs(), 200u * 2010u);
+        CloseHandle(taken);
+    }
+    {
+        platform::VirtualClock clock;
+        EXPECT_EQ(connect_pipe(L"\\\\.\\pipe\\bad/name"), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(clock.pipeOpens().size(), 1u);
+        EXPECT_TRUE(clock.sleeps().empty());
+    }
+}
+
+TEST_F(HostClientTest, TheDeviceListIsCutToItsBufferAndItsCapacity) {
+    std::vector<std::pair<std::int32_t, std::string>> seventy;
+    for (int i = 0; i < 70; ++i) seventy.push_back({100 + i, "d" + std::to_string(i)});
+    ScriptedPipe broker(L"\\\\.\\pipe\\veltara", 1,
+                        [&](const Bytes&) { return send(deviceList(70, seventy)); });
+
+    std::vector<veltara_device_entry> entries(80);
+    EXPECT_EQ(veltara_list_devices(entries.data(), 80), 64);
+    EXPECT_EQ(entries[63].dev_no, 163);
+    EXPECT_STREQ(entries[63].name, "d63");
+    EXPECT_EQ(veltara_list_devices(entries.data(), 10), 10);
+    // Without an array, the count as the service reports it.
+    EXPECT_EQ(veltara_list_devices(nullptr, 64), 70);
+    EXPECT_EQ(veltara_list_devices(entries.data(), 0), 70);
+    // Every exchange is one request: the value 1.
+    for (const Bytes& request : broker.requests()) EXPECT_EQ(request, le32(1));
+}
+
+TEST_F(HostClientTest, ShortOddAndOversizedListsAreBounded) {
+    Bytes reply;
+    ScriptedPipe broker(L"\\\\.\\pipe\\veltara", 1, [&](const Bytes&) { return send(reply); });
+    std::vector<veltara_device_entry> entries(64);
+
+    // A name of 64 bytes without NUL arrives as its first 63 and a NUL.
+    reply = deviceList(1, {{3, std::string(64, 'x')}});
+    EXPECT_EQ(veltara_list_devices(entries.data(), 64), 1);
+    EXPECT_EQ(std::string(entries[0].name), std::string(63, 'x'));
+
+    // More counted than sent: the records not sent read as zero.
+    reply = deviceList(3, {{5, "five"}});
+    std::memset(entries.data(), 0x55, entries.size() * sizeof entries[0]);
+    EXPECT_EQ(veltara_list_devices(entries.data(), 64), 3);
+    EXPECT_EQ(entries[0].dev_no, 5);
+    EXPECT_EQ(entries[2].dev_no, 0);
+    EXPECT_STREQ(entries[2].name, "");
+
+    // A count beyond the result's range stays a count, not a failure.
+    reply = le32(0xFFFFFFFF);
+    EXPECT_EQ(veltara_list_devices(nullptr, 0), 0x7FFFFFFF);
+    EXPECT_EQ(veltara_list_devices(entries.data(), 64), 64);
+
+    reply = Bytes{1, 0, 0};
+    EXPECT_EQ(veltara_list_devices(entries.data(), 64), -4);
+    reply = Bytes{};
+    EXPECT_EQ(veltara_list_devices(entries.data(), 64), -4);
+    reply = deviceList(0, {});
+    EXPECT_EQ(veltara_list_devices(entries.data(), 64), 0);
+}
+
+TEST_F(HostClientTest, OpenFindsTheFirstDeviceOfItsNumberAndFillsItsPool) {
+    ScriptedPipe broker(L"\\\\.\\pipe\\veltara", 2, [](const Bytes&) {
+        return send(deviceList(4, {{3, "three"}, {9, "nine"}, {9, "second-nine"}, {4, ""}}));
+    });
+    ScriptedPipe nine(L"\\\\.\\pipe\\veltara_nine", 40, [](const Bytes&) { return send(le32(0)); });
+
+    VeltaraClient* client = veltara_open(9);
+    ASSERT_NE(client, nullptr);
+    EXPECT_EQ(client->name(), "nine");
+    EXPECT_EQ(client->idlePipeCount(), 32u);
+    EXPECT_EQ(client->sharedMemName(), "Global\\VeltaraSharedMem_nine");
+    // No section of that name: the client works without a view.
+    EXPECT_EQ(client->view(), nullptr);
+    EXPECT_EQ(veltara_close(client), 0);
+    EXPECT_EQ(veltara_close(nullptr), -1);
+
+    // Absent, or listed with an empty name: not found, with one line when asked for.
+    setClientLogLevel(1);
+    for (std::int32_t devNo : {5, 4}) {
+        ::testing::internal::CaptureStderr();
+        SetLastError(0);
+        EXPECT_EQ(veltara_open(devNo), nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+        const std::string line = ::testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(std::regex_match(
+            line, std::regex("\\[CLIENT\\] dev_no " + std::to_string(devNo) +
+                             " not found \\(4 device\\(s\\) connected\\) \\(veltara_open:[0-9]+\\)\n")))
+            << line;
+    }
+}
+
+TEST_F(HostClientTest, TheNamesOfADevicesPipeAndSectionKeepItsBytes) {
+    EXPECT_EQ(devicePipeName("usb0"), L"\\\\.\\pipe\\veltara_usb0");
+    const std::wstring accented = devicePipeName("caf\xE9");
+    EXPECT_EQ(accented.back(), static_cast<wchar_t>(0x00E9));
+    EXPECT_EQ(accented.size(), 17u + 4u);
+}
+
+TEST_F(HostClientTest, RequestsCarryTheCodeAndExactlyItsPayload) {
+    auto device = serveDevice([](const Bytes& request) {
+        const std::uint32_t number = request[0];
+        if (number == 14) return send(Bytes(2576, 0xAB));
+        return send(le32(0xBEEF));
+    });
+    VeltaraClient* client = veltara_open(7);
+    ASSERT_NE(client, nullptr);
+
+    // No buffer: the payload is zeros.
+    EXPECT_EQ(veltara_ioctl(client, 0x4004520B, nullptr), 0xBEEF);
+    Bytes monitor(2576);
+    for (std::size_t i = 0; i < monitor.size(); ++i) monitor[i] = static_cast<std::uint8_t>(i);
+    EXPECT_EQ(veltara_ioctl(client, 0xCA10520E, monitor.data()), 0);
+    EXPECT_EQ(monitor, Bytes(2576, 0xAB));
+    // A code that is neither device nor host type sends nothing.
+    EXPECT_EQ(veltara_ioctl(client, 0x00005300, nullptr), -2);
+    // Rejected numbers are sent, but no reply is read.
+    EXPECT_EQ(veltara_ioctl(client, 0x00005200, nullptr), -5);
+    EXPECT_EQ(veltara_ioctl(client, 0x00005210, nullptr), -5);
+    EXPECT_EQ(veltara_ioctl(client, 0x000048FF, nullptr), -3);
+    EXPECT_EQ(veltara_ioctl(nullptr, 0x0000520A, nullptr), -1);
+
+    const auto requests = device->requests(5);
+    ASSERT_EQ(requests.size(), 5u);
+    EXPECT_EQ(requests[0], le32(0x4004520B) + le32(0));
+    Bytes expectedMonitor = le32(0xCA10520E);
+    for (std::size_t i = 0; i < 2576; ++i) expectedMonitor.push_back(static_cast<std::uint8_t>(i));
+    EXPECT_EQ(requests[1], expectedMonitor);
+    // Unanswered, these reach their instances' threads in any order.
+    EXPECT_THAT(std::vector<Bytes>(requests.begin() + 2, requests.end()),
+                ::testing::UnorderedElementsAre(le32(0x00005200), le32(0x00005210),
+                                                le32(0x000048FF)));
+    veltara_close(client);
+}
+
+TEST_F(HostClientTest, EachReplyShapeGivesItsResult) {
+    Bytes reply;
+    auto device = serveDevice([&](const Bytes&) { return send(reply); });
+    VeltaraClient* client = veltara_open(7);
+    ASSERT_NE(client, nullptr);
+
+    reply = le32(0xBEEF);
+    EXPECT_EQ(veltara_ioctl(client, 0x00005203, nullptr), 0);  // IOC_FREE_CMA
+    reply = le32(5);
+    setClientLogLevel(1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(veltara_ioctl(client, 0x00005203, nullptr), -7);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+                ::testing::MatchesRegex("\\[CLIENT\\] IOC_FREE_CMA Failed: 5 \\(veltara_ioctl:[0-9]+\\)\n"));
+    setClientLogLevel(0);
+
+    reply = le32(45000);
+    EXPECT_EQ(veltara_ioctl(client, 0x0000520A, nullptr), 45000);
+    // A short value overwrites only the leading bytes of a slot that starts all ones.
+    reply = Bytes{0x10, 0x00};
+    EXPECT_EQ(veltara_ioctl(client, 0x0000520A, nullptr), -65520);
+    reply = le32(3) + le32(99);
+    EXPECT_EQ(veltara_ioctl(client, 0x00005201, nullptr), 3);  // IOC_VERSION
+
+    // Driver information is 96 bytes whatever the size field says.
+    reply = Bytes(96, 0x11);
+    std::array<std::uint8_t, 96> info{};
+    EXPECT_EQ(veltara_ioctl(client, 0x00045213, info.data()), 0);
+    EXPECT_EQ(info[95], 0x11);
+
+    // A reply longer than its command's fails the read; the instance is replaced and the pool
+    // keeps its size.
+    const std::size_t pool = client->idlePipeCount();
+    reply = le32(1) + le32(2);
+    EXPECT_EQ(veltara_ioctl(client, 0x0000520A, nullptr), -6);
+    EXPECT_EQ(client->idlePipeCount(), pool);
+    reply = le32(41000);
+    EXPECT_EQ(veltara_ioctl(client, 0x0000520A, nullptr), 41000);
+
+    // The host command reads up to 96 bytes into the caller's buffer.
+    reply = Bytes(36, 0x22);
+    std::array<std::uint8_t, 96> host{};
+    EXPECT_EQ(veltara_ioctl(client, 0x80244800, host.data()), 0);
+    EXPECT_EQ(host[35], 0x22);
+    EXPECT_EQ(host[36], 0x00);
+    veltara_close(client);
+}
+
+TEST_F(HostClientTest, ABrokenInstanceIsReplacedAndTheNextCommandSucceeds) {
+    bool breakIt = false;
+    auto device = serveDevice([&](const Bytes&) {
+        if (breakIt) return VeltaraReply{VeltaraReply::Kind::Malformed, {}};
+        return send(le32(0xBEEF));
+    });
+    VeltaraClient* client = veltara_open(7);
+    ASSERT_NE(client, nullptr);
+    breakIt = true;
+    EXPECT_EQ(veltara_ioctl(client, 0x00005214, nullptr), -6);
+    breakIt = false;
+    EXPECT_EQ(veltara_ioctl(client, 0x00005214, nullptr), 0);
+    EXPECT_EQ(client->idlePipeCount(), 32u);
+    veltara_close(client);
+}
+
+TEST_F(HostClientTest, ThirtyThreeThreadsShareAPoolOfThirtyTwo) {
+    // Every request waits until all 33 are in flight, so 33 instances are on loan at once.
+    std::mutex mutex;
+    std::condition_variable arrived;
+    int inFlight = 0;
+    auto device = serveDevice([&](const Bytes&) {
+        std::unique_lock<std::mutex> lock(mutex);
+        ++inFlight;
+        arrived.notify_all();
+        arrived.wait_for(lock, std::chrono::seconds(20), [&] { return inFlight >= 33; });
+        return send(le32(0xBEEF));
+    });
+    VeltaraClient* client = veltara_open(7);
+    ASSERT_NE(client, nullptr);
+    ASSERT_EQ(client->idlePipeCount(), 32u);
+
+    std::vector<std::thread> threads;
+    std::vector<std::int32_t> results(33, 1);
+    for (int t = 0; t < 33; ++t) {
+        threads.emplace_back([&, t] { results[t] = veltara_ioctl(client, 0x00005214, nullptr); });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(results, std::vector<std::int32_t>(33, 0));
+    // One thread found the pool empty and added an instance of its own.
+    EXPECT_EQ(client->idlePipeCount(), 33u);
+    veltara_close(client);
+}
+
+}  // namespace
+}  // namespace crvmon::veltara
