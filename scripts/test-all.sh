@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: natively, with AddressSanitizer and UBSan, and the Windows build
-# (crvmon.dll) under Wine. Exits non-zero if any build or test fails.
+# Builds and runs every test: natively, with AddressSanitizer and UBSan, with ThreadSanitizer,
+# and the Windows build (crvmon.dll) under Wine. Exits non-zero if any build or test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh linux windows
@@ -8,7 +8,7 @@ scripts/install-deps.sh linux windows
 # However the run ends, no Wine server is left behind.
 trap 'cmake/wine-session.sh stop "$PWD/build/windows/wineprefix"' EXIT
 
-for preset in linux linux-asan windows; do
+for preset in linux linux-asan linux-tsan windows; do
     echo "=== $preset ==="
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"

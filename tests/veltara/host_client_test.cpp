@@ -292,6 +292,9 @@ TEST_F(HostClientTest, EachReplyShapeGivesItsResult) {
     std::array<std::uint8_t, 96> info{};
     EXPECT_EQ(veltara_ioctl(client, 0x00045213, info.data()), 0);
     EXPECT_EQ(info[95], 0x11);
+    // A record cut short is a failed read, not a record of zeros.
+    reply = Bytes(50, 0x33);
+    EXPECT_EQ(veltara_ioctl(client, 0x80605213, info.data()), -6);
 
     // A reply longer than its command's fails the read; the instance is replaced and the pool
     // keeps its size.

@@ -72,10 +72,11 @@ bool writeRequest(PipeLease& lease, const std::vector<std::uint8_t>& request) {
                      &written, nullptr) != FALSE;
 }
 
-bool readReply(PipeLease& lease, void* destination, std::size_t length) {
-    DWORD read = 0;
-    return ReadFile(lease.handle(), destination, static_cast<DWORD>(length), &read, nullptr) !=
-           FALSE;
+// One read of the reply; `received` is how many bytes it brought.
+bool readReply(PipeLease& lease, void* destination, std::size_t length, DWORD& received) {
+    received = 0;
+    return ReadFile(lease.handle(), destination, static_cast<DWORD>(length), &received,
+                    nullptr) != FALSE;
 }
 
 }  // namespace
@@ -134,7 +135,14 @@ std::int32_t veltara_ioctl(VeltaraClient* client, std::uint32_t code, void* buff
             destination = buffer != nullptr ? buffer : discard.data();
             break;
     }
-    if (!readReply(lease, destination, shape.length)) {
+    // A record cut short would hand the caller zeros as if the device had sent them: that is a
+    // failed read. A short value or status only fills the leading bytes of its slot.
+    DWORD received = 0;
+    const bool read = readReply(lease, destination, shape.length, received);
+    if (read && shape.kind == Reply::Record && received < shape.length) {
+        SetLastError(ERROR_INVALID_DATA);
+    }
+    if (!read || (shape.kind == Reply::Record && received < shape.length)) {
         const DWORD error = GetLastError();
         if (number == wire::command::kAllocCma || number == wire::command::kLockCore ||
             number == wire::command::kDriverInfo) {
@@ -184,7 +192,9 @@ std::int32_t veltara_host_ioctl(VeltaraClient* client, std::uint32_t code, void*
     }
     std::vector<std::uint8_t> discard;
     if (buffer == nullptr) discard.resize(wire::kHostInfoReplyMax);
-    if (!readReply(lease, buffer != nullptr ? buffer : discard.data(), wire::kHostInfoReplyMax)) {
+    DWORD received = 0;
+    if (!readReply(lease, buffer != nullptr ? buffer : discard.data(), wire::kHostInfoReplyMax,
+                   received)) {
         CRVMON_CLIENT_LOG(kFunction, "%s Failed to read response data: %d", commandName(number),
                           static_cast<int>(GetLastError()));
         lease.replace();

@@ -1,0 +1,254 @@
+// Veltara devices end to end: crvmonInit against the simulated host service, and the telemetry
+// queries on the devices it opened.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "api/crvmon.h"
+#include "api/library_state.h"
+#include "model/scenario.h"
+#include "model/sim_clock.h"
+#include "platform/win32.h"
+#include "private_simulation.h"
+#include "veltara/client/telemetry_queries.h"
+#include "veltara/client/veltara_client.h"
+
+namespace crvmon {
+namespace {
+
+using ::testing::HasSubstr;
+
+class VeltaraSimulatedTest : public ::testing::Test {
+protected:
+    // Serves the scenario and initialises the library on it; returns crvmonInit's status.
+    crvmonStatusCode_t start(const std::string& scenarioText) {
+        simulation_ = std::make_unique<sim::PrivateSimulation>(sim::parseScenario(scenarioText),
+                                                               clock_);
+        ::testing::internal::CaptureStderr();
+        const crvmonStatusCode_t status = corvanta::crvmonInit();
+        stderr_ = ::testing::internal::GetCapturedStderr();
+        return status;
+    }
+    void TearDown() override { corvanta::crvmonShutdown(); }
+
+    static const DeviceRecord& device(crvmonTargetDeviceType_t type, int index) {
+        crvmonStatusCode_t status;
+        const DeviceHandle* handle = registry().lookupDevice(type, index, status);
+        EXPECT_NE(handle, nullptr) << type << "/" << index;
+        static const DeviceRecord none;
+        return handle != nullptr ? handle->record() : none;
+    }
+    static int count(crvmonTargetDeviceType_t type) {
+        crvmonStatusCode_t status;
+        return corvanta::crvmonGetTargetDeviceCount(type, status);
+    }
+
+    std::shared_ptr<sim::ManualSimClock> clock_ = std::make_shared<sim::ManualSimClock>();
+    std::unique_ptr<sim::PrivateSimulation> simulation_;
+    std::string stderr_;
+};
+
+TEST_F(VeltaraSimulatedTest, DevicesOpenByListPositionWithTheirKindVersionsAndMemory) {
+    ASSERT_EQ(start(R"(
+[[veltara]]
+dev_no = 7
+name = "first"
+kind = 0
+driver_version = [2, 5, 3, 1]
+host_driver_version = [1, 2, 3, 0]
+memory_pages = 0x40000
+signal_type = 2
+[[veltara]]
+dev_no = 3
+name = "second"
+kind = 1
+host_driver_version = [9, 9, 9, 0]
+)"),
+              CRVMON_STATUS_OK);
+    EXPECT_EQ(count(CRVMON_TARGET_VELTARA_USB_KIND0), 1);
+    EXPECT_EQ(count(CRVMON_TARGET_VELTARA_USB_KIND1), 1);
+
+    const DeviceRecord& first = device(CRVMON_TARGET_VELTARA_USB_KIND0, 0);
+    EXPECT_EQ(first.nodePath, "/dev/veltara-usb0");
+    EXPECT_EQ(first.client->name(), "first");
+    EXPECT_EQ(first.driverType, CRVMON_DRIVER_VELTARA_USB);
+    EXPECT_EQ(first.memoryTotal, 1073741824LL);
+    EXPECT_EQ(first.signalType, 2);
+    EXPECT_EQ(first.onDeviceDriverVersion.patch, 3);
+    EXPECT_EQ(first.onDeviceDriverVersion.revision, 1);
+    EXPECT_EQ(first.vendorId, -1);
+    EXPECT_EQ(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0).client->name(), "second");
+
+    crvmonStatusCode_t status;
+    EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_VELTARA_USB, status), "1.2.3");
+    EXPECT_EQ(corvanta::crvmonGetDriverRevision(CRVMON_DRIVER_VELTARA_USB, status), 0u);
+    EXPECT_EQ(corvanta::crvmonGetOnDeviceDriverVersion(CRVMON_TARGET_VELTARA_USB_KIND0, 0, status),
+              "2.5.3");
+    EXPECT_EQ(stderr_, "");
+}
+
+TEST_F(VeltaraSimulatedTest, AnUnknownKindIsCountedButNotAddressableAndReleasedAtShutdown) {
+    ASSERT_EQ(start("[[veltara]]\nname = \"odd\"\nflags = 0x5\n[[veltara]]\nname = \"raw\"\n"
+                    "flags = 0x0\n"),
+              CRVMON_STATUS_OK);
+    crvmonStatusCode_t status;
+    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 2);
+    EXPECT_EQ(count(CRVMON_TARGET_VELTARA_USB_KIND0), 1);
+    EXPECT_EQ(count(CRVMON_TARGET_NONE), 0);
+    EXPECT_EQ(corvanta::crvmonShutdown(), CRVMON_STATUS_OK);
+}
+
+TEST_F(VeltaraSimulatedTest, DriversThatDisagreeAreExplainedAndTheDeviceDropped) {
+    // On-device revision 2, host supports 3: the on-device driver is the outdated one.
+    EXPECT_EQ(start("[[veltara]]\ndriver_version = [2, 5, 0, 2]\nhost_revision = 3\n"),
+              CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_THAT(stderr_,
+                HasSubstr("The On-device driver revision (2) does not match the revision "
+                          "supported by the host USB driver (3).\nThe On-device driver is "
+                          "outdated. Please update the On-device driver to match revision.\n"));
+    corvanta::crvmonShutdown();
+    simulation_.reset();
+
+    EXPECT_EQ(start("[[veltara]]\ndriver_version = [2, 5, 0, 4]\nhost_revision = 3\n"),
+              CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_THAT(stderr_, HasSubstr("The Host USB driver is outdated. Please update the Host USB "
+                                   "driver to match revision.\n"));
+    simulation_.reset();
+
+    // Both at revision 2: they agree, but this library speaks revision 1 only.
+    EXPECT_EQ(start("[[veltara]]\ndriver_version = [2, 5, 0, 2]\nhost_revision = 2\n"),
+              CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_THAT(stderr_, HasSubstr("The detected veltara-driver version is not supported. Please "
+                                   "update the corvanta-cli.\n"));
+    simulation_.reset();
+
+    // A host USB driver whose own revision is not 0 is refused without a word.
+    EXPECT_EQ(start("[[veltara]]\nhost_driver_version = [1, 2, 3, 1]\n"),
+              CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_EQ(stderr_, "Failed to initialize - No driver installed\n");
+}
+
+TEST_F(VeltaraSimulatedTest, FailedCommandsAtOpen) {
+    // Driver information that cannot be read drops the device; a signal type that cannot be
+    // read is kept as the command's result.
+    ASSERT_EQ(start(R"(
+[[veltara]]
+name = "noinfo"
+[veltara.faults]
+reply_length = { IOC_DRIVER_INFO = 200 }
+[[veltara]]
+name = "nosignal"
+[veltara.faults]
+reply_length = { IOC_GET_SIGNAL_TYPE = 8 }
+)"),
+              CRVMON_STATUS_OK);
+    crvmonStatusCode_t status;
+    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 1);
+    const DeviceRecord& kept = device(CRVMON_TARGET_VELTARA_USB_KIND1, 0);
+    EXPECT_EQ(kept.client->name(), "nosignal");
+    EXPECT_EQ(kept.signalType, -6);
+}
+
+TEST_F(VeltaraSimulatedTest, QueriesReadTheActivityLogMemoryClockAndTemperature) {
+    ASSERT_EQ(start(R"(
+[[veltara]]
+pages_in_use = 3
+npu_clock_mhz = 933
+temperature_mc = 45500
+[[veltara.work]]
+pid = 4242
+start_us = 0
+period_us = 100000
+busy_us = 25000
+)"),
+              CRVMON_STATUS_OK);
+    clock_->advance(5'000'000);
+    const DeviceRecord& vt = device(CRVMON_TARGET_VELTARA_USB_KIND1, 0);
+
+    const auto cores = veltara::veltara_get_core_infos(vt);
+    ASSERT_EQ(cores.size(), 1u);
+    EXPECT_EQ(cores[0].cluster, 0x10000u);
+    EXPECT_EQ(cores[0].core, 1u);
+    EXPECT_EQ(cores[0].totalTime, 1'000'000);
+    EXPECT_NEAR(static_cast<double>(cores[0].busyTime), 250'000.0, 25'000.0);
+
+    EXPECT_EQ(veltara::veltara_get_memory_usage(vt), 12288);
+    EXPECT_EQ(veltara::veltara_get_npu_clock(vt), 933);
+    EXPECT_EQ(veltara::veltara_get_temperature(vt), 45);
+}
+
+TEST_F(VeltaraSimulatedTest, TheProcessListSumsRowsAndLeavesOutTheCaller) {
+    const std::string self = std::to_string(_getpid());
+    ASSERT_EQ(start(R"(
+[[veltara]]
+[[veltara.work]]
+pid = 10
+start_us = 0
+period_us = 100000
+busy_us = 50000
+[[veltara.process]]
+pid = 10
+count = 1
+amount = 100
+[[veltara.process]]
+pid = 11
+count = 2
+amount = 200
+[[veltara.process]]
+pid = 10
+count = 3
+amount = 300
+[[veltara.process]]
+pid = )" + self + R"(
+count = 9
+amount = 900
+)"),
+              CRVMON_STATUS_OK);
+    clock_->advance(5'000'000);
+    const auto processes = veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0));
+    ASSERT_EQ(processes.size(), 2u);
+    EXPECT_EQ(processes[0].pid, 10);
+    EXPECT_EQ(processes[0].quantity, 4u);
+    EXPECT_EQ(processes[0].amount, 400u);
+    EXPECT_EQ(processes[0].totalTime, 1'000'000);
+    EXPECT_NEAR(static_cast<double>(processes[0].busyTime), 500'000.0, 50'000.0);
+    EXPECT_EQ(processes[1].pid, 11);
+    EXPECT_EQ(processes[1].busyTime, 0);
+}
+
+TEST_F(VeltaraSimulatedTest, FailedQueriesShowOnlyInTheirValues) {
+    ASSERT_EQ(start(R"(
+[[veltara]]
+[veltara.faults]
+reply_length = { IOC_GET_MONITOR_INFO = 100, IOC_GET_CLOCK_NPU = 8, IOC_GET_TEMPERATURE = 8 }
+status = { IOC_CAPTURE_SNAPSHOT = 5 }
+[[veltara.process]]
+pid = 77
+count = 1
+amount = 1
+)"),
+              CRVMON_STATUS_OK);
+    const DeviceRecord& vt = device(CRVMON_TARGET_VELTARA_USB_KIND1, 0);
+    const auto cores = veltara::veltara_get_core_infos(vt);
+    ASSERT_EQ(cores.size(), 1u);
+    EXPECT_EQ(cores[0].busyTime, 0);
+    EXPECT_EQ(cores[0].totalTime, 0);
+    EXPECT_EQ(veltara::veltara_get_memory_usage(vt), -1);
+    EXPECT_EQ(veltara::veltara_get_npu_clock(vt), -6);
+    EXPECT_EQ(veltara::veltara_get_temperature(vt), 0);
+    // The snapshot is still read when the activity log and the capture fail.
+    const auto processes = veltara::veltara_get_process_infos(vt);
+    ASSERT_EQ(processes.size(), 1u);
+    EXPECT_EQ(processes[0].pid, 77);
+    EXPECT_EQ(processes[0].totalTime, 0);
+}
+
+TEST_F(VeltaraSimulatedTest, NoDeviceListedMeansNoDevice) {
+    EXPECT_EQ(start(""), CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_EQ(stderr_, "Failed to initialize - No driver installed\n");
+}
+
+}  // namespace
+}  // namespace crvmon
