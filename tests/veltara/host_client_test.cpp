@@ -6,6 +6,7 @@
 #include <array>
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <regex>
@@ -327,6 +328,22 @@ TEST_F(HostClientTest, ABrokenInstanceIsReplacedAndTheNextCommandSucceeds) {
     breakIt = false;
     EXPECT_EQ(veltara_ioctl(client, 0x00005214, nullptr), 0);
     EXPECT_EQ(client->idlePipeCount(), 32u);
+    veltara_close(client);
+}
+
+TEST_F(HostClientTest, AServiceThatNeverAnswersKeepsTheReadWaitingUntilItGoes) {
+    auto device = serveDevice([](const Bytes&) { return VeltaraReply{VeltaraReply::Kind::Withhold, {}}; });
+    VeltaraClient* client = veltara_open(7);
+    ASSERT_NE(client, nullptr);
+    auto pending = std::async(std::launch::async,
+                              [&] { return veltara_ioctl(client, 0x0000520A, nullptr); });
+    // Reads have no time-out: the command is still waiting a while later.
+    EXPECT_EQ(pending.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    // The service going away ends the wait; the watchdog keeps a hang from stalling the run.
+    device.reset();
+    broker_.reset();
+    ASSERT_EQ(pending.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(pending.get(), -6);
     veltara_close(client);
 }
 

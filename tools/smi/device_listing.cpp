@@ -87,10 +87,11 @@ void printDevice(std::FILE* out, const Kind& kind, int index) {
     }
     const std::string onDevice = crvmonGetOnDeviceDriverVersion(t, index, s);
     if (s == CRVMON_STATUS_OK) {
-        crvmonStatusCode_t rs;
+        crvmonStatusCode_t rs, ss;
         const int revision = crvmonGetOnDeviceDriverRevision(t, index, rs);
-        std::fprintf(out, "    device driver %s  revision %s\n", onDevice.c_str(),
-                     number(revision, rs).c_str());
+        const int signal = crvmonGetSignalType(t, index, ss);
+        std::fprintf(out, "    device driver %s  revision %s  signal type %s\n", onDevice.c_str(),
+                     number(revision, rs).c_str(), number(signal, ss).c_str());
     }
 
     crvmonStatusCode_t gs, ls, rs, cs, ps;
