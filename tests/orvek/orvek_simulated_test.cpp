@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <dirent.h>
+#include <future>
+#include <thread>
 #include <memory>
 #include <string>
 
@@ -14,6 +17,7 @@
 #include "monitor/monitor_table.h"
 #include "orvek/orvek_discovery.h"
 #include "orvek/orvek_monitor_win.h"
+#include "platform/posix/device_object_server.h"
 #include "private_simulation.h"
 
 namespace crvmon {
@@ -300,6 +304,70 @@ TEST_F(OrvekSimulatedTest, MonitorKeysCountOnAcrossInitialisationsAndLeaveWithTh
     corvanta::crvmonShutdown();
     EXPECT_EQ(monitorTable().size(), 0u);
     EXPECT_EQ(orvek::nextMonitorKey.load(), first + 4);
+}
+
+// Descriptors the process holds: a failure path of open that kept a handle would show here.
+int openDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr) ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+TEST_F(OrvekSimulatedTest, RequestsTheDriverFailsAtOnceReadAsNothingTransferred) {
+    serve("");
+    // A card whose identity answers, and whose every other request fails at once: no event is
+    // ever signalled for those, so waiting for one would never end.
+    platform::DeviceObjectServer card("corvanta_pcie", [](const platform::DeviceIoRequest& r) {
+        platform::DeviceIoReply reply;
+        if (r.code == 0x00222000 && r.outputCapacity == 128) {
+            reply.output.assign(128, 0);
+            reply.output[32] = 1;  // driver major 1
+        } else {
+            reply.error = ERROR_GEN_FAILURE;
+        }
+        return reply;
+    });
+    auto run = std::async(std::launch::async, [] {
+        if (corvanta::crvmonInit() != CRVMON_STATUS_OK) return false;
+        OrvekMonitor& monitor = monitorOf(0);
+        const MonitorInfo* info = monitor.getInfo();
+        monitor.setExtraPmicId(CRVMON_EXTRA_PMIC_1);
+        return info != nullptr && info->thermalStatus == 0 && info->npuClock == 0 &&
+               monitor.getExtraPmicId() == CRVMON_EXTRA_PMIC_0 && monitor.getUsage() == nullptr;
+    });
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+        << "a getter waited for a request that had already failed";
+    EXPECT_TRUE(run.get());
+}
+
+TEST_F(OrvekSimulatedTest, FailedOpensLeaveNoHandleBehind) {
+    serve(R"(
+[[orvek]]
+device_index = 0
+[[orvek]]
+device_index = 1
+identity_form = "legacy"
+legacy_index = 64
+[[orvek]]
+device_index = 2
+driver_version = [3, 0, 0, 0]
+)");
+    const int before = openDescriptors();
+    ::testing::internal::CaptureStdout();
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+        corvanta::crvmonShutdown();
+    }
+    ::testing::internal::GetCapturedStdout();
+    // The simulator serves in this process and closes its ends of the connections on its own
+    // threads: give it a moment before counting.
+    for (int wait = 0; wait < 100 && openDescriptors() != before; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST_F(OrvekSimulatedTest, AMonitorScansOpensAndReopens) {
