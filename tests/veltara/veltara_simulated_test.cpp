@@ -245,6 +245,34 @@ amount = 1
     EXPECT_EQ(processes[0].totalTime, 0);
 }
 
+TEST_F(VeltaraSimulatedTest, AServiceThatComesLateOrBusyIsWaitedFor) {
+    // On the real clock: the client's retries (10 ms pauses, 2 s waits) outlast both faults.
+    clock_.reset();
+    for (const char* fault : {"absent_ms = 150", "broker_busy_ms = 150"}) {
+        simulation_ = std::make_unique<sim::PrivateSimulation>(
+            sim::parseScenario(std::string("[veltara_service]\n") + fault + "\n[[veltara]]\n"),
+            std::make_shared<sim::SteadySimClock>());
+        EXPECT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK) << fault;
+        EXPECT_EQ(count(CRVMON_TARGET_VELTARA_USB_KIND1), 1) << fault;
+        corvanta::crvmonShutdown();
+        simulation_.reset();
+    }
+}
+
+TEST_F(VeltaraSimulatedTest, InstancesTheServiceBreaksAreReplaced) {
+    ASSERT_EQ(start("[[veltara]]\ntemperature_mc = 41000\n[veltara.faults]\n"
+                    "broken_after_requests = 1\n"),
+              CRVMON_STATUS_OK);
+    const DeviceRecord& vt = device(CRVMON_TARGET_VELTARA_USB_KIND1, 0);
+    // Each instance answers once, then breaks: the next command that borrows it fails and
+    // replaces it, and the pool never hands out a broken one twice.
+    int answered = 0;
+    for (int i = 0; i < 80; ++i) answered += veltara::veltara_get_npu_clock(vt) > 0 ? 1 : 0;
+    EXPECT_GT(answered, 0);
+    EXPECT_LT(answered, 80);
+    EXPECT_GT(vt.client->idlePipeCount(), 0u);
+}
+
 TEST_F(VeltaraSimulatedTest, NoDeviceListedMeansNoDevice) {
     EXPECT_EQ(start(""), CRVMON_STATUS_NOT_INITIALIZED);
     EXPECT_EQ(stderr_, "Failed to initialize - No driver installed\n");
