@@ -6,7 +6,6 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -17,6 +16,7 @@
 #include "orvek/orvek_wire.h"
 #include "platform/posix/device_object_server.h"
 #include "platform/win32.h"
+#include "ratio_reporter.h"
 #include "private_simulation.h"
 
 namespace {
@@ -100,27 +100,6 @@ void InitWithTwoCards(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(opens) / static_cast<double>(state.iterations()));
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (!run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        auto raw = times_.find("eleven_raw_register_reads/real_time");
-        auto refresh = times_.find("telemetry_refresh/real_time");
-        if (raw != times_.end() && refresh != times_.end() && raw->second > 0) {
-            std::printf("\ntelemetry refresh / eleven raw register reads = %.3f\n",
-                        refresh->second / raw->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
 
 }  // namespace
 
@@ -130,7 +109,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("eleven_raw_register_reads", RawRegisterReads)->UseRealTime();
     benchmark::RegisterBenchmark("telemetry_refresh", MonitorRefresh)->UseRealTime();
     benchmark::RegisterBenchmark("crvmon_init_two_cards", InitWithTwoCards)->UseRealTime();
-    RatioReporter reporter;
+    RatioReporter reporter("telemetry_refresh/real_time", "eleven_raw_register_reads/real_time",
+                           "telemetry refresh / eleven raw register reads");
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -4,12 +4,12 @@
 
 #include <array>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 
 #include "model/scenario.h"
 #include "platform/win32.h"
+#include "ratio_reporter.h"
 #include "private_simulation.h"
 #include "veltara/client/command_protocol.h"
 #include "veltara/client/pipe_transport.h"
@@ -74,28 +74,6 @@ void registerAll() {
         ->UseRealTime();
 }
 
-// Keeps each result's time per iteration, to print the client's cost beside the raw one.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (!run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        auto raw = times_.find("raw_pipe_round_trip/real_time");
-        auto client = times_.find("veltara_ioctl/real_time");
-        if (raw != times_.end() && client != times_.end() && raw->second > 0) {
-            std::printf("\nveltara_ioctl / raw pipe round trip = %.3f\n",
-                        client->second / raw->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
 
 }  // namespace
 
@@ -106,7 +84,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     registerAll();
-    RatioReporter reporter;
+    RatioReporter reporter("veltara_ioctl/real_time", "raw_pipe_round_trip/real_time",
+                           "veltara_ioctl / raw pipe round trip");
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

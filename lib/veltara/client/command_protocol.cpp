@@ -66,10 +66,19 @@ std::vector<std::uint8_t> buildRequest(std::uint32_t code, const void* buffer) {
     return request;
 }
 
-bool writeRequest(PipeLease& lease, const std::vector<std::uint8_t>& request) {
+// One write of the whole request. An instance that cannot take it is broken: it is closed and
+// a new connection takes its place in the lease.
+bool writeRequest(PipeLease& lease, const std::vector<std::uint8_t>& request,
+                  std::uint32_t number, const char* function) {
     DWORD written = 0;
-    return WriteFile(lease.handle(), request.data(), static_cast<DWORD>(request.size()),
-                     &written, nullptr) != FALSE;
+    if (WriteFile(lease.handle(), request.data(), static_cast<DWORD>(request.size()), &written,
+                  nullptr) != FALSE) {
+        return true;
+    }
+    CRVMON_CLIENT_LOG(function, "%s Failed to write the request (%d)", commandName(number),
+                      static_cast<int>(GetLastError()));
+    lease.replace();
+    return false;
 }
 
 // One read of the reply; `received` is how many bytes it brought.
@@ -106,12 +115,7 @@ std::int32_t veltara_ioctl(VeltaraClient* client, std::uint32_t code, void* buff
         CRVMON_CLIENT_LOG(kFunction, "Failed to acquire pipe handle!");
         return -3;
     }
-    if (!writeRequest(lease, request)) {
-        CRVMON_CLIENT_LOG(kFunction, "%s Failed to write the request (%d)", commandName(number),
-                          static_cast<int>(GetLastError()));
-        lease.replace();
-        return -4;
-    }
+    if (!writeRequest(lease, request, number, kFunction)) return -4;
 
     const ReplyShape shape = replyShape(number, size);
     if (shape.kind == Reply::Rejected) {
@@ -180,12 +184,7 @@ std::int32_t veltara_host_ioctl(VeltaraClient* client, std::uint32_t code, void*
         CRVMON_CLIENT_LOG(kFunction, "Failed to acquire pipe handle!");
         return -1;
     }
-    if (!writeRequest(lease, request)) {
-        CRVMON_CLIENT_LOG(kFunction, "%s Failed to write the request (%d)", commandName(number),
-                          static_cast<int>(GetLastError()));
-        lease.replace();
-        return -2;
-    }
+    if (!writeRequest(lease, request, number, kFunction)) return -2;
     if (number != 0) {
         CRVMON_CLIENT_LOG(kFunction, "Unsupported ioctl command: %u", number);
         return -3;

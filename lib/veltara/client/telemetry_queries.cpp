@@ -47,8 +47,17 @@ bool fetchMonitorRecord(VeltaraClient* client, MonitorRecord& record) {
     return veltara_ioctl(client, wire::code::kGetMonitorInfo, record.data()) == 0;
 }
 
-std::int64_t recordNow(const MonitorRecord& record) {
-    return static_cast<std::int64_t>(load64(record.data() + wire::monitor_info::kNow));
+// Busy time per process and the window, from the device's activity log; nothing, and a
+// window of 0, when the log cannot be had.
+void busyFromActivityLog(VeltaraClient* client, std::map<std::int32_t, std::int64_t>& busy,
+                         std::int64_t& window) {
+    MonitorRecord record;
+    busy.clear();
+    window = 0;
+    if (fetchMonitorRecord(client, record)) {
+        const auto now = static_cast<std::int64_t>(load64(record.data() + wire::monitor_info::kNow));
+        collect_busy_times(now, record, busy, window);
+    }
 }
 
 }  // namespace
@@ -86,12 +95,9 @@ void collect_busy_times(std::int64_t now, std::span<const std::uint8_t, 2576> re
 }
 
 std::vector<crvmonCoreInfo_t> veltara_get_core_infos(const DeviceRecord& device) {
-    MonitorRecord record;
     std::map<std::int32_t, std::int64_t> busy;
     std::int64_t window = 0;
-    if (fetchMonitorRecord(device.client, record)) {
-        collect_busy_times(recordNow(record), record, busy, window);
-    }
+    busyFromActivityLog(device.client, busy, window);
     std::int64_t total = 0;
     for (const auto& entry : busy) total = plus(total, entry.second);
     const CoreId id = makeCoreId(0, 1);
@@ -123,12 +129,9 @@ std::int32_t veltara_get_temperature(const DeviceRecord& device) {
 }
 
 std::vector<crvmonProcessInfo_t> veltara_get_process_infos(const DeviceRecord& device) {
-    MonitorRecord record;
     std::map<std::int32_t, std::int64_t> busy;
     std::int64_t window = 0;
-    if (fetchMonitorRecord(device.client, record)) {
-        collect_busy_times(recordNow(record), record, busy, window);
-    }
+    busyFromActivityLog(device.client, busy, window);
 
     std::vector<crvmonProcessInfo_t> processes;
     const int self = _getpid();
