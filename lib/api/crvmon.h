@@ -102,6 +102,7 @@ typedef struct crvmonProcessInfo_t {
 
 #ifdef __cplusplus
 #include <string>
+#include <vector>
 
 namespace corvanta {
 
@@ -215,6 +216,90 @@ CRVMON_API int crvmonGetOnDeviceDriverRevision(crvmonTargetDeviceType_t type, in
 /* Device memory in bytes; 0 with status 0 when the backend never reported a size. */
 CRVMON_API long long crvmonGetMemoryTotal(crvmonTargetDeviceType_t type, int index,
                                           crvmonStatusCode_t& status);
+
+/* Device memory in use, in bytes. Status 4 (result -1) when the device cannot tell. */
+CRVMON_API long long crvmonGetMemoryUsage(crvmonTargetDeviceType_t type, int index,
+                                          crvmonStatusCode_t& status);
+
+/* ---------------------------------------------------------------------------------------------
+ * Clocks. Live values: each call asks the device. Calls on one Orvek device must not overlap.
+ * ------------------------------------------------------------------------------------------ */
+
+/* NPU clock in MHz (both families). */
+CRVMON_API int crvmonGetNPUClock(crvmonTargetDeviceType_t type, int index,
+                                 crvmonStatusCode_t& status);
+/* Bus clock in MHz (Orvek only). */
+CRVMON_API int crvmonGetBusClock(crvmonTargetDeviceType_t type, int index,
+                                 crvmonStatusCode_t& status);
+/* Chip id, 0-3 (Orvek only). */
+CRVMON_API int crvmonGetChipId(crvmonTargetDeviceType_t type, int index,
+                               crvmonStatusCode_t& status);
+
+/* ---------------------------------------------------------------------------------------------
+ * Thermal. Live values.
+ * ------------------------------------------------------------------------------------------ */
+
+/* Chip temperature in degrees Celsius (both families; 0-255 on Orvek cards). */
+CRVMON_API int crvmonGetTemperature(crvmonTargetDeviceType_t type, int index,
+                                    crvmonStatusCode_t& status);
+/* PCI Express switch temperature in degrees Celsius, 0-255 (Orvek only). */
+CRVMON_API int crvmonGetPcieSwitchTemperature(crvmonTargetDeviceType_t type, int index,
+                                              crvmonStatusCode_t& status);
+/* Fan duty in percent, 0-127 (Orvek only). */
+CRVMON_API int crvmonGetFanDuty(crvmonTargetDeviceType_t type, int index,
+                                crvmonStatusCode_t& status);
+
+/* ---------------------------------------------------------------------------------------------
+ * Power (Orvek only): the board's power monitor and the selected extra power-management IC.
+ * Live values; status 4 and -1.0 on other devices.
+ * ------------------------------------------------------------------------------------------ */
+
+/* Board current in amperes, power in watts, voltage in volts. */
+CRVMON_API double crvmonGetTotalCurrent(crvmonTargetDeviceType_t type, int index,
+                                        crvmonStatusCode_t& status);
+CRVMON_API double crvmonGetTotalPower(crvmonTargetDeviceType_t type, int index,
+                                      crvmonStatusCode_t& status);
+CRVMON_API double crvmonGetTotalVoltage(crvmonTargetDeviceType_t type, int index,
+                                        crvmonStatusCode_t& status);
+/* The selected extra PMIC's current (A), power (W) and voltage (V). */
+CRVMON_API double crvmonGetExtraPmicCurrent(crvmonTargetDeviceType_t type, int index,
+                                            crvmonStatusCode_t& status);
+CRVMON_API double crvmonGetExtraPmicPower(crvmonTargetDeviceType_t type, int index,
+                                          crvmonStatusCode_t& status);
+CRVMON_API double crvmonGetExtraPmicVoltage(crvmonTargetDeviceType_t type, int index,
+                                            crvmonStatusCode_t& status);
+/* Which extra PMIC the readings above report, 0-3 (types 1 and 3); 0 on failure. */
+CRVMON_API crvmonExtraPmicId_t crvmonGetExtraPmicId(crvmonTargetDeviceType_t type, int index,
+                                                    crvmonStatusCode_t& status);
+/* Selects the extra PMIC (low two bits of id). The one call that changes a device: target
+ * type 3 only (status 4 otherwise), after the lookup's statuses 1, 6, 3. */
+CRVMON_API crvmonStatusCode_t crvmonSetExtraPmicID(crvmonTargetDeviceType_t type, int index,
+                                                   crvmonExtraPmicId_t id);
+
+/* ---------------------------------------------------------------------------------------------
+ * Utilisation. Live values.
+ * ------------------------------------------------------------------------------------------ */
+
+/* Busy time per core: ten records on an Orvek card (per cluster its whole entry, core 0xfffe,
+ * then cores 1-4; times in millionths of the window), one on a Veltara device (cluster 0x10000,
+ * core 1, the host service's activity window). Status 4 and no records when an Orvek card has
+ * no activity data. */
+CRVMON_API std::vector<crvmonCoreInfo_t> crvmonGetCoreInfos(crvmonTargetDeviceType_t type,
+                                                            int index,
+                                                            crvmonStatusCode_t& status);
+/* Average busy percentage of the cores, capped at 100. Status 4 (-1.0) without data. */
+CRVMON_API double crvmonGetTotalUtilization(crvmonTargetDeviceType_t type, int index,
+                                            crvmonStatusCode_t& status);
+
+/* ---------------------------------------------------------------------------------------------
+ * Processes (Veltara only; status 4 and an empty list on Orvek cards).
+ * ------------------------------------------------------------------------------------------ */
+
+/* The processes using the device, in the order the host service lists them first, each once
+ * with its counts summed; never the calling process. */
+CRVMON_API std::vector<crvmonProcessInfo_t> crvmonGetProcessInfos(crvmonTargetDeviceType_t type,
+                                                                  int index,
+                                                                  crvmonStatusCode_t& status);
 
 }  // namespace corvanta
 #endif /* __cplusplus */

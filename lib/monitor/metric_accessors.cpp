@@ -1,0 +1,216 @@
+#include "monitor/metric_accessors.h"
+
+#include <array>
+
+#include "monitor/core_id.h"
+#include "monitor/monitor_table.h"
+#include "veltara/client/telemetry_queries.h"
+
+namespace crvmon::accessors {
+
+namespace {
+
+constexpr std::int64_t kOrvekWindow = 1'000'000;
+
+// The card's monitor, or null (status 4) when the device is no Orvek card or has no monitor.
+OrvekMonitor* orvekMonitor(const DeviceRecord& device, crvmonStatusCode_t& status) {
+    status = CRVMON_STATUS_OK;
+    OrvekMonitor* monitor =
+        isOrvek(device.targetType) ? monitorTable().lookup(device.monitorKey) : nullptr;
+    if (monitor == nullptr) status = CRVMON_STATUS_NOT_SUPPORTED;
+    return monitor;
+}
+
+// The card's refreshed telemetry, or null (status 4).
+const MonitorInfo* orvekInfo(const DeviceRecord& device, crvmonStatusCode_t& status) {
+    OrvekMonitor* monitor = orvekMonitor(device, status);
+    const MonitorInfo* info = monitor != nullptr ? monitor->getInfo() : nullptr;
+    if (info == nullptr) status = CRVMON_STATUS_NOT_SUPPORTED;
+    return info;
+}
+
+// An Orvek value drawn from the refreshed telemetry, or `absent` with status 4.
+template <class Result, class Read>
+Result fromInfo(const DeviceRecord& device, crvmonStatusCode_t& status, Result absent, Read read) {
+    const MonitorInfo* info = orvekInfo(device, status);
+    return info != nullptr ? read(*info) : absent;
+}
+
+const MonitorUsage* orvekUsage(const DeviceRecord& device, crvmonStatusCode_t& status) {
+    OrvekMonitor* monitor = orvekMonitor(device, status);
+    const MonitorUsage* usage = monitor != nullptr ? monitor->getUsage() : nullptr;
+    if (usage == nullptr) status = CRVMON_STATUS_NOT_SUPPORTED;
+    return usage;
+}
+
+}  // namespace
+
+bool isOrvek(crvmonTargetDeviceType_t type) {
+    return type == CRVMON_TARGET_ORVEK || type == CRVMON_TARGET_ORVEK_PCIE;
+}
+
+bool isVeltara(crvmonTargetDeviceType_t type) {
+    return type == CRVMON_TARGET_VELTARA || type == CRVMON_TARGET_VELTARA_RESERVED ||
+           type == CRVMON_TARGET_VELTARA_USB_KIND0 || type == CRVMON_TARGET_VELTARA_USB_KIND1;
+}
+
+int busClock(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    return fromInfo(d, s, -1, [](const MonitorInfo& i) { return static_cast<int>(i.busClock); });
+}
+
+int chipId(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    return fromInfo(
+        d, s, -1, [](const MonitorInfo& i) { return static_cast<int>((i.boardStatus >> 10) & 3); });
+}
+
+int fanDuty(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    return fromInfo(d, s, -1,
+                    [](const MonitorInfo& i) { return static_cast<int>(i.boardStatus & 0x7F); });
+}
+
+int pcieSwitchTemperature(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    return fromInfo(d, s, -1,
+                    [](const MonitorInfo& i) { return static_cast<int>(i.boardStatus >> 24); });
+}
+
+int npuClock(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    if (isVeltara(d.targetType)) {
+        s = CRVMON_STATUS_OK;
+        const std::int32_t clock = veltara::veltara_get_npu_clock(d);
+        // A failed command's negative code is no clock.
+        if (clock < 0) s = CRVMON_STATUS_NOT_SUPPORTED;
+        return clock < 0 ? -1 : clock;
+    }
+    return fromInfo(d, s, -1, [](const MonitorInfo& i) { return static_cast<int>(i.npuClock); });
+}
+
+int temperature(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    if (isVeltara(d.targetType)) {
+        s = CRVMON_STATUS_OK;
+        return veltara::veltara_get_temperature(d);
+    }
+    return fromInfo(d, s, -1,
+                    [](const MonitorInfo& i) { return static_cast<int>(i.thermalStatus >> 24); });
+}
+
+double totalCurrent(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    return fromInfo(d, s, -1.0, [](const MonitorInfo& i) { return double{i.totalCurrent}; });
+}
+
+double totalPower(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    return fromInfo(d, s, -1.0, [](const MonitorInfo& i) { return double{i.totalPower}; });
+}
+
+double totalVoltage(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    return fromInfo(d, s, -1.0, [](const MonitorInfo& i) { return double{i.totalVoltage}; });
+}
+
+double extraPmicCurrent(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    return fromInfo(d, s, -1.0, [](const MonitorInfo& i) { return double{i.extraPmicCurrent}; });
+}
+
+double extraPmicPower(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    return fromInfo(d, s, -1.0, [](const MonitorInfo& i) { return double{i.extraPmicPower}; });
+}
+
+double extraPmicVoltage(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    return fromInfo(d, s, -1.0, [](const MonitorInfo& i) { return double{i.extraPmicVoltage}; });
+}
+
+crvmonExtraPmicId_t extraPmicId(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    OrvekMonitor* monitor = orvekMonitor(d, s);
+    return monitor != nullptr ? monitor->getExtraPmicId() : CRVMON_EXTRA_PMIC_0;
+}
+
+crvmonStatusCode_t setExtraPmicId(const DeviceRecord& d, crvmonExtraPmicId_t id) {
+    if (d.targetType != CRVMON_TARGET_ORVEK_PCIE) return CRVMON_STATUS_NOT_SUPPORTED;
+    crvmonStatusCode_t status = CRVMON_STATUS_OK;
+    OrvekMonitor* monitor = orvekMonitor(d, status);
+    if (monitor != nullptr) monitor->setExtraPmicId(id);
+    return status;
+}
+
+long long memoryUsage(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    if (isVeltara(d.targetType)) {
+        const std::int64_t used = veltara::veltara_get_memory_usage(d);
+        if (used < 0) s = CRVMON_STATUS_NOT_SUPPORTED;
+        return used < 0 ? -1 : used;
+    }
+    if (!isOrvek(d.targetType)) return -1;
+    crvmonStatusCode_t status = CRVMON_STATUS_OK;
+    const MonitorUsage* usage = orvekUsage(d, status);
+    if (usage == nullptr) {
+        s = status;
+        return -1;
+    }
+    return static_cast<long long>(usage->memoryUsed);
+}
+
+std::vector<crvmonCoreInfo_t> orvekCoreInfos(const std::array<double, 10>& busy) {
+    constexpr int kOrder[5] = {4, 0, 1, 2, 3};  // the cluster's whole entry first
+    std::vector<crvmonCoreInfo_t> infos;
+    for (int cluster = 0; cluster < 2; ++cluster) {
+        const double whole = busy[static_cast<std::size_t>(5 * cluster + 4)];
+        for (int position = 0; position < 5; ++position) {
+            const int entry = kOrder[position];
+            const double value =
+                entry == 4 ? whole : whole + busy[static_cast<std::size_t>(5 * cluster + entry)];
+            const CoreId id = makeCoreId(cluster, position);
+            infos.push_back(crvmonCoreInfo_t{
+                id.cluster, id.core,
+                static_cast<std::int64_t>(value * static_cast<double>(kOrvekWindow)),
+                kOrvekWindow});
+        }
+    }
+    return infos;
+}
+
+std::vector<crvmonCoreInfo_t> coreInfos(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    if (isVeltara(d.targetType)) return veltara::veltara_get_core_infos(d);
+    if (!isOrvek(d.targetType)) return {};
+    crvmonStatusCode_t status = CRVMON_STATUS_OK;
+    const MonitorUsage* usage = orvekUsage(d, status);
+    if (usage == nullptr) {
+        s = status;  // no usage data: no list, rather than ten made-up zeros
+        return {};
+    }
+    return orvekCoreInfos(usage->busy);
+}
+
+double totalUtilization(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    s = CRVMON_STATUS_OK;
+    if (!isOrvek(d.targetType) && !isVeltara(d.targetType)) {
+        s = CRVMON_STATUS_NOT_SUPPORTED;
+        return -1.0;
+    }
+    crvmonStatusCode_t listStatus = CRVMON_STATUS_OK;
+    const std::vector<crvmonCoreInfo_t> infos = coreInfos(d, listStatus);
+    double sum = 0.0;
+    int count = 0;
+    for (const crvmonCoreInfo_t& info : infos) {
+        if (info.core == 0xFFFEu) continue;
+        if (info.totalTime == 0) {
+            count = 0;
+            break;
+        }
+        sum += static_cast<double>(info.busyTime) / static_cast<double>(info.totalTime);
+        ++count;
+    }
+    if (count == 0) {
+        s = CRVMON_STATUS_NOT_SUPPORTED;
+        return -1.0;
+    }
+    const double percent = sum / count * 100.0;
+    return 100.0 < percent ? 100.0 : percent;
+}
+
+std::vector<crvmonProcessInfo_t> processInfos(const DeviceRecord& d, crvmonStatusCode_t& s) {
+    s = CRVMON_STATUS_OK;
+    if (!isVeltara(d.targetType)) {
+        s = CRVMON_STATUS_NOT_SUPPORTED;
+        return {};
+    }
+    return veltara::veltara_get_process_infos(d);
+}
+
+}  // namespace crvmon::accessors

@@ -1,0 +1,171 @@
+// The telemetry getters through the public functions, for both chip families, against the
+// simulator: which devices have which values, and the values the scenario fixes.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "api/crvmon.h"
+#include "model/scenario.h"
+#include "model/sim_clock.h"
+#include "monitor/metric_accessors.h"
+#include "private_simulation.h"
+
+namespace crvmon {
+namespace {
+
+using namespace corvanta;
+
+constexpr crvmonTargetDeviceType_t kCard = CRVMON_TARGET_ORVEK_PCIE;
+constexpr crvmonTargetDeviceType_t kUsb = CRVMON_TARGET_VELTARA_USB_KIND1;
+
+constexpr const char* kMachine = R"(
+[[orvek]]
+temperature = 255
+switch_temperature = 41
+npu_clock_mhz = 1200
+bus_clock_mhz = 600
+fan_duty = 35
+chip_id = 2
+firmware = "1.2.4"
+memory_used = 1_073_741_824
+load = [0.25, 0.0, 0.0, 0.0, 0.5, 0.0, 0.0, 0.0, 0.0, 0.0]
+[orvek.board_power]
+chip = 0x5449
+volts = 12.0
+amps = 2.0
+watts = 10.0
+[[orvek.extra_power]]
+selector = 0
+chip = 0x2260
+volts = 5.0
+amps = 0.5
+[[orvek.extra_power]]
+selector = 1
+chip = 0x546E
+volts = 12.0
+amps = 5.0
+
+[[veltara]]
+kind = 1
+pages_in_use = 3
+npu_clock_mhz = 933
+temperature_mc = -1500
+[[veltara.work]]
+pid = 10
+start_us = 0
+period_us = 100000
+busy_us = 50000
+[[veltara.process]]
+pid = 10
+count = 2
+amount = 20
+)";
+
+class TelemetryGettersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        simulation_ = std::make_unique<sim::PrivateSimulation>(sim::parseScenario(kMachine), clock_);
+        clock_->advance(5'000'000);
+        ASSERT_EQ(crvmonInit(), CRVMON_STATUS_OK);
+    }
+    void TearDown() override { crvmonShutdown(); }
+
+    template <class Getter>
+    static auto read(Getter getter, crvmonTargetDeviceType_t type,
+                     crvmonStatusCode_t expected = CRVMON_STATUS_OK) {
+        crvmonStatusCode_t status = CRVMON_STATUS_TARGET_NOT_FOUND;
+        auto value = getter(type, 0, status);
+        EXPECT_EQ(status, expected) << "type " << type;
+        return value;
+    }
+
+    std::shared_ptr<sim::ManualSimClock> clock_ = std::make_shared<sim::ManualSimClock>();
+    std::unique_ptr<sim::PrivateSimulation> simulation_;
+};
+
+TEST_F(TelemetryGettersTest, ClocksAndChipId) {
+    EXPECT_EQ(read(crvmonGetNPUClock, kCard), 1200);
+    EXPECT_EQ(read(crvmonGetNPUClock, kUsb), 933);
+    EXPECT_EQ(read(crvmonGetBusClock, kCard), 600);
+    EXPECT_EQ(read(crvmonGetChipId, kCard), 2);
+    EXPECT_EQ(read(crvmonGetBusClock, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
+    EXPECT_EQ(read(crvmonGetChipId, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
+}
+
+TEST_F(TelemetryGettersTest, TemperaturesAndFan) {
+    // A temperature byte of 0xFF is 255 degrees, not the absent value.
+    EXPECT_EQ(read(crvmonGetTemperature, kCard), 255);
+    // Milli-degrees truncate toward zero.
+    EXPECT_EQ(read(crvmonGetTemperature, kUsb), -1);
+    EXPECT_EQ(read(crvmonGetPcieSwitchTemperature, kCard), 41);
+    EXPECT_EQ(read(crvmonGetFanDuty, kCard), 35);
+    EXPECT_EQ(read(crvmonGetPcieSwitchTemperature, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
+    EXPECT_EQ(read(crvmonGetFanDuty, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
+}
+
+TEST_F(TelemetryGettersTest, PowerAndTheExtraPmicSelector) {
+    EXPECT_DOUBLE_EQ(read(crvmonGetTotalVoltage, kCard), 12.0);
+    EXPECT_DOUBLE_EQ(read(crvmonGetTotalCurrent, kCard), 2.0);
+    EXPECT_DOUBLE_EQ(read(crvmonGetTotalPower, kCard), 10.0);
+    EXPECT_EQ(read(crvmonGetExtraPmicId, kCard), CRVMON_EXTRA_PMIC_0);
+    EXPECT_NEAR(read(crvmonGetExtraPmicVoltage, kCard), 5.0, 0.002);
+
+    EXPECT_EQ(crvmonSetExtraPmicID(kCard, 0, CRVMON_EXTRA_PMIC_1), CRVMON_STATUS_OK);
+    EXPECT_EQ(read(crvmonGetExtraPmicId, kCard), CRVMON_EXTRA_PMIC_1);
+    EXPECT_DOUBLE_EQ(read(crvmonGetExtraPmicCurrent, kCard), 5.0);
+    EXPECT_DOUBLE_EQ(read(crvmonGetExtraPmicPower, kCard), 60.0);
+
+    // Lookup first, then the gate: only target type 3 takes the selector.
+    EXPECT_EQ(crvmonSetExtraPmicID(kCard, 1, CRVMON_EXTRA_PMIC_1), CRVMON_STATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(crvmonSetExtraPmicID(CRVMON_TARGET_ORVEK, 0, CRVMON_EXTRA_PMIC_1),
+              CRVMON_STATUS_TARGET_NOT_FOUND);
+    EXPECT_EQ(crvmonSetExtraPmicID(kUsb, 0, CRVMON_EXTRA_PMIC_1), CRVMON_STATUS_NOT_SUPPORTED);
+    for (auto getter : {crvmonGetTotalVoltage, crvmonGetTotalCurrent, crvmonGetTotalPower,
+                        crvmonGetExtraPmicVoltage, crvmonGetExtraPmicCurrent,
+                        crvmonGetExtraPmicPower}) {
+        EXPECT_EQ(read(getter, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1.0);
+    }
+    EXPECT_EQ(read(crvmonGetExtraPmicId, kUsb, CRVMON_STATUS_NOT_SUPPORTED), CRVMON_EXTRA_PMIC_0);
+}
+
+TEST_F(TelemetryGettersTest, MemoryInUse) {
+    EXPECT_EQ(read(crvmonGetMemoryUsage, kCard), 1LL << 30);
+    EXPECT_EQ(read(crvmonGetMemoryUsage, kUsb), 12288);
+}
+
+TEST_F(TelemetryGettersTest, UtilisationAndCores) {
+    const auto cores = read(crvmonGetCoreInfos, kCard);
+    ASSERT_EQ(cores.size(), 10u);
+    EXPECT_EQ(cores[0].core, 0xFFFEu);
+    EXPECT_EQ(cores[5].cluster, 0x20000u);
+    EXPECT_NEAR(static_cast<double>(cores[1].busyTime), 750'000.0, 20'000.0);
+    EXPECT_NEAR(read(crvmonGetTotalUtilization, kCard), 28.125, 1.0);
+
+    const auto usb = read(crvmonGetCoreInfos, kUsb);
+    ASSERT_EQ(usb.size(), 1u);
+    EXPECT_EQ(usb[0].totalTime, 1'000'000);
+    EXPECT_NEAR(read(crvmonGetTotalUtilization, kUsb), 50.0, 5.0);
+}
+
+TEST_F(TelemetryGettersTest, ProcessesOnlyOnVeltaraDevices) {
+    const auto processes = read(crvmonGetProcessInfos, kUsb);
+    ASSERT_EQ(processes.size(), 1u);
+    EXPECT_EQ(processes[0].pid, 10);
+    EXPECT_EQ(processes[0].quantity, 2u);
+    EXPECT_TRUE(read(crvmonGetProcessInfos, kCard, CRVMON_STATUS_NOT_SUPPORTED).empty());
+}
+
+TEST(OrvekCoreInfos, TheClusterFractionCountsTowardEveryCoreAndTimesTruncate) {
+    const auto infos = accessors::orvekCoreInfos({0.25, 0, 0, 0.1234567, 0.5, 0.8, 0, 0, 0, 0.5});
+    ASSERT_EQ(infos.size(), 10u);
+    EXPECT_EQ(infos[0].busyTime, 500'000);  // cluster 0 whole
+    EXPECT_EQ(infos[1].busyTime, 750'000);  // core 1: own 0.25 + cluster 0.5
+    EXPECT_EQ(infos[4].busyTime, 623'456);  // truncated, not rounded
+    EXPECT_GT(infos[6].busyTime, 1'299'999);  // own 0.8 + cluster 0.5: above 1 stays above 1
+    EXPECT_EQ(infos[9].core, 4u);
+    for (const auto& info : infos) EXPECT_EQ(info.totalTime, 1'000'000);
+}
+
+}  // namespace
+}  // namespace crvmon
