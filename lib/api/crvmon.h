@@ -100,6 +100,75 @@ typedef struct crvmonProcessInfo_t {
     int64_t busyTime;  /* busy time of the process within the window; 0 when idle */
 } crvmonProcessInfo_t;
 
+/* ---------------------------------------------------------------------------------------------
+ * The flat API: the same operations for callers without namespaces, strings or vectors (C, and
+ * any language that loads the DLL). Each returns the status and hands the value back through
+ * its last argument(s):
+ *  - a value slot: a null pointer gives 3, before anything else (even before crvmonInit);
+ *    otherwise the slot receives the value, or the error value (-1, -1.0 or 0) on failure;
+ *  - a character buffer and its size: a null buffer gives 3; on success the text and its NUL
+ *    are copied when `size` holds them, else 5 and the buffer is untouched (size 0 is always
+ *    too small); on any other failure the buffer is untouched;
+ *  - a record array and its count: a null count gives 3; with *count 0 the number of records
+ *    is stored (the array may be null); otherwise a null array gives 3, an array of fewer than
+ *    the records gives 5 (nothing written), else the records are copied and *count set. Ask
+ *    with 0, then with an array of that size; the number can grow in between (5 again).
+ * Statuses and units as for the namespaced functions below.
+ * ------------------------------------------------------------------------------------------ */
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+CRVMON_API crvmonStatusCode_t crvmonInit(void);
+CRVMON_API crvmonStatusCode_t crvmonShutdown(void);
+CRVMON_API crvmonStatusCode_t crvmonSetExtraPmicID(crvmonTargetDeviceType_t type, int index, crvmonExtraPmicId_t id);
+CRVMON_API crvmonStatusCode_t crvmonGetDeviceCount(int* count);
+CRVMON_API crvmonStatusCode_t crvmonGetTargetDeviceCount(crvmonTargetDeviceType_t type, int* count);
+CRVMON_API crvmonStatusCode_t crvmonGetDriverRevision(crvmonDriverType_t type, unsigned int* revision);
+CRVMON_API crvmonStatusCode_t crvmonGetDriverVersion(crvmonDriverType_t type, char* buffer, unsigned int size);
+CRVMON_API crvmonStatusCode_t crvmonGetBusClock(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetChipId(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetDeviceId(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetFanDuty(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetFirmwareCRC(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetFirmwareRevision(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetNPUClock(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetOnDeviceDriverRevision(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetPcieClassCode(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetPcieGen(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetPcieLanes(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetPcieRev(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetPcieSwitchTemperature(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetSignalType(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetSubDeviceId(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetSubVendorId(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetTemperature(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetVendorId(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetMemoryTotal(crvmonTargetDeviceType_t type, int index, long long* value);
+CRVMON_API crvmonStatusCode_t crvmonGetMemoryUsage(crvmonTargetDeviceType_t type, int index, long long* value);
+CRVMON_API crvmonStatusCode_t crvmonGetExtraPmicCurrent(crvmonTargetDeviceType_t type, int index, double* value);
+CRVMON_API crvmonStatusCode_t crvmonGetExtraPmicPower(crvmonTargetDeviceType_t type, int index, double* value);
+CRVMON_API crvmonStatusCode_t crvmonGetExtraPmicVoltage(crvmonTargetDeviceType_t type, int index, double* value);
+CRVMON_API crvmonStatusCode_t crvmonGetTotalCurrent(crvmonTargetDeviceType_t type, int index, double* value);
+CRVMON_API crvmonStatusCode_t crvmonGetTotalPower(crvmonTargetDeviceType_t type, int index, double* value);
+CRVMON_API crvmonStatusCode_t crvmonGetTotalUtilization(crvmonTargetDeviceType_t type, int index, double* value);
+CRVMON_API crvmonStatusCode_t crvmonGetTotalVoltage(crvmonTargetDeviceType_t type, int index, double* value);
+CRVMON_API crvmonStatusCode_t crvmonGetDriverType(crvmonTargetDeviceType_t type, int index, crvmonDriverType_t* value);
+CRVMON_API crvmonStatusCode_t crvmonGetExtraPmicId(crvmonTargetDeviceType_t type, int index, crvmonExtraPmicId_t* value);
+CRVMON_API crvmonStatusCode_t crvmonGetFirmwareVersion(crvmonTargetDeviceType_t type, int index, char* buffer, unsigned int size);
+CRVMON_API crvmonStatusCode_t crvmonGetNodeName(crvmonTargetDeviceType_t type, int index, char* buffer, unsigned int size);
+CRVMON_API crvmonStatusCode_t crvmonGetOnDeviceDriverVersion(crvmonTargetDeviceType_t type, int index, char* buffer, unsigned int size);
+CRVMON_API crvmonStatusCode_t crvmonGetPcieSlot(crvmonTargetDeviceType_t type, int index, char* buffer, unsigned int size);
+CRVMON_API crvmonStatusCode_t crvmonGetCoreInfos(crvmonTargetDeviceType_t type, int index, crvmonCoreInfo_t* infos, unsigned int* count);
+CRVMON_API crvmonStatusCode_t crvmonGetProcessInfos(crvmonTargetDeviceType_t type, int index, crvmonProcessInfo_t* infos, unsigned int* count);
+
+/* A fixed English text for a status; "unknown status" for any other value. */
+CRVMON_API const char* crvmonStatusString(crvmonStatusCode_t status);
+
+#ifdef __cplusplus
+}
+#endif
+
 #ifdef __cplusplus
 #include <string>
 #include <vector>

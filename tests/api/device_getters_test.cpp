@@ -29,23 +29,22 @@ Getter numeric(const char* name, Fn fn, std::string errorValue = "-1") {
 }
 
 std::vector<Getter> allGetters() {
-    using namespace corvanta;
     return {
-        numeric("DeviceId", crvmonGetDeviceId),
-        numeric("DriverType", crvmonGetDriverType, "0"),
-        numeric("FirmwareCRC", crvmonGetFirmwareCRC),
-        numeric("FirmwareRevision", crvmonGetFirmwareRevision),
-        numeric("MemoryTotal", crvmonGetMemoryTotal),
-        {"NodeName", crvmonGetNodeName, ""},
-        numeric("OnDeviceDriverRevision", crvmonGetOnDeviceDriverRevision),
-        numeric("PcieClassCode", crvmonGetPcieClassCode),
-        numeric("PcieGen", crvmonGetPcieGen),
-        numeric("PcieLanes", crvmonGetPcieLanes),
-        numeric("PcieRev", crvmonGetPcieRev),
-        numeric("SignalType", crvmonGetSignalType),
-        numeric("SubDeviceId", crvmonGetSubDeviceId),
-        numeric("SubVendorId", crvmonGetSubVendorId),
-        numeric("VendorId", crvmonGetVendorId),
+        numeric("DeviceId", corvanta::crvmonGetDeviceId),
+        numeric("DriverType", corvanta::crvmonGetDriverType, "0"),
+        numeric("FirmwareCRC", corvanta::crvmonGetFirmwareCRC),
+        numeric("FirmwareRevision", corvanta::crvmonGetFirmwareRevision),
+        numeric("MemoryTotal", corvanta::crvmonGetMemoryTotal),
+        {"NodeName", corvanta::crvmonGetNodeName, ""},
+        numeric("OnDeviceDriverRevision", corvanta::crvmonGetOnDeviceDriverRevision),
+        numeric("PcieClassCode", corvanta::crvmonGetPcieClassCode),
+        numeric("PcieGen", corvanta::crvmonGetPcieGen),
+        numeric("PcieLanes", corvanta::crvmonGetPcieLanes),
+        numeric("PcieRev", corvanta::crvmonGetPcieRev),
+        numeric("SignalType", corvanta::crvmonGetSignalType),
+        numeric("SubDeviceId", corvanta::crvmonGetSubDeviceId),
+        numeric("SubVendorId", corvanta::crvmonGetSubVendorId),
+        numeric("VendorId", corvanta::crvmonGetVendorId),
     };
 }
 

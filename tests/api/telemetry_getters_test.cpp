@@ -14,7 +14,6 @@
 namespace crvmon {
 namespace {
 
-using namespace corvanta;
 
 constexpr crvmonTargetDeviceType_t kCard = CRVMON_TARGET_ORVEK_PCIE;
 constexpr crvmonTargetDeviceType_t kUsb = CRVMON_TARGET_VELTARA_USB_KIND1;
@@ -67,9 +66,9 @@ protected:
     void SetUp() override {
         simulation_ = std::make_unique<sim::PrivateSimulation>(sim::parseScenario(kMachine), clock_);
         clock_->advance(5'000'000);
-        ASSERT_EQ(crvmonInit(), CRVMON_STATUS_OK);
+        ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
     }
-    void TearDown() override { crvmonShutdown(); }
+    void TearDown() override { corvanta::crvmonShutdown(); }
 
     template <class Getter>
     static auto read(Getter getter, crvmonTargetDeviceType_t type,
@@ -85,75 +84,75 @@ protected:
 };
 
 TEST_F(TelemetryGettersTest, ClocksAndChipId) {
-    EXPECT_EQ(read(crvmonGetNPUClock, kCard), 1200);
-    EXPECT_EQ(read(crvmonGetNPUClock, kUsb), 933);
-    EXPECT_EQ(read(crvmonGetBusClock, kCard), 600);
-    EXPECT_EQ(read(crvmonGetChipId, kCard), 2);
-    EXPECT_EQ(read(crvmonGetBusClock, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
-    EXPECT_EQ(read(crvmonGetChipId, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
+    EXPECT_EQ(read(corvanta::crvmonGetNPUClock, kCard), 1200);
+    EXPECT_EQ(read(corvanta::crvmonGetNPUClock, kUsb), 933);
+    EXPECT_EQ(read(corvanta::crvmonGetBusClock, kCard), 600);
+    EXPECT_EQ(read(corvanta::crvmonGetChipId, kCard), 2);
+    EXPECT_EQ(read(corvanta::crvmonGetBusClock, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
+    EXPECT_EQ(read(corvanta::crvmonGetChipId, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
 }
 
 TEST_F(TelemetryGettersTest, TemperaturesAndFan) {
     // A temperature byte of 0xFF is 255 degrees, not the absent value.
-    EXPECT_EQ(read(crvmonGetTemperature, kCard), 255);
+    EXPECT_EQ(read(corvanta::crvmonGetTemperature, kCard), 255);
     // Milli-degrees truncate toward zero.
-    EXPECT_EQ(read(crvmonGetTemperature, kUsb), -1);
-    EXPECT_EQ(read(crvmonGetPcieSwitchTemperature, kCard), 41);
-    EXPECT_EQ(read(crvmonGetFanDuty, kCard), 35);
-    EXPECT_EQ(read(crvmonGetPcieSwitchTemperature, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
-    EXPECT_EQ(read(crvmonGetFanDuty, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
+    EXPECT_EQ(read(corvanta::crvmonGetTemperature, kUsb), -1);
+    EXPECT_EQ(read(corvanta::crvmonGetPcieSwitchTemperature, kCard), 41);
+    EXPECT_EQ(read(corvanta::crvmonGetFanDuty, kCard), 35);
+    EXPECT_EQ(read(corvanta::crvmonGetPcieSwitchTemperature, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
+    EXPECT_EQ(read(corvanta::crvmonGetFanDuty, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
 }
 
 TEST_F(TelemetryGettersTest, PowerAndTheExtraPmicSelector) {
-    EXPECT_DOUBLE_EQ(read(crvmonGetTotalVoltage, kCard), 12.0);
-    EXPECT_DOUBLE_EQ(read(crvmonGetTotalCurrent, kCard), 2.0);
-    EXPECT_DOUBLE_EQ(read(crvmonGetTotalPower, kCard), 10.0);
-    EXPECT_EQ(read(crvmonGetExtraPmicId, kCard), CRVMON_EXTRA_PMIC_0);
-    EXPECT_NEAR(read(crvmonGetExtraPmicVoltage, kCard), 5.0, 0.002);
+    EXPECT_DOUBLE_EQ(read(corvanta::crvmonGetTotalVoltage, kCard), 12.0);
+    EXPECT_DOUBLE_EQ(read(corvanta::crvmonGetTotalCurrent, kCard), 2.0);
+    EXPECT_DOUBLE_EQ(read(corvanta::crvmonGetTotalPower, kCard), 10.0);
+    EXPECT_EQ(read(corvanta::crvmonGetExtraPmicId, kCard), CRVMON_EXTRA_PMIC_0);
+    EXPECT_NEAR(read(corvanta::crvmonGetExtraPmicVoltage, kCard), 5.0, 0.002);
 
-    EXPECT_EQ(crvmonSetExtraPmicID(kCard, 0, CRVMON_EXTRA_PMIC_1), CRVMON_STATUS_OK);
-    EXPECT_EQ(read(crvmonGetExtraPmicId, kCard), CRVMON_EXTRA_PMIC_1);
-    EXPECT_DOUBLE_EQ(read(crvmonGetExtraPmicCurrent, kCard), 5.0);
-    EXPECT_DOUBLE_EQ(read(crvmonGetExtraPmicPower, kCard), 60.0);
+    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(kCard, 0, CRVMON_EXTRA_PMIC_1), CRVMON_STATUS_OK);
+    EXPECT_EQ(read(corvanta::crvmonGetExtraPmicId, kCard), CRVMON_EXTRA_PMIC_1);
+    EXPECT_DOUBLE_EQ(read(corvanta::crvmonGetExtraPmicCurrent, kCard), 5.0);
+    EXPECT_DOUBLE_EQ(read(corvanta::crvmonGetExtraPmicPower, kCard), 60.0);
 
     // Lookup first, then the gate: only target type 3 takes the selector.
-    EXPECT_EQ(crvmonSetExtraPmicID(kCard, 1, CRVMON_EXTRA_PMIC_1), CRVMON_STATUS_INVALID_ARGUMENT);
-    EXPECT_EQ(crvmonSetExtraPmicID(CRVMON_TARGET_ORVEK, 0, CRVMON_EXTRA_PMIC_1),
+    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(kCard, 1, CRVMON_EXTRA_PMIC_1), CRVMON_STATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(CRVMON_TARGET_ORVEK, 0, CRVMON_EXTRA_PMIC_1),
               CRVMON_STATUS_TARGET_NOT_FOUND);
-    EXPECT_EQ(crvmonSetExtraPmicID(kUsb, 0, CRVMON_EXTRA_PMIC_1), CRVMON_STATUS_NOT_SUPPORTED);
-    for (auto getter : {crvmonGetTotalVoltage, crvmonGetTotalCurrent, crvmonGetTotalPower,
-                        crvmonGetExtraPmicVoltage, crvmonGetExtraPmicCurrent,
-                        crvmonGetExtraPmicPower}) {
+    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(kUsb, 0, CRVMON_EXTRA_PMIC_1), CRVMON_STATUS_NOT_SUPPORTED);
+    for (auto getter : {corvanta::crvmonGetTotalVoltage, corvanta::crvmonGetTotalCurrent, corvanta::crvmonGetTotalPower,
+                        corvanta::crvmonGetExtraPmicVoltage, corvanta::crvmonGetExtraPmicCurrent,
+                        corvanta::crvmonGetExtraPmicPower}) {
         EXPECT_EQ(read(getter, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1.0);
     }
-    EXPECT_EQ(read(crvmonGetExtraPmicId, kUsb, CRVMON_STATUS_NOT_SUPPORTED), CRVMON_EXTRA_PMIC_0);
+    EXPECT_EQ(read(corvanta::crvmonGetExtraPmicId, kUsb, CRVMON_STATUS_NOT_SUPPORTED), CRVMON_EXTRA_PMIC_0);
 }
 
 TEST_F(TelemetryGettersTest, MemoryInUse) {
-    EXPECT_EQ(read(crvmonGetMemoryUsage, kCard), 1LL << 30);
-    EXPECT_EQ(read(crvmonGetMemoryUsage, kUsb), 12288);
+    EXPECT_EQ(read(corvanta::crvmonGetMemoryUsage, kCard), 1LL << 30);
+    EXPECT_EQ(read(corvanta::crvmonGetMemoryUsage, kUsb), 12288);
 }
 
 TEST_F(TelemetryGettersTest, UtilisationAndCores) {
-    const auto cores = read(crvmonGetCoreInfos, kCard);
+    const auto cores = read(corvanta::crvmonGetCoreInfos, kCard);
     ASSERT_EQ(cores.size(), 10u);
     EXPECT_EQ(cores[0].core, 0xFFFEu);
     EXPECT_EQ(cores[5].cluster, 0x20000u);
     EXPECT_NEAR(static_cast<double>(cores[1].busyTime), 750'000.0, 20'000.0);
-    EXPECT_NEAR(read(crvmonGetTotalUtilization, kCard), 28.125, 1.0);
+    EXPECT_NEAR(read(corvanta::crvmonGetTotalUtilization, kCard), 28.125, 1.0);
 
-    const auto usb = read(crvmonGetCoreInfos, kUsb);
+    const auto usb = read(corvanta::crvmonGetCoreInfos, kUsb);
     ASSERT_EQ(usb.size(), 1u);
     EXPECT_EQ(usb[0].totalTime, 1'000'000);
-    EXPECT_NEAR(read(crvmonGetTotalUtilization, kUsb), 50.0, 5.0);
+    EXPECT_NEAR(read(corvanta::crvmonGetTotalUtilization, kUsb), 50.0, 5.0);
 }
 
 TEST_F(TelemetryGettersTest, ProcessesOnlyOnVeltaraDevices) {
-    const auto processes = read(crvmonGetProcessInfos, kUsb);
+    const auto processes = read(corvanta::crvmonGetProcessInfos, kUsb);
     ASSERT_EQ(processes.size(), 1u);
     EXPECT_EQ(processes[0].pid, 10);
     EXPECT_EQ(processes[0].quantity, 2u);
-    EXPECT_TRUE(read(crvmonGetProcessInfos, kCard, CRVMON_STATUS_NOT_SUPPORTED).empty());
+    EXPECT_TRUE(read(corvanta::crvmonGetProcessInfos, kCard, CRVMON_STATUS_NOT_SUPPORTED).empty());
 }
 
 TEST(OrvekCoreInfos, TheClusterFractionCountsTowardEveryCoreAndTimesTruncate) {

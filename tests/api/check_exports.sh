@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The library exports exactly the flat functions, their namespaced twins and crvmonStatusString.
+set -u
+library=${1:?path to libcrvmon.so}
+expected=${2:?list of the exported names}
+actual=$(nm -D --defined-only "$library" | awk '$2 == "T" || $2 == "W" || $2 == "D" || $2 == "B" {print $3}' | sort)
+if diff <(sort "$expected") <(printf '%s\n' "$actual") >/tmp/crvmon-exports.$$; then
+    echo "exports: 1 passed, 0 failed"
+    rm -f /tmp/crvmon-exports.$$
+    exit 0
+fi
+echo "exported names differ from $expected (< expected, > exported):"
+cat /tmp/crvmon-exports.$$
+rm -f /tmp/crvmon-exports.$$
+echo "exports: 0 passed, 1 failed"
+exit 1

@@ -1,0 +1,20 @@
+#include "simulation_for_c.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "model/scenario.h"
+#include "private_simulation.h"
+
+extern "C" void* crvmonTestStartSimulation(const char* scenario) {
+    try {
+        return new crvmon::sim::PrivateSimulation(crvmon::sim::parseScenario(scenario));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cannot simulate: %s\n", e.what());
+        return nullptr;
+    }
+}
+
+extern "C" void crvmonTestStopSimulation(void* simulation) {
+    delete static_cast<crvmon::sim::PrivateSimulation*>(simulation);
+}
