@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
 # The library exports exactly the flat functions, their namespaced twins and crvmonStatusString.
 set -u
-library=${1:?path to libcrvmon.so}
+library=${1:?path to libcrvmon.so or crvmon.dll}
 expected=${2:?list of the exported names}
-actual=$(nm -D --defined-only "$library" | awk '$2 == "T" || $2 == "W" || $2 == "D" || $2 == "B" {print $3}' | sort)
+case $library in
+*.dll)  # the export table of the PE file
+    actual=$(x86_64-w64-mingw32-objdump -p "$library" |
+        sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[/ {print $3}' | sort) ;;
+*)      # the dynamic symbols the shared object defines
+    actual=$(nm -D --defined-only "$library" |
+        awk '$2 == "T" || $2 == "W" || $2 == "D" || $2 == "B" {print $3}' | sort) ;;
+esac
 if diff <(sort "$expected") <(printf '%s\n' "$actual") >/tmp/crvmon-exports.$$; then
     echo "exports: 1 passed, 0 failed"
     rm -f /tmp/crvmon-exports.$$
