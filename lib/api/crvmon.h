@@ -119,47 +119,64 @@ typedef struct crvmonProcessInfo_t {
 extern "C" {
 #endif
 
+/* Lifecycle and counting */
 CRVMON_API crvmonStatusCode_t crvmonInit(void);
 CRVMON_API crvmonStatusCode_t crvmonShutdown(void);
-CRVMON_API crvmonStatusCode_t crvmonSetExtraPmicID(crvmonTargetDeviceType_t type, int index, crvmonExtraPmicId_t id);
 CRVMON_API crvmonStatusCode_t crvmonGetDeviceCount(int* count);
 CRVMON_API crvmonStatusCode_t crvmonGetTargetDeviceCount(crvmonTargetDeviceType_t type, int* count);
-CRVMON_API crvmonStatusCode_t crvmonGetDriverRevision(crvmonDriverType_t type, unsigned int* revision);
-CRVMON_API crvmonStatusCode_t crvmonGetDriverVersion(crvmonDriverType_t type, char* buffer, unsigned int size);
-CRVMON_API crvmonStatusCode_t crvmonGetBusClock(crvmonTargetDeviceType_t type, int index, int* value);
-CRVMON_API crvmonStatusCode_t crvmonGetChipId(crvmonTargetDeviceType_t type, int index, int* value);
+
+/* Identity */
+CRVMON_API crvmonStatusCode_t crvmonGetNodeName(crvmonTargetDeviceType_t type, int index, char* buffer, unsigned int size);
+CRVMON_API crvmonStatusCode_t crvmonGetDriverType(crvmonTargetDeviceType_t type, int index, crvmonDriverType_t* value);
+CRVMON_API crvmonStatusCode_t crvmonGetVendorId(crvmonTargetDeviceType_t type, int index, int* value);
 CRVMON_API crvmonStatusCode_t crvmonGetDeviceId(crvmonTargetDeviceType_t type, int index, int* value);
-CRVMON_API crvmonStatusCode_t crvmonGetFanDuty(crvmonTargetDeviceType_t type, int index, int* value);
-CRVMON_API crvmonStatusCode_t crvmonGetFirmwareCRC(crvmonTargetDeviceType_t type, int index, int* value);
-CRVMON_API crvmonStatusCode_t crvmonGetFirmwareRevision(crvmonTargetDeviceType_t type, int index, int* value);
-CRVMON_API crvmonStatusCode_t crvmonGetNPUClock(crvmonTargetDeviceType_t type, int index, int* value);
-CRVMON_API crvmonStatusCode_t crvmonGetOnDeviceDriverRevision(crvmonTargetDeviceType_t type, int index, int* value);
-CRVMON_API crvmonStatusCode_t crvmonGetPcieClassCode(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetSubVendorId(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetSubDeviceId(crvmonTargetDeviceType_t type, int index, int* value);
 CRVMON_API crvmonStatusCode_t crvmonGetPcieGen(crvmonTargetDeviceType_t type, int index, int* value);
 CRVMON_API crvmonStatusCode_t crvmonGetPcieLanes(crvmonTargetDeviceType_t type, int index, int* value);
 CRVMON_API crvmonStatusCode_t crvmonGetPcieRev(crvmonTargetDeviceType_t type, int index, int* value);
-CRVMON_API crvmonStatusCode_t crvmonGetPcieSwitchTemperature(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetPcieClassCode(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetPcieSlot(crvmonTargetDeviceType_t type, int index, char* buffer, unsigned int size);
 CRVMON_API crvmonStatusCode_t crvmonGetSignalType(crvmonTargetDeviceType_t type, int index, int* value);
-CRVMON_API crvmonStatusCode_t crvmonGetSubDeviceId(crvmonTargetDeviceType_t type, int index, int* value);
-CRVMON_API crvmonStatusCode_t crvmonGetSubVendorId(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetChipId(crvmonTargetDeviceType_t type, int index, int* value);
+
+/* Versions */
+CRVMON_API crvmonStatusCode_t crvmonGetDriverVersion(crvmonDriverType_t type, char* buffer, unsigned int size);
+CRVMON_API crvmonStatusCode_t crvmonGetDriverRevision(crvmonDriverType_t type, unsigned int* revision);
+CRVMON_API crvmonStatusCode_t crvmonGetFirmwareVersion(crvmonTargetDeviceType_t type, int index, char* buffer, unsigned int size);
+CRVMON_API crvmonStatusCode_t crvmonGetFirmwareRevision(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetFirmwareCRC(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetOnDeviceDriverVersion(crvmonTargetDeviceType_t type, int index, char* buffer, unsigned int size);
+CRVMON_API crvmonStatusCode_t crvmonGetOnDeviceDriverRevision(crvmonTargetDeviceType_t type, int index, int* value);
+
+/* Clocks */
+CRVMON_API crvmonStatusCode_t crvmonGetNPUClock(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetBusClock(crvmonTargetDeviceType_t type, int index, int* value);
+
+/* Thermal */
 CRVMON_API crvmonStatusCode_t crvmonGetTemperature(crvmonTargetDeviceType_t type, int index, int* value);
-CRVMON_API crvmonStatusCode_t crvmonGetVendorId(crvmonTargetDeviceType_t type, int index, int* value);
-CRVMON_API crvmonStatusCode_t crvmonGetMemoryTotal(crvmonTargetDeviceType_t type, int index, long long* value);
-CRVMON_API crvmonStatusCode_t crvmonGetMemoryUsage(crvmonTargetDeviceType_t type, int index, long long* value);
+CRVMON_API crvmonStatusCode_t crvmonGetPcieSwitchTemperature(crvmonTargetDeviceType_t type, int index, int* value);
+CRVMON_API crvmonStatusCode_t crvmonGetFanDuty(crvmonTargetDeviceType_t type, int index, int* value);
+
+/* Power */
+CRVMON_API crvmonStatusCode_t crvmonGetTotalCurrent(crvmonTargetDeviceType_t type, int index, double* value);
+CRVMON_API crvmonStatusCode_t crvmonGetTotalPower(crvmonTargetDeviceType_t type, int index, double* value);
+CRVMON_API crvmonStatusCode_t crvmonGetTotalVoltage(crvmonTargetDeviceType_t type, int index, double* value);
 CRVMON_API crvmonStatusCode_t crvmonGetExtraPmicCurrent(crvmonTargetDeviceType_t type, int index, double* value);
 CRVMON_API crvmonStatusCode_t crvmonGetExtraPmicPower(crvmonTargetDeviceType_t type, int index, double* value);
 CRVMON_API crvmonStatusCode_t crvmonGetExtraPmicVoltage(crvmonTargetDeviceType_t type, int index, double* value);
-CRVMON_API crvmonStatusCode_t crvmonGetTotalCurrent(crvmonTargetDeviceType_t type, int index, double* value);
-CRVMON_API crvmonStatusCode_t crvmonGetTotalPower(crvmonTargetDeviceType_t type, int index, double* value);
-CRVMON_API crvmonStatusCode_t crvmonGetTotalUtilization(crvmonTargetDeviceType_t type, int index, double* value);
-CRVMON_API crvmonStatusCode_t crvmonGetTotalVoltage(crvmonTargetDeviceType_t type, int index, double* value);
-CRVMON_API crvmonStatusCode_t crvmonGetDriverType(crvmonTargetDeviceType_t type, int index, crvmonDriverType_t* value);
 CRVMON_API crvmonStatusCode_t crvmonGetExtraPmicId(crvmonTargetDeviceType_t type, int index, crvmonExtraPmicId_t* value);
-CRVMON_API crvmonStatusCode_t crvmonGetFirmwareVersion(crvmonTargetDeviceType_t type, int index, char* buffer, unsigned int size);
-CRVMON_API crvmonStatusCode_t crvmonGetNodeName(crvmonTargetDeviceType_t type, int index, char* buffer, unsigned int size);
-CRVMON_API crvmonStatusCode_t crvmonGetOnDeviceDriverVersion(crvmonTargetDeviceType_t type, int index, char* buffer, unsigned int size);
-CRVMON_API crvmonStatusCode_t crvmonGetPcieSlot(crvmonTargetDeviceType_t type, int index, char* buffer, unsigned int size);
+CRVMON_API crvmonStatusCode_t crvmonSetExtraPmicID(crvmonTargetDeviceType_t type, int index, crvmonExtraPmicId_t id);
+
+/* Memory */
+CRVMON_API crvmonStatusCode_t crvmonGetMemoryTotal(crvmonTargetDeviceType_t type, int index, long long* value);
+CRVMON_API crvmonStatusCode_t crvmonGetMemoryUsage(crvmonTargetDeviceType_t type, int index, long long* value);
+
+/* Utilisation */
 CRVMON_API crvmonStatusCode_t crvmonGetCoreInfos(crvmonTargetDeviceType_t type, int index, crvmonCoreInfo_t* infos, unsigned int* count);
+CRVMON_API crvmonStatusCode_t crvmonGetTotalUtilization(crvmonTargetDeviceType_t type, int index, double* value);
+
+/* Processes */
 CRVMON_API crvmonStatusCode_t crvmonGetProcessInfos(crvmonTargetDeviceType_t type, int index, crvmonProcessInfo_t* infos, unsigned int* count);
 
 /* A fixed English text for a status; "unknown status" for any other value. */

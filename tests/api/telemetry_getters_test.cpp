@@ -155,6 +155,23 @@ TEST_F(TelemetryGettersTest, ProcessesOnlyOnVeltaraDevices) {
     EXPECT_TRUE(read(corvanta::crvmonGetProcessInfos, kCard, CRVMON_STATUS_NOT_SUPPORTED).empty());
 }
 
+TEST(TelemetryWithoutUsageData, UsageBasedValuesAreAbsentNotMadeUp) {
+    sim::PrivateSimulation simulation(
+        sim::parseScenario("[[orvek]]\nload = 0.5\n[orvek.faults]\nusage_reply_length = 88\n"));
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    crvmonStatusCode_t status = CRVMON_STATUS_OK;
+    EXPECT_TRUE(corvanta::crvmonGetCoreInfos(kCard, 0, status).empty());
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(corvanta::crvmonGetTotalUtilization(kCard, 0, status), -1.0);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(corvanta::crvmonGetMemoryUsage(kCard, 0, status), -1);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+    // Register-backed values are still there.
+    EXPECT_EQ(corvanta::crvmonGetNPUClock(kCard, 0, status), 1000);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    corvanta::crvmonShutdown();
+}
+
 TEST(OrvekCoreInfos, TheClusterFractionCountsTowardEveryCoreAndTimesTruncate) {
     const auto infos = accessors::orvekCoreInfos({0.25, 0, 0, 0.1234567, 0.5, 0.8, 0, 0, 0, 0.5});
     ASSERT_EQ(infos.size(), 10u);
