@@ -1,30 +1,43 @@
+// Device objects of the stand-in, with overlapped records and events; at the end, peers that do
+// not follow the device object protocol: a fake server with crafted replies for the client, and
+// raw clients with crafted requests for the server.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/posix/device_object_server.h"
+#include "platform/posix/device_protocol.h"
+#include "platform/posix/object_root.h"
+#include "platform/posix/unix_socket.h"
 #include "platform/win32.h"
 #include "private_object_root.h"
 
 namespace {
 
+namespace protocol = crvmon::platform::device_protocol;
+using crvmon::platform::Descriptor;
 using crvmon::platform::DeviceIoReply;
 using crvmon::platform::DeviceIoRequest;
 using crvmon::platform::DeviceObjectServer;
 using Bytes = std::vector<std::uint8_t>;
+
+// ERROR_SUCCESS for a call that succeeded, else its error.
+DWORD errorOf(BOOL result) {
+    return result ? ERROR_SUCCESS : GetLastError();
+}
 
 HANDLE openDevice(const char* name) {
     return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -40,74 +53,61 @@ std::size_t entriesIn(const char* directory) {
     return count;
 }
 
+// A request with `buffer` as its input (the first `in` bytes) and its output: the error.
+DWORD control(HANDLE device, DWORD code, Bytes& buffer, DWORD in, DWORD& returned,
+              OVERLAPPED* overlapped = nullptr) {
+    return errorOf(DeviceIoControl(device, code, buffer.data(), in, buffer.data(),
+                                   static_cast<DWORD>(buffer.size()), &returned, overlapped));
+}
+
 // Replies with the input reversed, so a reply shows which request it answers.
 DeviceIoReply reversed(const DeviceIoRequest& request) {
     return DeviceIoReply{Bytes(request.input.rbegin(), request.input.rend())};
 }
 
-// The error of a call that should fail; ERROR_SUCCESS when it succeeded.
-DWORD errorOf(BOOL result) {
-    return result ? ERROR_SUCCESS : GetLastError();
-}
-
 class DeviceObjects : public crvmon::testing::PrivateObjectRoot {};
 
-TEST_F(DeviceObjects, OpeningFindsOnlyServedObjects) {
-    SetLastError(0);
-    EXPECT_EQ(openDevice("\\\\.\\corvanta_pcie3"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-
+TEST_F(DeviceObjects, OpeningFindsOnlyLiveServers) {
+    const std::pair<const char*, DWORD> badNames[] = {
+        {"\\\\.\\corvanta_pcie3", ERROR_FILE_NOT_FOUND},        // not served (yet, or any more)
+        {"\\\\.\\pipe\\corvanta_pcie3", ERROR_FILE_NOT_FOUND},  // pipes are another namespace
+        {"\\\\.\\..", ERROR_INVALID_NAME},
+        {"\\\\.\\a/b", ERROR_INVALID_NAME},
+        {"C:\\corvanta_pcie3", ERROR_PATH_NOT_FOUND}};
+    auto expectBadNames = [&](std::size_t from) {
+        for (std::size_t i = from; i < std::size(badNames); ++i) {
+            EXPECT_EQ(openDevice(badNames[i].first), INVALID_HANDLE_VALUE);
+            EXPECT_EQ(GetLastError(), badNames[i].second) << i;
+        }
+    };
+    auto expectServed = [&] {
+        HANDLE device = openDevice("\\\\.\\Corvanta_PCIe3");  // object names ignore case
+        EXPECT_NE(device, INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(CloseHandle(device));
+        expectBadNames(1);
+    };
+    expectBadNames(0);
+    std::string path;
     {
         DeviceObjectServer server("corvanta_pcie3", reversed);
-        HANDLE device = openDevice("\\\\.\\Corvanta_PCIe3");  // object names ignore case
-        ASSERT_NE(device, INVALID_HANDLE_VALUE);
-        EXPECT_TRUE(CloseHandle(device));
-        EXPECT_EQ(openDevice("\\\\.\\corvanta_pcie4"), INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-        // Named pipes are another namespace: not a device object called "pipe".
-        EXPECT_EQ(openDevice("\\\\.\\pipe\\corvanta_pcie3"), INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+        EXPECT_THROW(DeviceObjectServer("corvanta_pcie3", reversed), std::system_error);
+        expectServed();
+        path = server.path();
     }
-    EXPECT_EQ(openDevice("\\\\.\\corvanta_pcie3"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-
-    const std::pair<const char*, DWORD> badNames[] = {{"\\\\.\\", ERROR_INVALID_NAME},
-                                                      {"\\\\.\\a/b", ERROR_INVALID_NAME},
-                                                      {"\\\\.\\..", ERROR_INVALID_NAME},
-                                                      {"C:\\corvanta_pcie3", ERROR_PATH_NOT_FOUND},
-                                                      {nullptr, ERROR_INVALID_PARAMETER}};
-    for (auto [name, error] : badNames) {
-        EXPECT_EQ(openDevice(name), INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), error) << (name ? name : "null");
-    }
-    EXPECT_THROW(DeviceObjectServer("a/b", reversed), std::invalid_argument);
-}
-
-TEST_F(DeviceObjects, StaleSocketReadsAsNotFoundAndIsReplaced) {
-    std::optional<DeviceObjectServer> first;
-    first.emplace("corvanta_pcie0", reversed);
-    std::string path = first->path();
-    EXPECT_THROW(DeviceObjectServer("corvanta_pcie0", reversed), std::system_error);
-    first.reset();
-
-    // A server that died without removing its socket file.
+    expectBadNames(0);
+    // A server that died without removing its socket file: not found, and then replaced.
     int stale = socket(AF_UNIX, SOCK_SEQPACKET, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strcpy(address.sun_path, path.c_str());
     ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     close(stale);
-    ASSERT_EQ(access(path.c_str(), F_OK), 0);
-
-    EXPECT_EQ(openDevice("\\\\.\\corvanta_pcie0"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    DeviceObjectServer second("corvanta_pcie0", reversed);
-    HANDLE device = openDevice("\\\\.\\corvanta_pcie0");
-    EXPECT_NE(device, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(CloseHandle(device));
-}
-
-TEST_F(DeviceObjects, PathsBeyondTheSocketLimitFailClearly) {
+    expectBadNames(0);
+    {
+        DeviceObjectServer replacement("corvanta_pcie3", reversed);
+        expectServed();
+    }
+    EXPECT_THROW(DeviceObjectServer("a/b", reversed), std::invalid_argument);
     std::string longRoot = root_ + "/" + std::string(120, 'r');
     setenv("CRVMON_OBJECT_ROOT", longRoot.c_str(), 1);
     EXPECT_THROW(DeviceObjectServer("corvanta_pcie0", reversed), std::system_error);
@@ -115,96 +115,36 @@ TEST_F(DeviceObjects, PathsBeyondTheSocketLimitFailClearly) {
     EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
 }
 
-TEST_F(DeviceObjects, RequestsAndByteCountsPassUnchanged) {
-    std::mutex mutex;
-    std::vector<DeviceIoRequest> seen;
+// Overlapped as the library calls: one buffer as input and output, an event it made signalled.
+TEST_F(DeviceObjects, RequestsPassUnchangedAndFailuresFailAtOnce) {
+    std::atomic<int> calls{0};
     DeviceObjectServer server("corvanta_pcie1", [&](const DeviceIoRequest& request) {
-        std::lock_guard lock(mutex);
-        seen.push_back(request);
-        // The first input byte says how many bytes to send back.
-        Bytes output(request.input.empty() ? 100 : request.input[0]);
-        for (std::size_t i = 0; i < output.size(); ++i)
-            output[i] = static_cast<std::uint8_t>(i + 1);
-        return DeviceIoReply{output};
+        ++calls;
+        if (request.code == 1) return DeviceIoReply{{1, 2, 3}, ERROR_INVALID_FUNCTION};
+        if (request.code == 2) throw std::runtime_error("handler fault");
+        return reversed(request);
     });
     HANDLE device = openDevice("\\\\.\\corvanta_pcie1");
+    HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
-
-    for (std::uint8_t count : {0, 1, 5, 64}) {
-        std::uint8_t input[3] = {count, 0xAB, 0xCD};
-        Bytes output(64, 0xEE);
-        DWORD returned = 1234;
-        ASSERT_TRUE(DeviceIoControl(device, 0x00222000, input, sizeof input, output.data(), 64,
-                                    &returned, nullptr));
-        EXPECT_EQ(returned, count);
-        for (std::size_t i = 0; i < output.size(); ++i) {
-            EXPECT_EQ(output[i], i < count ? i + 1 : 0xEE) << "byte " << i << " of " << +count;
-        }
-    }
-    ASSERT_EQ(seen.size(), 4u);
-    EXPECT_EQ(seen[0].code, 0x00222000u);
-    EXPECT_EQ(seen[0].input, (Bytes{0, 0xAB, 0xCD}));
-    EXPECT_EQ(seen[0].outputCapacity, 64u);
-
-    // The handler offers 100 bytes; the caller's 10-byte buffer takes 10 and no more.
-    Bytes output(16, 0xEE);
-    DWORD returned = 0;
-    ASSERT_TRUE(
-        DeviceIoControl(device, 0x00222042, nullptr, 0, output.data(), 10, &returned, nullptr));
-    EXPECT_EQ(returned, 10u);
-    EXPECT_EQ(output, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
-    EXPECT_TRUE(seen.back().input.empty());
-    EXPECT_EQ(seen.back().outputCapacity, 10u);
-    EXPECT_TRUE(CloseHandle(device));
-}
-
-// One buffer as input and output, as METHOD_BUFFERED callers pass it.
-TEST_F(DeviceObjects, OverlappedRequestsCompleteAtOnce) {
-    DeviceObjectServer server("corvanta_pcie2", reversed);
-    HANDLE device = openDevice("\\\\.\\corvanta_pcie2");
-    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    ASSERT_NE(device, INVALID_HANDLE_VALUE);
-
-    for (DWORD size : {4u, 0u}) {
+    for (DWORD size : {3u, 0u}) {
         OVERLAPPED overlapped{};
-        overlapped.Internal = 0x55;
-        overlapped.InternalHigh = 0x55;
         overlapped.hEvent = event;
         Bytes buffer{9, 8, 7, 6};
-        ASSERT_TRUE(DeviceIoControl(device, 2, buffer.data(), size, buffer.data(), 4, nullptr,
-                                    &overlapped));
-        EXPECT_EQ(buffer, (size == 4 ? Bytes{6, 7, 8, 9} : Bytes{9, 8, 7, 6}));
-        EXPECT_EQ(overlapped.Internal, 0u);
-        EXPECT_EQ(overlapped.InternalHigh, size);
-        DWORD transferred = 99;
+        DWORD returned = 0, transferred = 99;
+        ASSERT_EQ(control(device, 0x00222000, buffer, size, returned, &overlapped), 0u);
+        EXPECT_EQ(buffer, (size == 3 ? Bytes{7, 8, 9, 6} : Bytes{9, 8, 7, 6}));
         EXPECT_TRUE(GetOverlappedResult(device, &overlapped, &transferred, TRUE));
         EXPECT_EQ(transferred, size);
         EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
     }
-    EXPECT_TRUE(CloseHandle(event));
-    EXPECT_TRUE(CloseHandle(device));
-}
-
-TEST_F(DeviceObjects, FailedRequestsFailAtOnceAndLeaveTheRecordPending) {
-    std::atomic<int> calls{0};
-    DeviceObjectServer server("corvanta_pcie2", [&](const DeviceIoRequest& request) {
-        ++calls;
-        if (request.code == 1) return DeviceIoReply{{1, 2, 3}, ERROR_INVALID_FUNCTION};
-        if (request.code == 2) throw std::runtime_error("handler fault");
-        return DeviceIoReply{{4}};
-    });
-    HANDLE device = openDevice("\\\\.\\corvanta_pcie2");
-    HANDLE event =
-        CreateEventW(nullptr, TRUE, TRUE, nullptr);  // signalled, as the library makes it
-    ASSERT_NE(device, INVALID_HANDLE_VALUE);
-
+    // A failure fails at once: the record stays pending, the event unsignalled, the output as
+    // it was.
     OVERLAPPED overlapped{};
     overlapped.hEvent = event;
     Bytes output(4, 0xEE);
     DWORD returned = 77;
-    EXPECT_EQ(
-        errorOf(DeviceIoControl(device, 1, nullptr, 0, output.data(), 4, &returned, &overlapped)),
-        ERROR_INVALID_FUNCTION);
+    EXPECT_EQ(control(device, 1, output, 0, returned, &overlapped), ERROR_INVALID_FUNCTION);
     EXPECT_EQ(returned, 0u);
     EXPECT_EQ(output, Bytes(4, 0xEE));
     EXPECT_EQ(overlapped.Internal, STATUS_PENDING);
@@ -212,52 +152,27 @@ TEST_F(DeviceObjects, FailedRequestsFailAtOnceAndLeaveTheRecordPending) {
     DWORD transferred = 0;
     EXPECT_EQ(errorOf(GetOverlappedResult(device, &overlapped, &transferred, FALSE)),
               ERROR_IO_INCOMPLETE);
-
     // A handler that throws fails its request; the connection goes on serving.
-    EXPECT_EQ(errorOf(DeviceIoControl(device, 2, nullptr, 0, output.data(), 4, &returned, nullptr)),
-              ERROR_GEN_FAILURE);
-    EXPECT_TRUE(DeviceIoControl(device, 3, nullptr, 0, output.data(), 4, &returned, nullptr));
-    EXPECT_EQ(returned, 1u);
-    EXPECT_EQ(calls.load(), 3);
-    EXPECT_TRUE(CloseHandle(event));
-    EXPECT_TRUE(CloseHandle(device));
-}
+    EXPECT_EQ(control(device, 2, output, 0, returned), ERROR_GEN_FAILURE);
+    EXPECT_EQ(control(device, 3, output, 2, returned), ERROR_SUCCESS);
+    EXPECT_EQ(returned, 2u);
 
-TEST_F(DeviceObjects, MisusedCallsFailWithoutReachingTheServer) {
-    std::atomic<int> calls{0};
-    DeviceObjectServer server("corvanta_pcie2", [&](const DeviceIoRequest&) {
-        ++calls;
-        return DeviceIoReply{};
-    });
-    HANDLE device = openDevice("\\\\.\\corvanta_pcie2");
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_NE(device, INVALID_HANDLE_VALUE);
-    std::uint8_t buffer[8] = {};
-    DWORD returned = 0;
-
-    EXPECT_EQ(errorOf(DeviceIoControl(event, 1, buffer, 8, buffer, 8, &returned, nullptr)),
-              ERROR_INVALID_HANDLE);
-    EXPECT_EQ(errorOf(DeviceIoControl(device, 1, nullptr, 8, buffer, 8, &returned, nullptr)),
-              ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(errorOf(DeviceIoControl(device, 1, buffer, 8, nullptr, 8, &returned, nullptr)),
-              ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(errorOf(DeviceIoControl(device, 1, buffer, 8, buffer, 8, nullptr, nullptr)),
-              ERROR_INVALID_PARAMETER);
+    // Misused calls never reach the server.
+    overlapped.hEvent = device;  // not an event
     Bytes huge(1 << 20);
-    EXPECT_EQ(errorOf(DeviceIoControl(device, 1, huge.data(), static_cast<DWORD>(huge.size()),
-                                      nullptr, 0, &returned, nullptr)),
+    EXPECT_EQ(control(event, 3, output, 0, returned), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(control(device, 3, output, 0, returned, &overlapped), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(control(device, 3, huge, 4, returned), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(errorOf(DeviceIoControl(device, 3, nullptr, 8, nullptr, 0, &returned, nullptr)),
               ERROR_INVALID_PARAMETER);
-    OVERLAPPED notAnEvent{};
-    notAnEvent.hEvent = device;
-    EXPECT_EQ(errorOf(DeviceIoControl(device, 1, buffer, 8, buffer, 8, nullptr, &notAnEvent)),
-              ERROR_INVALID_HANDLE);
-    EXPECT_EQ(calls.load(), 0);
-
-    EXPECT_TRUE(CloseHandle(device));
-    EXPECT_EQ(errorOf(DeviceIoControl(device, 1, buffer, 8, buffer, 8, &returned, nullptr)),
-              ERROR_INVALID_HANDLE);
-    EXPECT_EQ(errorOf(CloseHandle(device)), ERROR_INVALID_HANDLE);
-    EXPECT_TRUE(CloseHandle(event));
+    EXPECT_EQ(calls.load(), 5);
+    // A handle is never given out twice, so a stale one cannot reach a new object.
+    for (HANDLE handle : {event, device}) EXPECT_TRUE(CloseHandle(handle));
+    HANDLE next = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_NE(next, event);
+    EXPECT_EQ(errorOf(SetEvent(event)), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(control(device, 3, output, 0, returned), ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(CloseHandle(next));
 }
 
 TEST_F(DeviceObjects, ClientOutlivingItsServerGetsBrokenPipe) {
@@ -266,19 +181,14 @@ TEST_F(DeviceObjects, ClientOutlivingItsServerGetsBrokenPipe) {
     HANDLE idle = openDevice("\\\\.\\corvanta_pcie5");  // connected, never used
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
     ASSERT_NE(idle, INVALID_HANDLE_VALUE);
-    std::uint8_t buffer[2] = {1, 2};
+    Bytes buffer{1, 2};
     DWORD returned = 0;
-    ASSERT_TRUE(DeviceIoControl(device, 1, buffer, 2, buffer, 2, &returned, nullptr));
-
+    ASSERT_EQ(control(device, 1, buffer, 2, returned), ERROR_SUCCESS);
     server.reset();  // returns with both clients still connected
     for (HANDLE handle : {device, idle, device}) {
-        EXPECT_EQ(errorOf(DeviceIoControl(handle, 1, buffer, 2, buffer, 2, &returned, nullptr)),
-                  ERROR_BROKEN_PIPE);
+        EXPECT_EQ(control(handle, 1, buffer, 2, returned), ERROR_BROKEN_PIPE);
     }
-    EXPECT_TRUE(CloseHandle(device));
-    EXPECT_TRUE(CloseHandle(idle));
-    EXPECT_EQ(openDevice("\\\\.\\corvanta_pcie5"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    for (HANDLE handle : {device, idle}) EXPECT_TRUE(CloseHandle(handle));
 }
 
 TEST_F(DeviceObjects, RepeatedOpensLeakNeitherDescriptorsNorThreads) {
@@ -289,9 +199,9 @@ TEST_F(DeviceObjects, RepeatedOpensLeakNeitherDescriptorsNorThreads) {
         for (int i = 0; i < 300; ++i) {
             HANDLE device = openDevice("\\\\.\\corvanta_pcie6");
             ASSERT_NE(device, INVALID_HANDLE_VALUE) << "open " << i;
-            std::uint8_t buffer[4] = {1, 2, 3, static_cast<std::uint8_t>(i)};
+            Bytes buffer{1, 2, 3, static_cast<std::uint8_t>(i)};
             DWORD returned = 0;
-            ASSERT_TRUE(DeviceIoControl(device, 1, buffer, 4, buffer, 4, &returned, nullptr));
+            ASSERT_EQ(control(device, 1, buffer, 4, returned), ERROR_SUCCESS);
             ASSERT_TRUE(CloseHandle(device));
         }
         // The acceptor, plus connection threads still on their way out.
@@ -308,17 +218,13 @@ TEST_F(DeviceObjects, ConcurrentClientsEachGetTheirOwnReplies) {
     std::atomic<int> failures{0};
     auto client = [&](std::uint8_t id, bool ownHandle) {
         HANDLE device = ownHandle ? openDevice("\\\\.\\corvanta_pcie7") : shared;
-        if (device == INVALID_HANDLE_VALUE) {
-            ++failures;
-            return;
-        }
-        for (int i = 0; i < 200; ++i) {
+        if (device == INVALID_HANDLE_VALUE) ++failures;
+        for (int i = 0; i < 200 && device != INVALID_HANDLE_VALUE; ++i) {
             Bytes buffer{id, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8), 0};
             Bytes expected(buffer.rbegin(), buffer.rend());
             DWORD returned = 0;
-            if (!DeviceIoControl(device, 1, buffer.data(), 4, buffer.data(), 4, &returned,
-                                 nullptr) ||
-                returned != 4 || buffer != expected) {
+            if (control(device, 1, buffer, 4, returned) != 0 || returned != 4 ||
+                buffer != expected) {
                 ++failures;
             }
         }
@@ -329,6 +235,115 @@ TEST_F(DeviceObjects, ConcurrentClientsEachGetTheirOwnReplies) {
     for (auto& thread : clients) thread.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_TRUE(CloseHandle(shared));
+}
+
+// The reply frame a fake server sends for a request; nothing: close the connection instead.
+using ReplyMaker = std::function<std::optional<Bytes>(const protocol::Request&)>;
+
+void setField(Bytes& frame, std::size_t offset, std::uint32_t value) {
+    std::memcpy(frame.data() + offset, &value, sizeof value);
+}
+
+class DevicePeers : public crvmon::testing::PrivateObjectRoot {};
+
+TEST_F(DevicePeers, ClientBoundsRepliesAndDropsTheConnectionAfterAMalformedOne) {
+    // A well-formed reply to the request, one header field then overwritten.
+    auto altered = [](std::size_t offset, std::uint32_t value, Bytes output = {1, 2}) {
+        return ReplyMaker([=](const protocol::Request& r) {
+            Bytes frame = protocol::encodeReply({r.sequence, 0, output});
+            setField(frame, offset, value);
+            return std::optional<Bytes>(frame);
+        });
+    };
+    const std::tuple<const char*, ReplyMaker, DWORD> cases[] = {
+        {"longer than asked for", altered(0, protocol::kReplyMagic, Bytes(100, 0x5A)),
+         ERROR_SUCCESS},
+        {"short frame", [](auto&) { return Bytes(8, 0); }, ERROR_INVALID_DATA},
+        {"wrong magic", altered(0, 0x12345678), ERROR_INVALID_DATA},
+        {"another request's reply", altered(4, 0xFFFF), ERROR_INVALID_DATA},
+        {"pending is no answer", altered(8, ERROR_IO_PENDING), ERROR_INVALID_DATA},
+        {"size beyond frame", altered(12, 3), ERROR_INVALID_DATA},
+        {"size beyond limit", altered(12, 0xFFFFFFF0, {}), ERROR_INVALID_DATA},
+        {"frame beyond limit", altered(0, protocol::kReplyMagic, Bytes(protocol::kMaxPayload + 1)),
+         ERROR_INVALID_DATA},
+        {"hang-up", [](auto&) { return std::optional<Bytes>(); }, ERROR_BROKEN_PIPE},
+    };
+    crvmon::platform::objectDirectory("device");
+    std::string path;
+    ASSERT_EQ(protocol::devicePath("fake", path), ERROR_SUCCESS);
+    for (const auto& [what, maker, error] : cases) {
+        Descriptor listener = crvmon::platform::listenSeqpacket(path);
+        std::thread fake([&] {  // serves one connection until the client hangs up
+            Descriptor connection(accept(listener.get(), nullptr, nullptr));
+            Bytes frame(protocol::kMaxRequestFrame);
+            bool truncated = false;
+            for (;;) {
+                ssize_t size = crvmon::platform::receiveMessage(connection.get(), frame.data(),
+                                                                frame.size(), truncated);
+                auto request = size > 0 ? protocol::decodeRequest({frame.data(), std::size_t(size)})
+                                        : std::nullopt;
+                std::optional<Bytes> answer = request ? maker(*request) : std::nullopt;
+                if (!answer) return;
+                crvmon::platform::sendMessage(connection.get(), answer->data(), answer->size());
+            }
+        });
+        HANDLE device = openDevice("\\\\.\\fake");
+        ASSERT_NE(device, INVALID_HANDLE_VALUE) << what;
+        Bytes output(6, 0xEE);
+        DWORD returned = 55;
+        EXPECT_EQ(
+            errorOf(DeviceIoControl(device, 1, nullptr, 0, output.data(), 4, &returned, nullptr)),
+            error)
+            << what;
+        // Never beyond the caller's buffer; nothing at all from a reply it cannot trust.
+        const bool ok = error == ERROR_SUCCESS;
+        EXPECT_EQ(returned, ok ? 4u : 0u) << what;
+        EXPECT_EQ(output, (ok ? Bytes{0x5A, 0x5A, 0x5A, 0x5A, 0xEE, 0xEE} : Bytes(6, 0xEE)))
+            << what;
+        if (!ok) {
+            EXPECT_EQ(errorOf(DeviceIoControl(device, 1, nullptr, 0, output.data(), 4, &returned,
+                                              nullptr)),
+                      ERROR_BROKEN_PIPE)
+                << what;
+        }
+        EXPECT_TRUE(CloseHandle(device));
+        fake.join();
+    }
+}
+
+TEST_F(DevicePeers, ServerDropsMalformedRequestsAndKeepsServing) {
+    std::atomic<int> calls{0};
+    DeviceObjectServer server("corvanta_pcie0", [&](const auto&) {
+        ++calls;
+        return DeviceIoReply{{1, 2, 3}};
+    });
+    auto valid = [](std::uint32_t inputSize) {
+        Bytes input(inputSize, 7);
+        return protocol::encodeRequest({1, 0x22, 4, input});
+    };
+    std::vector<Bytes> malformed = {Bytes(12, 0), valid(0), valid(4), valid(0),
+                                    valid(protocol::kMaxPayload + 1)};
+    setField(malformed[1], 0, 0x12345678);   // wrong magic
+    setField(malformed[2], 12, 5);           // input size beyond the frame
+    setField(malformed[3], 16, 0xFFFFFFFF);  // output capacity beyond the limit
+    for (const Bytes& frame : malformed) {
+        Descriptor client = crvmon::platform::connectSeqpacket(server.path());
+        ASSERT_EQ(crvmon::platform::sendMessage(client.get(), frame.data(), frame.size()), 0);
+        Bytes reply(protocol::kMaxReplyFrame);
+        bool truncated = false;
+        EXPECT_EQ(
+            crvmon::platform::receiveMessage(client.get(), reply.data(), reply.size(), truncated),
+            0);  // hung up without answering
+    }
+    EXPECT_EQ(calls.load(), 0);
+
+    HANDLE device = openDevice("\\\\.\\corvanta_pcie0");
+    Bytes output(4, 0);
+    DWORD returned = 0;
+    EXPECT_EQ(control(device, 1, output, 0, returned), ERROR_SUCCESS);
+    EXPECT_EQ(output, (Bytes{1, 2, 3, 0}));
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_TRUE(CloseHandle(device));
 }
 
 }  // namespace

@@ -21,11 +21,8 @@ class PrivateObjectRoot : public ::testing::Test {
     }
 
     void TearDown() override {
-        if (previous_) {
-            setenv("CRVMON_OBJECT_ROOT", previous_->c_str(), 1);
-        } else {
-            unsetenv("CRVMON_OBJECT_ROOT");
-        }
+        if (previous_) setenv("CRVMON_OBJECT_ROOT", previous_->c_str(), 1);
+        if (!previous_) unsetenv("CRVMON_OBJECT_ROOT");
         std::error_code ignored;
         if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
     }

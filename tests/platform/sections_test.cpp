@@ -5,7 +5,6 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <tuple>
 
 #include "platform/win32.h"
 #include "private_object_root.h"
@@ -39,21 +38,18 @@ class Sections : public crvmon::testing::PrivateObjectRoot {
     }
 };
 
-TEST_F(Sections, HandlesOfOneNameShareTheBytes) {
+TEST_F(Sections, HandlesOfOneNameShareTheBytesWhileAHandleOrViewLives) {
     SetLastError(ERROR_INVALID_DATA);
     HANDLE created = createSection(kName, 3 * 65536);
     ASSERT_NE(created, nullptr);
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
     HANDLE opened = openSection("global\\veltarasharedmem_DEV0");  // names ignore case
-    ASSERT_NE(opened, nullptr);
     char* first = mapWhole(created);
     char* second = mapWhole(opened);
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(first[3 * 65536 - 1], 0);  // a new section reads as zero to its end
-    std::strcpy(first, "from the creator");
     std::strcpy(second + 2 * 65536 + 1, "from the opener");
-    EXPECT_STREQ(second, "from the creator");
 
     // Creating it again opens it, at its first size; a view starts at its offset.
     HANDLE again = createSection(kName, 50);
@@ -63,69 +59,34 @@ TEST_F(Sections, HandlesOfOneNameShareTheBytes) {
     ASSERT_NE(tail, nullptr);
     EXPECT_STREQ(tail + 1, "from the opener");
 
-    EXPECT_EQ(openSection("Local\\VeltaraSharedMem_dev0"), nullptr);  // another namespace
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-
-    // Any address inside a view unmaps it; any other fails.
-    EXPECT_TRUE(UnmapViewOfFile(first + 100));
-    int local = 0;
-    for (const void* address : {static_cast<void*>(first), static_cast<void*>(&local)}) {
-        EXPECT_FALSE(UnmapViewOfFile(address));
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_ADDRESS);
-    }
-    for (char* view : {second, tail}) EXPECT_TRUE(UnmapViewOfFile(view));
+    // The last view keeps the section after every handle is closed.
     for (HANDLE handle : {created, opened, again}) EXPECT_TRUE(CloseHandle(handle));
-}
-
-TEST_F(Sections, ASectionLivesWhileAHandleOrAViewOfItDoes) {
-    HANDLE created = createSection(kName, 4096);
-    char* view = mapWhole(created);
+    for (char* view : {first, second}) EXPECT_TRUE(UnmapViewOfFile(view));
+    HANDLE reopened = openSection(kName);
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_TRUE(UnmapViewOfFile(tail));
+    char* view = mapWhole(reopened);
     ASSERT_NE(view, nullptr);
-    view[0] = 'v';
-    EXPECT_TRUE(CloseHandle(created));
-    HANDLE opened = openSection(kName);  // the view kept it
-    ASSERT_NE(opened, nullptr);
+    EXPECT_STREQ(view + 2 * 65536 + 1, "from the opener");
     EXPECT_TRUE(UnmapViewOfFile(view));
-    view = mapWhole(opened);
-    ASSERT_NE(view, nullptr);
-    EXPECT_EQ(view[0], 'v');
-    EXPECT_TRUE(UnmapViewOfFile(view));
-    EXPECT_TRUE(CloseHandle(opened));
+    EXPECT_TRUE(CloseHandle(reopened));
     EXPECT_EQ(openSection(kName), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(files(), 0u);
-
-    HANDLE unnamed = createSection(nullptr, 100);
-    ASSERT_NE(unnamed, nullptr);
-    EXPECT_EQ(files(), 0u);  // nothing anyone else could open
-    EXPECT_TRUE(CloseHandle(unnamed));
 }
 
-TEST_F(Sections, BadRequestsFailClearly) {
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    const std::tuple<HANDLE, DWORD, DWORD, const char*, DWORD> creates[] = {
-        {event, PAGE_READWRITE, 100, kName, ERROR_INVALID_HANDLE},
-        {INVALID_HANDLE_VALUE, PAGE_READWRITE, 0, kName, ERROR_INVALID_PARAMETER},
-        {INVALID_HANDLE_VALUE, PAGE_READWRITE, 100, "Global\\a\\b", ERROR_PATH_NOT_FOUND}};
-    for (auto [file, protect, size, name, error] : creates) {
-        EXPECT_EQ(CreateFileMappingA(file, nullptr, protect, 0, size, name), nullptr);
-        EXPECT_EQ(GetLastError(), error) << name << " " << size;
-    }
-    EXPECT_EQ(openSection(nullptr), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-
+// A view is never longer than its section (the bytes past its end would not exist), and starts
+// where Windows would let it.
+TEST_F(Sections, ViewsStayWithinTheSectionAndItsGranularity) {
     HANDLE section = createSection(kName, 2 * 65536);
+    EXPECT_EQ(MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, 2 * 65536 + 1), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 4096, 0), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_MAPPED_ALIGNMENT);
     HANDLE readOnly = openSection(kName, FILE_MAP_READ);
-    const std::tuple<HANDLE, DWORD, DWORD, SIZE_T, DWORD> maps[] = {
-        {event, FILE_MAP_ALL_ACCESS, 0, 0, ERROR_INVALID_HANDLE},
-        {section, FILE_MAP_ALL_ACCESS, 4096, 0, ERROR_MAPPED_ALIGNMENT},
-        {section, FILE_MAP_ALL_ACCESS, 0, 2 * 65536 + 1, ERROR_ACCESS_DENIED},
-        {readOnly, FILE_MAP_WRITE, 0, 0, ERROR_ACCESS_DENIED}};
-    for (auto [handle, access, offset, size, error] : maps) {
-        EXPECT_EQ(MapViewOfFile(handle, access, 0, offset, size), nullptr);
-        EXPECT_EQ(GetLastError(), error) << access << " " << offset << " " << size;
-    }
-    for (HANDLE handle : {readOnly, section, event}) EXPECT_TRUE(CloseHandle(handle));
+    EXPECT_EQ(MapViewOfFile(readOnly, FILE_MAP_WRITE, 0, 0, 0), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    for (HANDLE handle : {readOnly, section}) EXPECT_TRUE(CloseHandle(handle));
 }
 
 TEST_F(Sections, ProcessesShareSectionsAndADeadCreatorLeavesNone) {

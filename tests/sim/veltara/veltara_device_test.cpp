@@ -1,9 +1,11 @@
-// What a simulated Veltara device answers to each command, and the broker's device list, byte
-// for byte against bytes written out by hand.
+// A simulated Veltara device: what it answers to each command and the broker's device list,
+// byte for byte against bytes written out by hand; and the activity log in its monitor record,
+// as the manual clock moves.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,12 +34,27 @@ Bytes sparse(std::size_t size, std::initializer_list<std::pair<std::size_t, Byte
     return bytes;
 }
 
+std::int64_t le(const Bytes& b, std::size_t at, int width) {
+    std::uint64_t v = 0;
+    for (int i = width - 1; i >= 0; --i) v = (v << 8) | b.at(at + static_cast<std::size_t>(i));
+    return width == 4 ? static_cast<std::int32_t>(v) : static_cast<std::int64_t>(v);
+}
+
+struct Slot {
+    std::int64_t start, end, pid;
+    bool operator==(const Slot&) const = default;
+};
+
+Slot slotOf(const Bytes& info, std::size_t i) {
+    return {le(info, 20 * i, 8), le(info, 20 * i + 8, 8), le(info, 20 * i + 16, 4)};
+}
+
 const Bytes kBeef{0xEF, 0xBE, 0, 0};
 const Bytes kHostInfo = sparse(36, {{0, {1, 0, 2, 0, 3, 0, 0, 0}}, {32, {0x02, 0x01}}});
 
-class VeltaraReplies : public ::testing::Test {
+class VeltaraDevice : public ::testing::Test {
   protected:
-    VeltaraReplies() {
+    VeltaraDevice() {
         spec.driverVersion = {2, 5, 3, 1};
         spec.flags = 0x5;
         spec.hostDriverVersion = {1, 2, 3, 0};
@@ -47,19 +64,33 @@ class VeltaraReplies : public ::testing::Test {
         spec.version = {3, 0x11223344};
         spec.processes = {{10, 2, 0x0102030405060708}, {-3, 7, 1}};
     }
+    // The device made from `spec` on first use.
+    VeltaraDeviceModel& device() {
+        if (!model) {
+            origin = clock.nowMicroseconds();
+            model = std::make_unique<VeltaraDeviceModel>(spec, clock);
+        }
+        return *model;
+    }
     Bytes sent(const Bytes& bytes) {
-        if (!model) model = std::make_unique<VeltaraDeviceModel>(spec, clock);
-        VeltaraReply reply = model->answer(bytes);
+        VeltaraReply reply = device().answer(bytes);
         EXPECT_EQ(reply.kind, Kind::Send);
         return reply.bytes;
+    }
+    // The monitor record `since` µs after the device started.
+    Bytes infoAt(std::uint64_t since) {
+        VeltaraDeviceModel& started = device();
+        clock.set(origin + since);
+        return started.monitorInfo();
     }
 
     ManualSimClock clock;
     VeltaraDeviceSpec spec;
     std::unique_ptr<VeltaraDeviceModel> model;
+    std::uint64_t origin = 0;
 };
 
-TEST_F(VeltaraReplies, EveryShapeInTurn) {
+TEST_F(VeltaraDevice, EveryShapeInTurn) {
     const std::vector<std::pair<Bytes, Bytes>> exchanges{
         // Records are their own length whatever the size field says.
         {request(0x00005213),
@@ -81,19 +112,18 @@ TEST_F(VeltaraReplies, EveryShapeInTurn) {
     EXPECT_EQ(sent(request(0x0000520E)).size(), 2576u);
 }
 
-TEST_F(VeltaraReplies, RejectedCommandsGetNothingAndBadFramingIsMalformed) {
-    VeltaraDeviceModel device(spec, clock);
+TEST_F(VeltaraDevice, RejectedCommandsGetNothingAndBadFramingIsMalformed) {
     for (std::uint32_t code : {0x00005200u, 0x00005210u, 0x00005211u, 0x00005212u, 0x00005217u,
                                0x000052FFu, 0x00004809u, 0x00005301u}) {
-        EXPECT_EQ(device.answer(request(code)).kind, Kind::None) << std::hex << code;
+        EXPECT_EQ(device().answer(request(code)).kind, Kind::None) << std::hex << code;
     }
     for (const Bytes& bad : {Bytes{0x09, 0x52, 0x00}, request(0xC01C520A, {1, 2, 3, 4}),
                              request(0x00005209, {0}), request(0x80215216, {0})}) {
-        EXPECT_EQ(device.answer(bad).kind, Kind::Malformed) << bad.size();
+        EXPECT_EQ(device().answer(bad).kind, Kind::Malformed) << bad.size();
     }
 }
 
-TEST_F(VeltaraReplies, SnapshotRowsThenTheEndUntilReleased) {
+TEST_F(VeltaraDevice, SnapshotRowsThenTheEndUntilReleased) {
     const Bytes end = sparse(33, {{0, {0x01}}});
     const Bytes read = request(0x80215216);
     EXPECT_EQ(sent(read), end);  // nothing captured yet
@@ -108,7 +138,7 @@ TEST_F(VeltaraReplies, SnapshotRowsThenTheEndUntilReleased) {
     EXPECT_EQ(sent(read), end);
 }
 
-TEST_F(VeltaraReplies, FaultsCutPadReplaceOrWithholdReplies) {
+TEST_F(VeltaraDevice, FaultsCutPadReplaceOrWithholdReplies) {
     spec.faults.replyLength = {{10, 2}, {11, 6}, {kHostInfoCommand, 40}};
     spec.faults.status = {{20, 5}};
     spec.faults.silent = {14};
@@ -117,7 +147,7 @@ TEST_F(VeltaraReplies, FaultsCutPadReplaceOrWithholdReplies) {
     Bytes padded = kHostInfo;
     padded.resize(40);
     EXPECT_EQ(sent(request(0x80244800)), padded);
-    EXPECT_EQ(model->answer(request(0xCA10520E)).kind, Kind::Withhold);
+    EXPECT_EQ(device().answer(request(0xCA10520E)).kind, Kind::Withhold);
     // A failing status still does what the command does.
     EXPECT_EQ(sent(request(0x00005214)), (Bytes{0x05, 0, 0, 0}));
     EXPECT_EQ(sent(request(0x80215216))[1], 10);
@@ -145,6 +175,51 @@ TEST(VeltaraDeviceList, EntriesCountAndFaults) {
     service.listCount = 5;
     service.listReplyLength = 3;
     EXPECT_EQ(veltaraDeviceList(devices, service), (Bytes{5, 0, 0}));
+}
+
+TEST_F(VeltaraDevice, ActivityLogLayoutWithARunningItem) {
+    spec.pagesInUse = 3;
+    spec.work = {{7, 0, 1000, 400, {}}};
+    const Bytes info = infoAt(2300);
+    ASSERT_EQ(info.size(), 2576u);
+    // Third item, begun at 1,002,000 µs and still running: end 0.
+    EXPECT_EQ(Bytes(info.begin() + 40, info.begin() + 60),
+              (Bytes{0x10, 0x4A, 0x0F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0}));
+    EXPECT_EQ(Bytes(info.begin() + 2560, info.end()),
+              (Bytes{3, 0, 0, 0, 3, 0, 0, 0, 0x3C, 0x4B, 0x0F, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(slotOf(info, 1), (Slot{1'001'000, 1'001'400, 7}));
+    EXPECT_EQ(slotOf(info, 3), (Slot{0, 0, 0}));
+}
+
+TEST_F(VeltaraDevice, ActivityLogAdvancesWithTheClockAndWrapsAfter128Items) {
+    spec.work = {{7, 0, 1000, 400, {}}};
+    EXPECT_EQ(le(infoAt(0), 2560, 4), 1);
+    EXPECT_EQ(le(infoAt(5'000), 2560, 4), 6);
+    const Bytes info = infoAt(129'300);  // items 0-129: items 128 and 129 overwrote slots 0, 1
+    EXPECT_EQ(le(info, 2560, 4), 2);
+    EXPECT_EQ(slotOf(info, 0), (Slot{1'128'000, 1'128'400, 7}));
+    EXPECT_EQ(slotOf(info, 1), (Slot{1'129'000, 0, 7}));
+    EXPECT_EQ(slotOf(info, 2), (Slot{1'002'000, 1'002'400, 7}));
+
+    spec.activityHead = ActivityHead::Newest;
+    model.reset();
+    EXPECT_EQ(le(infoAt(0), 2560, 4), 0);
+    EXPECT_EQ(le(infoAt(1'000), 2560, 4), 1);
+}
+
+TEST_F(VeltaraDevice, ActivityLogStreamsInterleaveByStartAndStopOrStartLate) {
+    spec.work = {{1, 0, 1000, 100, {}},
+                 {2, 0, 2000, 0, {}},          // ends as it begins
+                 {3, 500, 1000, 100, 1'600},   // two items, then no more
+                 {4, 50'000, 1000, 100, {}}};  // not begun yet
+    const Bytes info = infoAt(10'000);
+    // At 0 stream 1 before stream 2; then 500 (3), 1000 (1), 1500 (3), 2000 (1, 2), ...
+    const std::vector<std::int64_t> pids = {1, 2, 3, 1, 3, 1, 2, 1, 1, 2};
+    for (std::size_t i = 0; i < pids.size(); ++i) EXPECT_EQ(slotOf(info, i).pid, pids[i]) << i;
+    EXPECT_EQ(slotOf(info, 1), (Slot{1'000'000, 1'000'000, 2}));
+    // 11 + 6 + 2 items: nothing of stream 3 after its stop, nothing of stream 4 yet.
+    EXPECT_EQ(le(info, 2560, 4), 19);
+    EXPECT_EQ(slotOf(info, 19), (Slot{0, 0, 0}));
 }
 
 }  // namespace
