@@ -28,11 +28,11 @@ using namespace crvmon;
 struct Fixture {
     Fixture() : simulation(sim::parseScenario("")), clock() {
         const sim::Scenario cards = sim::parseScenario("[[orvek]]\n[[orvek]]\n");
-        for (const sim::OrvekCardSpec& spec : cards.orvekCards) {
-            models.push_back(std::make_unique<sim::OrvekCardModel>(spec, clock));
+        for (const sim::OrvekCardConfig& config : cards.orvekCards) {
+            models.push_back(std::make_unique<sim::OrvekCardModel>(config, clock));
             sim::OrvekCardModel* model = models.back().get();
             std::string name = "corvanta_pcie";
-            if (spec.deviceIndex != 0) name += std::to_string(spec.deviceIndex);
+            if (config.deviceIndex != 0) name += std::to_string(config.deviceIndex);
             servers.push_back(std::make_unique<platform::DeviceObjectServer>(
                 name, [this, model](const platform::DeviceIoRequest& r) {
                     if (r.code == orvek::wire::kIoctlDeviceInfo) ++identityRequests;

@@ -9,8 +9,8 @@ namespace {
 
 // Busy microseconds at the start of a period: never zero for a core with load, or its interval
 // would read as still open; never more than the period.
-std::uint64_t busyLength(const OrvekCardSpec& spec, std::size_t core, std::uint64_t period) {
-    const double load = loadAt(spec, core, period * kActivityPeriod);
+std::uint64_t busyLength(const OrvekCardConfig& config, std::size_t core, std::uint64_t period) {
+    const double load = loadAt(config, core, period * kActivityPeriod);
     const double stretched =
         load * static_cast<double>(kActivityPeriod) * (kActivityWindow + 1) / kActivityWindow;
     const auto length = static_cast<std::uint64_t>(std::llround(stretched));
@@ -19,24 +19,24 @@ std::uint64_t busyLength(const OrvekCardSpec& spec, std::size_t core, std::uint6
 
 }  // namespace
 
-double loadAt(const OrvekCardSpec& spec, std::size_t core, std::uint64_t micros) {
-    const double base = spec.load[core];
-    if (spec.loadWaveAmplitude == 0) return base;
+double loadAt(const OrvekCardConfig& config, std::size_t core, std::uint64_t micros) {
+    const double base = config.load[core];
+    if (config.loadWaveAmplitude == 0) return base;
     const double seconds = static_cast<double>(micros) / 1e6;
     // Cores and cards drift apart in phase so that a table of them does not move in lockstep.
     const double phase = 2 * std::numbers::pi *
-                         (seconds / spec.loadWavePeriodSeconds +
-                          static_cast<double>(core) / kCoreEntries + 0.37 * spec.deviceIndex);
-    return std::clamp(base * (1 + spec.loadWaveAmplitude * std::sin(phase)), 0.0, 1.0);
+                         (seconds / config.loadWavePeriodSeconds +
+                          static_cast<double>(core) / kCoreEntries + 0.37 * config.deviceIndex);
+    return std::clamp(base * (1 + config.loadWaveAmplitude * std::sin(phase)), 0.0, 1.0);
 }
 
-ActivityRing activityRing(const OrvekCardSpec& spec, std::size_t core, std::uint64_t now) {
+ActivityRing activityRing(const OrvekCardConfig& config, std::size_t core, std::uint64_t now) {
     ActivityRing ring;
     const std::uint64_t current = now / kActivityPeriod;
     ring.head = static_cast<std::uint8_t>(current % kRingIntervals);
-    if (spec.load[core] == 0) return ring;
+    if (config.load[core] == 0) return ring;
 
-    const std::uint64_t currentBusy = busyLength(spec, core, current);
+    const std::uint64_t currentBusy = busyLength(config, core, current);
     const bool open = now < current * kActivityPeriod + currentBusy;
 
     // The ring keeps the last 64 periods; before the clock has run that long it holds fewer.
@@ -45,7 +45,7 @@ ActivityRing activityRing(const OrvekCardSpec& spec, std::size_t core, std::uint
         BusyInterval& slot = ring.intervals[period % kRingIntervals];
         slot.start = period * kActivityPeriod;
         slot.end = period == current ? (open ? slot.start : slot.start + currentBusy)
-                                     : slot.start + busyLength(spec, core, period);
+                                     : slot.start + busyLength(config, core, period);
     }
 
     // Whole periods before the head the rule may count (one fewer while the head is open).

@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "model/orvek_card_spec.h"
+#include "model/orvek_card_config.h"
 
 namespace crvmon::sim {
 
@@ -36,9 +36,9 @@ struct ActivityRing {
 
 // The load of one core entry at a moment: the scenario's load swung by its slow wave (each
 // core at its own phase), kept within 0..1.
-double loadAt(const OrvekCardSpec& spec, std::size_t core, std::uint64_t micros);
+double loadAt(const OrvekCardConfig& config, std::size_t core, std::uint64_t micros);
 
 // The ring of one core entry as the driver shows it at `now`.
-ActivityRing activityRing(const OrvekCardSpec& spec, std::size_t core, std::uint64_t now);
+ActivityRing activityRing(const OrvekCardConfig& config, std::size_t core, std::uint64_t now);
 
 }  // namespace crvmon::sim

@@ -14,40 +14,40 @@ namespace {
 
 constexpr std::uint32_t kHz = 1'000'000;
 
-std::uint16_t subsystemVendorId(const OrvekCardSpec& spec) {
-    return static_cast<std::uint16_t>((spec.firmware.major << 10) | spec.firmware.minor);
+std::uint16_t subsystemVendorId(const OrvekCardConfig& config) {
+    return static_cast<std::uint16_t>((config.firmware.major << 10) | config.firmware.minor);
 }
 
-std::uint16_t subsystemId(const OrvekCardSpec& spec) {
+std::uint16_t subsystemId(const OrvekCardConfig& config) {
     std::uint32_t memoryCode = 0;
-    while ((2u << memoryCode) < spec.memoryGiB) ++memoryCode;
-    return static_cast<std::uint16_t>(memoryCode | (spec.boardKind << 3) | (spec.grade << 6) |
-                                      (spec.firmware.revision << 8) | (spec.chipGeneration << 12));
+    while ((2u << memoryCode) < config.memoryGiB) ++memoryCode;
+    return static_cast<std::uint16_t>(memoryCode | (config.boardKind << 3) | (config.grade << 6) |
+                                      (config.firmware.revision << 8) | (config.chipGeneration << 12));
 }
 
-std::uint32_t firmwareWord(const OrvekCardSpec& spec) {
-    if (!spec.firmware.patch) return 0;
-    return 0x80000000u | (*spec.firmware.patch << 16);
+std::uint32_t firmwareWord(const OrvekCardConfig& config) {
+    if (!config.firmware.patch) return 0;
+    return 0x80000000u | (*config.firmware.patch << 16);
 }
 
-std::vector<std::uint8_t> currentIdentityBlock(const OrvekCardSpec& spec) {
+std::vector<std::uint8_t> currentIdentityBlock(const OrvekCardConfig& config) {
     namespace info = wire::device_info;
     std::vector<std::uint8_t> block(info::kSize, 0);
     std::uint8_t* p = block.data();
-    wire::store16(p + info::kVendorId, spec.vendorId);
-    wire::store16(p + info::kDeviceId, spec.deviceId);
-    wire::store16(p + info::kSubVendorId, subsystemVendorId(spec));
-    wire::store16(p + info::kSubDeviceId, subsystemId(spec));
-    wire::store32(p + info::kFirmwareBuild, firmwareWord(spec));
-    p[info::kPcieGen] = spec.pcieGen;
-    p[info::kPcieLanes] = spec.pcieLanes;
-    p[info::kPcieRev] = spec.pcieRev;
-    wire::store32(p + info::kPcieClassCode, spec.pcieClassCode);
+    wire::store16(p + info::kVendorId, config.vendorId);
+    wire::store16(p + info::kDeviceId, config.deviceId);
+    wire::store16(p + info::kSubVendorId, subsystemVendorId(config));
+    wire::store16(p + info::kSubDeviceId, subsystemId(config));
+    wire::store32(p + info::kFirmwareBuild, firmwareWord(config));
+    p[info::kPcieGen] = config.pcieGen;
+    p[info::kPcieLanes] = config.pcieLanes;
+    p[info::kPcieRev] = config.pcieRev;
+    wire::store32(p + info::kPcieClassCode, config.pcieClassCode);
     for (std::size_t i = 0; i < 4; ++i) {
-        wire::store16(p + info::kDriverVersion + 2 * i, spec.driverVersion[i]);
+        wire::store16(p + info::kDriverVersion + 2 * i, config.driverVersion[i]);
     }
 
-    const CardLocation& location = spec.location;
+    const CardLocation& location = config.location;
     std::uint16_t header = 0;
     std::vector<std::uint16_t> items;
     switch (location.kind) {
@@ -69,26 +69,26 @@ std::vector<std::uint8_t> currentIdentityBlock(const OrvekCardSpec& spec) {
     return block;
 }
 
-std::vector<std::uint8_t> legacyIdentityTable(const OrvekCardSpec& spec) {
+std::vector<std::uint8_t> legacyIdentityTable(const OrvekCardConfig& config) {
     namespace table = wire::legacy_table;
     std::vector<std::uint8_t> bytes(table::kSize, 0);
     std::uint8_t* p = bytes.data();
     for (std::size_t i = 0; i < 4; ++i) {
-        wire::store16(p + table::kDriverVersion + 2 * i, spec.driverVersion[i]);
+        wire::store16(p + table::kDriverVersion + 2 * i, config.driverVersion[i]);
     }
-    wire::store32(p + table::kIndex, static_cast<std::uint32_t>(spec.legacyIndex));
+    wire::store32(p + table::kIndex, static_cast<std::uint32_t>(config.legacyIndex));
     // An index outside the table is the fault itself: the card's entry is then nowhere.
-    if (spec.legacyIndex >= 0 && static_cast<std::size_t>(spec.legacyIndex) < table::kEntryCount) {
+    if (config.legacyIndex >= 0 && static_cast<std::size_t>(config.legacyIndex) < table::kEntryCount) {
         std::uint8_t* entry =
-            p + table::kEntries + table::kEntrySize * static_cast<std::size_t>(spec.legacyIndex);
+            p + table::kEntries + table::kEntrySize * static_cast<std::size_t>(config.legacyIndex);
         wire::store32(entry + table::kVendorDevice,
-                      spec.vendorId | (static_cast<std::uint32_t>(spec.deviceId) << 16));
+                      config.vendorId | (static_cast<std::uint32_t>(config.deviceId) << 16));
         wire::store32(
             entry + table::kSubVendorDevice,
-            subsystemVendorId(spec) | (static_cast<std::uint32_t>(subsystemId(spec)) << 16));
-        entry[table::kPcieGen] = spec.pcieGen;
-        entry[table::kPcieLanes] = spec.pcieLanes;
-        entry[table::kPcieRev] = spec.pcieRev;
+            subsystemVendorId(config) | (static_cast<std::uint32_t>(subsystemId(config)) << 16));
+        entry[table::kPcieGen] = config.pcieGen;
+        entry[table::kPcieLanes] = config.pcieLanes;
+        entry[table::kPcieRev] = config.pcieRev;
     }
     return bytes;
 }
@@ -100,35 +100,35 @@ std::size_t registerIndex(std::uint32_t address) {
 
 }  // namespace
 
-OrvekCardModel::OrvekCardModel(OrvekCardSpec spec, const SimClock& clock)
-    : spec_(std::move(spec)), clock_(clock) {
-    validateCardSpec(spec_);
+OrvekCardModel::OrvekCardModel(OrvekCardConfig config, const SimClock& clock)
+    : config_(std::move(config)), clock_(clock) {
+    validateCardConfig(config_);
 
     namespace reg = wire::registers;
-    *registerSlot(reg::kNpuClock) = spec_.npuClockMHz * kHz;
-    *registerSlot(reg::kBusClock) = spec_.busClockMHz * kHz;
-    *registerSlot(reg::kThermalStatus) = spec_.temperatureC << 24;
+    *registerSlot(reg::kNpuClock) = config_.npuClockMHz * kHz;
+    *registerSlot(reg::kBusClock) = config_.busClockMHz * kHz;
+    *registerSlot(reg::kThermalStatus) = config_.temperatureC << 24;
     *registerSlot(reg::kBoardStatus) =
-        spec_.fanDutyPercent | (spec_.chipId << 10) | (spec_.switchTemperatureC << 24);
-    *registerSlot(reg::kAuxStatus) = spec_.auxStatus;
-    const PowerWords board = encodePowerMonitor(spec_.boardPower);
+        config_.fanDutyPercent | (config_.chipId << 10) | (config_.switchTemperatureC << 24);
+    *registerSlot(reg::kAuxStatus) = config_.auxStatus;
+    const PowerWords board = encodePowerMonitor(config_.boardPower);
     *registerSlot(reg::kBoardPmicFirst) = board.first;
     *registerSlot(reg::kBoardPmicSecond) = board.second;
 
     std::uint32_t legacy = kPmicSelectLegacyBase;
     std::uint32_t current = kPmicSelectBase;
     if (selectorInNewRegister()) {
-        current |= spec_.extraPmicSelected;
+        current |= config_.extraPmicSelected;
     } else {
-        legacy |= spec_.extraPmicSelected << 28;
+        legacy |= config_.extraPmicSelected << 28;
     }
     *registerSlot(reg::kPmicSelectLegacy) = legacy;
     *registerSlot(reg::kPmicSelect) = current;
-    encodeSelectedExtraPmic(spec_.extraPmicSelected);
+    encodeSelectedExtraPmic(config_.extraPmicSelected);
 }
 
 bool OrvekCardModel::selectorInNewRegister() const {
-    return spec_.firmware.code() >= wire::kPmicSelectFirmware;
+    return config_.firmware.code() >= wire::kPmicSelectFirmware;
 }
 
 std::uint32_t OrvekCardModel::selectorOf(std::uint32_t address, std::uint32_t word) const {
@@ -140,7 +140,7 @@ std::uint32_t OrvekCardModel::selectorOf(std::uint32_t address, std::uint32_t wo
 
 void OrvekCardModel::encodeSelectedExtraPmic(std::uint32_t selector) {
     PowerWords words;
-    if (const auto& monitor = spec_.extraPower[selector]) words = encodePowerMonitor(*monitor);
+    if (const auto& monitor = config_.extraPower[selector]) words = encodePowerMonitor(*monitor);
     *registerSlot(wire::registers::kExtraPmicFirst) = words.first;
     *registerSlot(wire::registers::kExtraPmicSecond) = words.second;
 }
@@ -156,7 +156,7 @@ const std::uint32_t* OrvekCardModel::registerSlot(std::uint32_t address) const {
 }
 
 bool OrvekCardModel::registerFails(std::uint32_t address) const {
-    const auto& failing = spec_.faults.failingRegisters;
+    const auto& failing = config_.faults.failingRegisters;
     return std::find(failing.begin(), failing.end(), address) != failing.end();
 }
 
@@ -173,8 +173,8 @@ std::uint32_t OrvekCardModel::selectedExtraPmic() const {
 }
 
 std::vector<std::uint8_t> OrvekCardModel::identityBytes() const {
-    return spec_.identityForm == IdentityForm::Current ? currentIdentityBlock(spec_)
-                                                       : legacyIdentityTable(spec_);
+    return config_.identityForm == IdentityForm::Current ? currentIdentityBlock(config_)
+                                                       : legacyIdentityTable(config_);
 }
 
 std::vector<std::uint8_t> OrvekCardModel::usageReply() const {
@@ -183,9 +183,9 @@ std::vector<std::uint8_t> OrvekCardModel::usageReply() const {
     std::vector<std::uint8_t> reply(usage::kSize, 0);
     std::uint8_t* p = reply.data();
     wire::store64(p + usage::kTimestamp, now);
-    wire::store64(p + usage::kMemoryUsed, spec_.memoryUsedBytes);
+    wire::store64(p + usage::kMemoryUsed, config_.memoryUsedBytes);
     for (std::size_t core = 0; core < usage::kRingCount; ++core) {
-        const ActivityRing ring = activityRing(spec_, core, now);
+        const ActivityRing ring = activityRing(config_, core, now);
         std::uint8_t* r = p + usage::kRings + usage::kRingSize * core;
         r[usage::kHead] = ring.head;
         r[usage::kCount] = ring.count;
@@ -213,14 +213,14 @@ ModelReply OrvekCardModel::answer(std::uint32_t code, std::span<const std::uint8
 }
 
 ModelReply OrvekCardModel::answerIdentity(std::uint32_t outputCapacity) const {
-    if (spec_.identityForm == IdentityForm::Current) {
+    if (config_.identityForm == IdentityForm::Current) {
         if (outputCapacity < wire::device_info::kSize) return {};
-        return {currentIdentityBlock(spec_)};
+        return {currentIdentityBlock(config_)};
     }
     // The older driver transfers nothing unless the buffer holds its whole table.
     if (outputCapacity < wire::legacy_table::kSize) return {};
-    std::vector<std::uint8_t> table = legacyIdentityTable(spec_);
-    if (spec_.faults.legacyReplyLength) table.resize(*spec_.faults.legacyReplyLength);
+    std::vector<std::uint8_t> table = legacyIdentityTable(config_);
+    if (config_.faults.legacyReplyLength) table.resize(*config_.faults.legacyReplyLength);
     return {std::move(table)};
 }
 
@@ -252,7 +252,7 @@ ModelReply OrvekCardModel::answerRegister(std::span<const std::uint8_t> input,
 }
 
 ModelReply OrvekCardModel::answerUsage(std::uint32_t outputCapacity) const {
-    const std::uint32_t length = spec_.faults.usageReplyLength;
+    const std::uint32_t length = config_.faults.usageReplyLength;
     if (outputCapacity < length) return {};
     std::vector<std::uint8_t> reply = usageReply();
     reply.resize(length);

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "model/orvek_card_spec.h"
+#include "model/orvek_card_config.h"
 #include "model/sim_clock.h"
 
 namespace crvmon::sim {
@@ -24,9 +24,9 @@ class OrvekCardModel {
     static constexpr std::uint32_t kPmicSelectLegacyBase = 0x00000C00;
     static constexpr std::uint32_t kPmicSelectBase = 0x80000000;
 
-    // Throws std::invalid_argument when the spec breaks a rule of validateCardSpec. The clock
+    // Throws std::invalid_argument when the config breaks a rule of validateCardConfig. The clock
     // must outlive the model.
-    OrvekCardModel(OrvekCardSpec spec, const SimClock& clock);
+    OrvekCardModel(OrvekCardConfig config, const SimClock& clock);
 
     // Answers one control request. Never transfers more than outputCapacity bytes; unknown
     // codes, malformed inputs, unknown registers and too small output buffers transfer nothing.
@@ -34,8 +34,8 @@ class OrvekCardModel {
     ModelReply answer(std::uint32_t code, std::span<const std::uint8_t> input,
                       std::uint32_t outputCapacity);
 
-    const OrvekCardSpec& spec() const { return spec_; }
-    int deviceIndex() const { return spec_.deviceIndex; }
+    const OrvekCardConfig& config() const { return config_; }
+    int deviceIndex() const { return config_.deviceIndex; }
 
     // The identity bytes in the card's form, whole (128-byte block or 1040-byte table).
     std::vector<std::uint8_t> identityBytes() const;
@@ -59,7 +59,7 @@ class OrvekCardModel {
     ModelReply answerRegister(std::span<const std::uint8_t> input, std::uint32_t outputCapacity);
     ModelReply answerUsage(std::uint32_t outputCapacity) const;
 
-    const OrvekCardSpec spec_;
+    const OrvekCardConfig config_;
     const SimClock& clock_;
     mutable std::mutex mutex_;  // guards registers_
     std::array<std::uint32_t, kCardRegisters.size()> registers_{};

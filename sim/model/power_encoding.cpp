@@ -88,7 +88,7 @@ PowerLimits powerMonitorLimits(std::uint16_t chip) {
             scales.watts.step * scales.watts.maxCode};
 }
 
-PowerWords encodePowerMonitor(const PowerMonitorSpec& monitor) {
+PowerWords encodePowerMonitor(const PowerMonitorConfig& monitor) {
     const std::uint16_t chip = monitor.chip;
     const ChipScales scales = scalesOf(chip);
     std::uint32_t b = toCode(monitor.volts, scales.volts, "voltage", "V", chip);

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "model/orvek_card_spec.h"
+#include "model/orvek_card_config.h"
 
 namespace crvmon::sim {
 
@@ -18,7 +18,7 @@ struct PowerWords {
 
 // Throws std::invalid_argument, naming the quantity and the chip's limit, when a reading is
 // negative, not finite, beyond what the chip's half-words can carry, or the chip is unknown.
-PowerWords encodePowerMonitor(const PowerMonitorSpec& monitor);
+PowerWords encodePowerMonitor(const PowerMonitorConfig& monitor);
 
 // The largest reading of each kind the chip can carry (watts is 0 for chips without their own
 // power reading).

@@ -8,15 +8,15 @@
 #include <string_view>
 #include <vector>
 
-#include "model/orvek_card_spec.h"
-#include "model/veltara_device_spec.h"
+#include "model/orvek_card_config.h"
+#include "model/veltara_device_config.h"
 
 namespace crvmon::sim {
 
 struct Scenario {
-    std::vector<OrvekCardSpec> orvekCards;          // the [[orvek]] tables, in file order
-    std::vector<VeltaraDeviceSpec> veltaraDevices;  // the [[veltara]] tables, in file order
-    VeltaraServiceSpec veltaraService;              // the [veltara_service] table
+    std::vector<OrvekCardConfig> orvekCards;          // the [[orvek]] tables, in file order
+    std::vector<VeltaraDeviceConfig> veltaraDevices;  // the [[veltara]] tables, in file order
+    VeltaraServiceConfig veltaraService;              // the [veltara_service] table
 };
 
 // A scenario that cannot be used. The message starts with "source:line:column: " where the
@@ -27,7 +27,7 @@ class ScenarioError : public std::runtime_error {
 };
 
 // Every key is checked for its type and range; unknown keys are rejected. Keys left out take
-// the defaults of OrvekCardSpec and VeltaraDeviceSpec (device_index and dev_no default to the
+// the defaults of OrvekCardConfig and VeltaraDeviceConfig (device_index and dev_no default to the
 // device's position, a Veltara name to "usb" and that position).
 Scenario parseScenario(std::string_view text, std::string_view sourceName = "scenario");
 Scenario loadScenario(const std::filesystem::path& path);

@@ -26,7 +26,7 @@ using namespace toml_scenario;
 // Half-words decode only within each chip's range: check each reading alone so that the error
 // points at the key that is out of range.
 void checkReading(const Reader& reader, const toml::node* node, const std::string& path,
-                  PowerMonitorSpec probe) {
+                  PowerMonitorConfig probe) {
     if (!node) return;
     try {
         encodePowerMonitor(probe);
@@ -35,9 +35,9 @@ void checkReading(const Reader& reader, const toml::node* node, const std::strin
     }
 }
 
-PowerMonitorSpec parsePower(const Reader& reader, const toml::table& table, const std::string& path,
+PowerMonitorConfig parsePower(const Reader& reader, const toml::table& table, const std::string& path,
                             std::optional<std::int64_t>* selector) {
-    PowerMonitorSpec monitor;
+    PowerMonitorConfig monitor;
     const toml::node* volts = nullptr;
     const toml::node* amps = nullptr;
     const toml::node* watts = nullptr;
@@ -180,9 +180,9 @@ void parseFaults(const Reader& reader, const toml::table& table, const std::stri
           }}});
 }
 
-OrvekCardSpec parseCard(const Reader& reader, const toml::table& table, std::size_t position) {
+OrvekCardConfig parseCard(const Reader& reader, const toml::table& table, std::size_t position) {
     const std::string path = "orvek[" + std::to_string(position) + "]";
-    OrvekCardSpec card;
+    OrvekCardConfig card;
     card.deviceIndex = static_cast<int>(position);
     const toml::node* memoryUsed = nullptr;
     const toml::node* legacyIndex = nullptr;
@@ -369,7 +369,7 @@ OrvekCardSpec parseCard(const Reader& reader, const toml::table& table, std::siz
               for (std::size_t i = 0; i < monitors.size(); ++i) {
                   const std::string itemPath = key + "[" + std::to_string(i) + "]";
                   std::optional<std::int64_t> selector;
-                  const PowerMonitorSpec monitor =
+                  const PowerMonitorConfig monitor =
                       parsePower(reader, *monitors.get(i)->as_table(), itemPath, &selector);
                   const auto slot =
                       static_cast<std::size_t>(selector.value_or(static_cast<std::int64_t>(i)));
@@ -431,7 +431,7 @@ Scenario parseScenario(std::string_view text, std::string_view sourceName) {
                       const toml::array& cards = reader.tableArray(node, "orvek");
                       for (std::size_t i = 0; i < cards.size(); ++i) {
                           const toml::table& table = *cards.get(i)->as_table();
-                          OrvekCardSpec card = parseCard(reader, table, i);
+                          OrvekCardConfig card = parseCard(reader, table, i);
                           const auto [owner, fresh] = indexOwner.emplace(card.deviceIndex, i);
                           if (!fresh) {
                               reader.fail(table.source(),
@@ -448,7 +448,7 @@ Scenario parseScenario(std::string_view text, std::string_view sourceName) {
                       std::map<std::string, std::size_t> nameOwner;
                       for (std::size_t i = 0; i < devices.size(); ++i) {
                           const toml::table& table = *devices.get(i)->as_table();
-                          VeltaraDeviceSpec device = parseVeltaraDevice(reader, table, i);
+                          VeltaraDeviceConfig device = parseVeltaraDevice(reader, table, i);
                           // Two devices of one name would need the same pipe, and pipe names
                           // ignore case; a device number may repeat (the library opens the
                           // first).
@@ -470,7 +470,7 @@ Scenario parseScenario(std::string_view text, std::string_view sourceName) {
     // Anything the checks above let through is held to the model's own rules.
     for (std::size_t i = 0; i < scenario.orvekCards.size(); ++i) {
         try {
-            validateCardSpec(scenario.orvekCards[i]);
+            validateCardConfig(scenario.orvekCards[i]);
         } catch (const std::invalid_argument& e) {
             throw ScenarioError(std::string(sourceName) + ": orvek[" + std::to_string(i) +
                                 "]: " + e.what());
@@ -478,14 +478,14 @@ Scenario parseScenario(std::string_view text, std::string_view sourceName) {
     }
     for (std::size_t i = 0; i < scenario.veltaraDevices.size(); ++i) {
         try {
-            validateVeltaraDeviceSpec(scenario.veltaraDevices[i]);
+            validateVeltaraDeviceConfig(scenario.veltaraDevices[i]);
         } catch (const std::invalid_argument& e) {
             throw ScenarioError(std::string(sourceName) + ": veltara[" + std::to_string(i) +
                                 "]: " + e.what());
         }
     }
     try {
-        validateVeltaraServiceSpec(scenario.veltaraService);
+        validateVeltaraServiceConfig(scenario.veltaraService);
     } catch (const std::invalid_argument& e) {
         throw ScenarioError(std::string(sourceName) + ": veltara_service: " + e.what());
     }

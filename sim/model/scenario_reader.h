@@ -163,8 +163,8 @@ inline std::string member(const std::string& path, std::string_view key) {
 }
 
 // The Veltara parts of a scenario: one [[veltara]] table, and the [veltara_service] table.
-VeltaraDeviceSpec parseVeltaraDevice(const Reader& reader, const toml::table& table,
+VeltaraDeviceConfig parseVeltaraDevice(const Reader& reader, const toml::table& table,
                                      std::size_t position);
-VeltaraServiceSpec parseVeltaraService(const Reader& reader, const toml::table& table);
+VeltaraServiceConfig parseVeltaraService(const Reader& reader, const toml::table& table);
 
 }  // namespace crvmon::sim::toml_scenario

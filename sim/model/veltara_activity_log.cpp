@@ -14,7 +14,7 @@ struct Item {
 };
 
 // Items of one stream that began at or before now.
-std::uint64_t itemsBegun(const VeltaraWorkSpec& work, std::uint64_t origin, std::uint64_t now) {
+std::uint64_t itemsBegun(const VeltaraWorkConfig& work, std::uint64_t origin, std::uint64_t now) {
     const std::uint64_t first = origin + work.startUs;
     if (now < first) return 0;
     std::uint64_t count = (now - first) / work.periodUs + 1;
@@ -28,12 +28,12 @@ std::uint64_t itemsBegun(const VeltaraWorkSpec& work, std::uint64_t origin, std:
 
 }  // namespace
 
-ActivityLog activityLog(const std::vector<VeltaraWorkSpec>& work, ActivityHead head,
+ActivityLog activityLog(const std::vector<VeltaraWorkConfig>& work, ActivityHead head,
                         std::uint64_t origin, std::uint64_t now) {
     std::uint64_t total = 0;
     std::vector<Item> recent;
     for (std::size_t s = 0; s < work.size(); ++s) {
-        const VeltaraWorkSpec& stream = work[s];
+        const VeltaraWorkConfig& stream = work[s];
         const std::uint64_t count = itemsBegun(stream, origin, now);
         total += count;
         // Only a stream's last 128 items can be among the log's last 128.

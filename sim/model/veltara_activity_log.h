@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "model/veltara_device_spec.h"
+#include "model/veltara_device_config.h"
 
 namespace crvmon::sim {
 
@@ -31,7 +31,7 @@ struct ActivityLog {
 };
 
 // origin: the clock's time when the service started; now: the time asked about.
-ActivityLog activityLog(const std::vector<VeltaraWorkSpec>& work, ActivityHead head,
+ActivityLog activityLog(const std::vector<VeltaraWorkConfig>& work, ActivityHead head,
                         std::uint64_t origin, std::uint64_t now);
 
 }  // namespace crvmon::sim

@@ -8,8 +8,8 @@
 
 namespace crvmon::sim {
 
-std::vector<std::uint8_t> veltaraDeviceList(const std::vector<VeltaraDeviceSpec>& devices,
-                                            const VeltaraServiceSpec& service) {
+std::vector<std::uint8_t> veltaraDeviceList(const std::vector<VeltaraDeviceConfig>& devices,
+                                            const VeltaraServiceConfig& service) {
     namespace list = veltara::wire::device_list;
     const std::size_t entries = devices.size() + service.listExtraEntries;
     std::vector<std::uint8_t> bytes(list::kEntries + entries * list::kEntrySize, 0);

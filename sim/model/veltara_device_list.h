@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "model/veltara_device_spec.h"
+#include "model/veltara_device_config.h"
 
 namespace crvmon::sim {
 
@@ -14,7 +14,7 @@ constexpr std::int32_t kExtraEntryDevNo = 10000;
 
 // The count, then one 68-byte entry per device in scenario order and the made-up ones; a
 // 64-byte name fills its field without a NUL.
-std::vector<std::uint8_t> veltaraDeviceList(const std::vector<VeltaraDeviceSpec>& devices,
-                                            const VeltaraServiceSpec& service);
+std::vector<std::uint8_t> veltaraDeviceList(const std::vector<VeltaraDeviceConfig>& devices,
+                                            const VeltaraServiceConfig& service);
 
 }  // namespace crvmon::sim

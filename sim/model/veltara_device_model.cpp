@@ -21,13 +21,13 @@ void storeVersion(std::uint8_t* p, const std::array<std::uint16_t, 4>& version) 
 
 }  // namespace
 
-VeltaraDeviceModel::VeltaraDeviceModel(VeltaraDeviceSpec spec, const SimClock& clock)
-    : spec_(std::move(spec)),
+VeltaraDeviceModel::VeltaraDeviceModel(VeltaraDeviceConfig config, const SimClock& clock)
+    : config_(std::move(config)),
       clock_(clock),
       // A slot whose start is 0 reads as never written: no item may begin at time 0.
       origin_(std::max<std::uint64_t>(clock.nowMicroseconds(), 1)),
-      npuClockMHz_(spec_.npuClockMHz) {
-    validateVeltaraDeviceSpec(spec_);
+      npuClockMHz_(config_.npuClockMHz) {
+    validateVeltaraDeviceConfig(config_);
 }
 
 std::int32_t VeltaraDeviceModel::npuClockMHz() const {
@@ -38,24 +38,24 @@ std::int32_t VeltaraDeviceModel::npuClockMHz() const {
 std::vector<std::uint8_t> VeltaraDeviceModel::driverInfo() const {
     namespace info = wire::driver_info;
     std::vector<std::uint8_t> bytes(wire::kDriverInfoSize, 0);
-    storeVersion(bytes.data() + info::kVersion, spec_.driverVersion);
-    store32(bytes.data() + info::kFlags, spec_.flags);
-    store32(bytes.data() + info::kPages, spec_.memoryPages);
+    storeVersion(bytes.data() + info::kVersion, config_.driverVersion);
+    store32(bytes.data() + info::kFlags, config_.flags);
+    store32(bytes.data() + info::kPages, config_.memoryPages);
     return bytes;
 }
 
 std::vector<std::uint8_t> VeltaraDeviceModel::hostInfo() const {
     namespace info = wire::host_info;
     std::vector<std::uint8_t> bytes(info::kSize, 0);
-    storeVersion(bytes.data() + info::kVersion, spec_.hostDriverVersion);
-    store16(bytes.data() + info::kRevision, spec_.hostRevision);
+    storeVersion(bytes.data() + info::kVersion, config_.hostDriverVersion);
+    store16(bytes.data() + info::kRevision, config_.hostRevision);
     return bytes;
 }
 
 std::vector<std::uint8_t> VeltaraDeviceModel::monitorInfo() const {
     namespace info = wire::monitor_info;
     const std::uint64_t now = clock_.nowMicroseconds();
-    const ActivityLog log = activityLog(spec_.work, spec_.activityHead, origin_, now);
+    const ActivityLog log = activityLog(config_.work, config_.activityHead, origin_, now);
     std::vector<std::uint8_t> bytes(wire::kMonitorInfoSize, 0);
     for (std::size_t i = 0; i < kActivitySlots; ++i) {
         std::uint8_t* slot = bytes.data() + info::kSlots + info::kSlotSize * i;
@@ -64,23 +64,23 @@ std::vector<std::uint8_t> VeltaraDeviceModel::monitorInfo() const {
         store32(slot + info::kSlotPid, static_cast<std::uint32_t>(log.slots[i].pid));
     }
     store32(bytes.data() + info::kHead, static_cast<std::uint32_t>(log.head));
-    store32(bytes.data() + info::kPagesInUse, spec_.pagesInUse);
+    store32(bytes.data() + info::kPagesInUse, config_.pagesInUse);
     store64(bytes.data() + info::kNow, now);
     return bytes;
 }
 
 std::vector<std::uint8_t> VeltaraDeviceModel::status(std::uint32_t command,
                                                      std::uint32_t success) const {
-    const auto fault = spec_.faults.status.find(command);
-    return word(fault != spec_.faults.status.end() ? fault->second : success);
+    const auto fault = config_.faults.status.find(command);
+    return word(fault != config_.faults.status.end() ? fault->second : success);
 }
 
 std::vector<std::uint8_t> VeltaraDeviceModel::nextSnapshotRow(std::uint32_t size) {
     namespace record = wire::process_record;
     std::vector<std::uint8_t> row(record::kSize, 0);
     std::lock_guard lock(mutex_);
-    if (snapshotCursor_ && *snapshotCursor_ < spec_.processes.size()) {
-        const VeltaraProcessRow& process = spec_.processes[(*snapshotCursor_)++];
+    if (snapshotCursor_ && *snapshotCursor_ < config_.processes.size()) {
+        const VeltaraProcessRow& process = config_.processes[(*snapshotCursor_)++];
         store32(row.data() + record::kPid, static_cast<std::uint32_t>(process.pid));
         store32(row.data() + record::kCount, process.count);
         store64(row.data() + record::kAmount, process.amount);
@@ -98,8 +98,8 @@ std::vector<std::uint8_t> VeltaraDeviceModel::answerDevice(std::uint32_t number,
     switch (number) {
         case command::kVersion: {
             std::vector<std::uint8_t> bytes(wire::kVersionReplySize);
-            store32(bytes.data(), spec_.version[0]);
-            store32(bytes.data() + 4, spec_.version[1]);
+            store32(bytes.data(), config_.version[0]);
+            store32(bytes.data() + 4, config_.version[1]);
             return bytes;
         }
         case command::kAllocCma:
@@ -107,9 +107,9 @@ std::vector<std::uint8_t> VeltaraDeviceModel::answerDevice(std::uint32_t number,
             // In-out records: the device hands the caller's record back as it came.
             return {payload.begin(), payload.end()};
         case command::kGetSignalType:
-            return word(static_cast<std::uint32_t>(spec_.signalType));
+            return word(static_cast<std::uint32_t>(config_.signalType));
         case command::kGetTemperature:
-            return word(static_cast<std::uint32_t>(spec_.temperatureMilliC));
+            return word(static_cast<std::uint32_t>(config_.temperatureMilliC));
         case command::kGetClockNpu:
             return word(static_cast<std::uint32_t>(npuClockMHz()));
         case command::kGetMonitorInfo:
@@ -159,12 +159,12 @@ VeltaraReply VeltaraDeviceModel::answer(std::span<const std::uint8_t> request) {
     }
     if (veltaraReplyShape(command) == VeltaraReplyShape::None)
         return {VeltaraReply::Kind::None, {}};
-    if (spec_.faults.silent.contains(command)) return {VeltaraReply::Kind::Withhold, {}};
+    if (config_.faults.silent.contains(command)) return {VeltaraReply::Kind::Withhold, {}};
 
     std::vector<std::uint8_t> bytes =
         command == kHostInfoCommand ? hostInfo() : answerDevice(number, size, payload);
-    if (const auto length = spec_.faults.replyLength.find(command);
-        length != spec_.faults.replyLength.end()) {
+    if (const auto length = config_.faults.replyLength.find(command);
+        length != config_.faults.replyLength.end()) {
         bytes.resize(length->second, 0);
     }
     return {VeltaraReply::Kind::Send, std::move(bytes)};

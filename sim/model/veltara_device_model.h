@@ -10,7 +10,7 @@
 
 #include "model/sim_clock.h"
 #include "model/veltara_activity_log.h"
-#include "model/veltara_device_spec.h"
+#include "model/veltara_device_config.h"
 
 namespace crvmon::sim {
 
@@ -30,10 +30,10 @@ class VeltaraDeviceModel {
     // Status word of a request the device refuses (a clock setting without its 4 bytes).
     static constexpr std::uint32_t kStatusInvalid = 22;
 
-    // Throws std::invalid_argument when the spec breaks a rule of validateVeltaraDeviceSpec.
+    // Throws std::invalid_argument when the config breaks a rule of validateVeltaraDeviceConfig.
     // The service starts now: work streams count from the clock's present time. The clock
     // must outlive the model.
-    VeltaraDeviceModel(VeltaraDeviceSpec spec, const SimClock& clock);
+    VeltaraDeviceModel(VeltaraDeviceConfig config, const SimClock& clock);
 
     // Answers one request: the 4-byte code, then exactly the payload size the code states.
     // The snapshot the capture command takes belongs to the device, not to a connection: the
@@ -41,7 +41,7 @@ class VeltaraDeviceModel {
     // Safe to call from several threads.
     VeltaraReply answer(std::span<const std::uint8_t> request);
 
-    const VeltaraDeviceSpec& spec() const { return spec_; }
+    const VeltaraDeviceConfig& config() const { return config_; }
 
     // The records as the device holds them now, before any reply-length fault.
     std::vector<std::uint8_t> driverInfo() const;
@@ -55,7 +55,7 @@ class VeltaraDeviceModel {
     std::vector<std::uint8_t> status(std::uint32_t command, std::uint32_t word) const;
     std::vector<std::uint8_t> nextSnapshotRow(std::uint32_t size);
 
-    const VeltaraDeviceSpec spec_;
+    const VeltaraDeviceConfig config_;
     const SimClock& clock_;
     const std::uint64_t origin_;
 

@@ -86,8 +86,8 @@ std::uint32_t commandKey(const Reader& reader, const toml::source_region& where,
     return *command;
 }
 
-VeltaraWorkSpec parseWork(const Reader& reader, const toml::table& table, const std::string& path) {
-    VeltaraWorkSpec work;
+VeltaraWorkConfig parseWork(const Reader& reader, const toml::table& table, const std::string& path) {
+    VeltaraWorkConfig work;
     const toml::node* busy = nullptr;
     const toml::node* stop = nullptr;
     reader.keys(table, path,
@@ -169,10 +169,10 @@ VeltaraDeviceFaults parseFaults(const Reader& reader, const toml::table& table,
 
 }  // namespace
 
-VeltaraDeviceSpec parseVeltaraDevice(const Reader& reader, const toml::table& table,
+VeltaraDeviceConfig parseVeltaraDevice(const Reader& reader, const toml::table& table,
                                      std::size_t position) {
     const std::string path = "veltara[" + std::to_string(position) + "]";
-    VeltaraDeviceSpec device;
+    VeltaraDeviceConfig device;
     device.devNo = static_cast<std::int32_t>(position);
     device.name = "usb" + std::to_string(position);
     const toml::node* kind = nullptr;
@@ -282,9 +282,9 @@ VeltaraDeviceSpec parseVeltaraDevice(const Reader& reader, const toml::table& ta
     return device;
 }
 
-VeltaraServiceSpec parseVeltaraService(const Reader& reader, const toml::table& table) {
+VeltaraServiceConfig parseVeltaraService(const Reader& reader, const toml::table& table) {
     const std::string path = "veltara_service";
-    VeltaraServiceSpec service;
+    VeltaraServiceConfig service;
     const auto maxInstances = static_cast<std::int64_t>(kMaxPipeInstances);
     reader.keys(
         table, path,

@@ -10,14 +10,14 @@ std::string SimulatedOrvekDriver::deviceObjectName(int deviceIndex) {
     return name;
 }
 
-SimulatedOrvekDriver::SimulatedOrvekDriver(const std::vector<OrvekCardSpec>& cards,
+SimulatedOrvekDriver::SimulatedOrvekDriver(const std::vector<OrvekCardConfig>& cards,
                                            const SimClock& clock) {
-    for (const OrvekCardSpec& spec : cards) {
-        auto card = std::make_unique<OrvekCardModel>(spec, clock);
+    for (const OrvekCardConfig& config : cards) {
+        auto card = std::make_unique<OrvekCardModel>(config, clock);
         OrvekCardModel* model = card.get();
         cards_.push_back(std::move(card));
         objects_.push_back(std::make_unique<platform::DeviceObjectServer>(
-            deviceObjectName(spec.deviceIndex), [model](const platform::DeviceIoRequest& request) {
+            deviceObjectName(config.deviceIndex), [model](const platform::DeviceIoRequest& request) {
                 // Every request completes with success and the card's byte count; "nothing
                 // transferred" is an empty reply, never a failed request.
                 ModelReply reply = model->answer(

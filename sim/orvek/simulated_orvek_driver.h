@@ -15,7 +15,7 @@ namespace crvmon::sim {
 class SimulatedOrvekDriver {
 public:
     // Publishes the cards' device objects under the object root; throws when one cannot be.
-    SimulatedOrvekDriver(const std::vector<OrvekCardSpec>& cards, const SimClock& clock);
+    SimulatedOrvekDriver(const std::vector<OrvekCardConfig>& cards, const SimClock& clock);
     ~SimulatedOrvekDriver();
     SimulatedOrvekDriver(const SimulatedOrvekDriver&) = delete;
     SimulatedOrvekDriver& operator=(const SimulatedOrvekDriver&) = delete;

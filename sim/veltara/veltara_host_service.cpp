@@ -19,8 +19,8 @@ constexpr auto kClockPoll = std::chrono::milliseconds(5);
 
 constexpr std::size_t kLongestRequest = 4 + 0x3FFF;
 
-const VeltaraServiceSpec& validated(const VeltaraServiceSpec& service) {
-    validateVeltaraServiceSpec(service);
+const VeltaraServiceConfig& validated(const VeltaraServiceConfig& service) {
+    validateVeltaraServiceConfig(service);
     return service;
 }
 
@@ -44,14 +44,14 @@ std::string VeltaraHostService::sectionName(std::string_view deviceName) {
     return std::string(wire::kSharedMemoryPrefix) + std::string(deviceName);
 }
 
-VeltaraHostService::VeltaraHostService(const std::vector<VeltaraDeviceSpec>& devices,
-                                       const VeltaraServiceSpec& service, const SimClock& clock)
+VeltaraHostService::VeltaraHostService(const std::vector<VeltaraDeviceConfig>& devices,
+                                       const VeltaraServiceConfig& service, const SimClock& clock)
     : service_(validated(service)),  // before the list is sized by it
       clock_(clock),
       start_(clock.nowMicroseconds()),
       deviceList_(veltaraDeviceList(devices, service)) {
-    for (const VeltaraDeviceSpec& spec : devices) {
-        models_.push_back(std::make_unique<VeltaraDeviceModel>(spec, clock));
+    for (const VeltaraDeviceConfig& config : devices) {
+        models_.push_back(std::make_unique<VeltaraDeviceModel>(config, clock));
     }
     if (service_.absentMs == 0) {
         try {
@@ -88,9 +88,9 @@ void VeltaraHostService::bringUp() {
     upMs_ = elapsedMs();
     // The devices before the broker: a client that finds the list finds the devices too.
     for (auto& model : models_) {
-        const VeltaraDeviceSpec& spec = model->spec();
+        const VeltaraDeviceConfig& config = model->config();
         VeltaraDeviceModel* device = model.get();
-        const std::string section = sectionName(spec.name);
+        const std::string section = sectionName(config.name);
         HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                             kSectionSize, section.c_str());
         if (mapping) {
@@ -103,12 +103,12 @@ void VeltaraHostService::bringUp() {
         }
 
         devicePipes_.push_back(std::make_unique<PipeServer>(
-            PipeServer::Options{devicePipeName(spec.name), service_.pipeInstances,
-                                spec.faults.brokenAfterRequests, kLongestRequest},
+            PipeServer::Options{devicePipeName(config.name), service_.pipeInstances,
+                                config.faults.brokenAfterRequests, kLongestRequest},
             [device](std::span<const std::uint8_t> request) { return device->answer(request); }));
-        if (spec.faults.busyMs > 0) {
+        if (config.faults.busyMs > 0) {
             devicePipes_.back()->hold();
-            holds_.push_back({devicePipes_.back().get(), spec.faults.busyMs});
+            holds_.push_back({devicePipes_.back().get(), config.faults.busyMs});
         }
     }
 

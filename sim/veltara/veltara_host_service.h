@@ -21,7 +21,7 @@
 
 #include "model/sim_clock.h"
 #include "model/veltara_device_model.h"
-#include "model/veltara_device_spec.h"
+#include "model/veltara_device_config.h"
 #include "platform/win32.h"
 
 namespace crvmon::sim {
@@ -34,11 +34,11 @@ class VeltaraHostService {
     static constexpr DWORD kSectionSize = 4096;
 
     // Serves at once, or once the clock has passed the absent time. Throws
-    // std::invalid_argument for a spec the models refuse and std::runtime_error when a pipe
+    // std::invalid_argument for a config the models refuse and std::runtime_error when a pipe
     // cannot be created (another service already running under the same names, say). The
     // clock must outlive the service.
-    VeltaraHostService(const std::vector<VeltaraDeviceSpec>& devices,
-                       const VeltaraServiceSpec& service, const SimClock& clock);
+    VeltaraHostService(const std::vector<VeltaraDeviceConfig>& devices,
+                       const VeltaraServiceConfig& service, const SimClock& clock);
     // Stops every thread promptly, also with clients connected or replies withheld.
     ~VeltaraHostService();
     VeltaraHostService(const VeltaraHostService&) = delete;
@@ -62,7 +62,7 @@ class VeltaraHostService {
     void watchClock();
     std::uint64_t elapsedMs() const;
 
-    const VeltaraServiceSpec service_;
+    const VeltaraServiceConfig service_;
     const SimClock& clock_;
     const std::uint64_t start_;  // clock microseconds at construction
     const std::vector<std::uint8_t> deviceList_;

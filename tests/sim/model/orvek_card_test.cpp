@@ -39,8 +39,8 @@ Bytes registerRequest(std::uint32_t operation, std::uint32_t address, std::uint3
 }
 
 // The other fields at their defaults: ids 1D9C/0100, 16 GiB, PCIe gen 4 x8, class 0x120000.
-OrvekCardSpec describedCard() {
-    OrvekCardSpec card;
+OrvekCardConfig describedCard() {
+    OrvekCardConfig card;
     card.firmware = {1, 2, 3, 2};  // 1.2.3, revision 2
     card.boardKind = card.grade = card.chipGeneration = 1;
     card.pcieRev = 1;
@@ -51,7 +51,7 @@ OrvekCardSpec describedCard() {
 
 class OrvekCard : public ::testing::Test {
   protected:
-    Bytes answer(const OrvekCardSpec& card, std::uint32_t code, std::uint32_t capacity,
+    Bytes answer(const OrvekCardConfig& card, std::uint32_t code, std::uint32_t capacity,
                  const Bytes& input = {}) {
         return OrvekCardModel(card, clock).answer(code, input, capacity).output;
     }
@@ -64,11 +64,11 @@ class OrvekCard : public ::testing::Test {
     void write(OrvekCardModel& model, std::uint32_t address, std::uint32_t value) {
         EXPECT_TRUE(model.answer(kRegister, registerRequest(3, address, value), 0).output.empty());
     }
-    // The extra monitor's two words, as the card shows them and as the selected spec encodes.
+    // The extra monitor's two words, as the card shows them and as the selected config encodes.
     void expectExtraPmic(OrvekCardModel& model, std::uint32_t selector) {
         EXPECT_EQ(model.selectedExtraPmic(), selector);
         PowerWords expected;
-        if (const auto& monitor = model.spec().extraPower[selector])
+        if (const auto& monitor = model.config().extraPower[selector])
             expected = encodePowerMonitor(*monitor);
         EXPECT_EQ(read(model, 0x0FC12040), expected.first) << selector;
         EXPECT_EQ(read(model, 0x0FC12044), expected.second) << selector;
@@ -100,7 +100,7 @@ TEST_F(OrvekCard, CurrentIdentityBlockByteForByte) {
     EXPECT_EQ(answer(describedCard(), kIdentity, 1040), expected);  // the 128-byte form only
     EXPECT_TRUE(answer(describedCard(), kIdentity, 127).empty());
 
-    OrvekCardSpec card = describedCard();
+    OrvekCardConfig card = describedCard();
     card.firmware = {3, 1000, std::nullopt, 15};  // minor 1000 = 0x3E8
     card.memoryGiB = 256;                         // code 7
     card.location = {LocationKind::SlotChain, {}, {1, 4, 0x1234}};
@@ -119,7 +119,7 @@ TEST_F(OrvekCard, CurrentIdentityBlockByteForByte) {
 }
 
 TEST_F(OrvekCard, LegacyIdentityTableAnswersOnlyTheLargeRequest) {
-    OrvekCardSpec card = describedCard();
+    OrvekCardConfig card = describedCard();
     card.identityForm = IdentityForm::Legacy;
     for (std::int32_t index : {5, 64, -1}) {  // outside the table: every entry empty
         card.legacyIndex = index;
@@ -149,11 +149,11 @@ TEST_F(OrvekCard, ExtraPmicSelectorLivesInTheWordOfTheFirmware) {
          {FirmwareVersion{1, 2, 3, 0}, FirmwareVersion{1, 2, std::nullopt, 0},
           FirmwareVersion{1, 2, 4, 0}, FirmwareVersion{1, 3, std::nullopt, 0}}) {
         const bool newer = firmware.code() >= 0x01020004;
-        OrvekCardSpec card;
+        OrvekCardConfig card;
         card.firmware = firmware;
-        card.extraPower[0] = PowerMonitorSpec{0x2260, 0.85, 8.0, 0};
-        card.extraPower[1] = PowerMonitorSpec{0xA480, 1.792, 1.0, 0};
-        card.extraPower[3] = PowerMonitorSpec{0x49D2, 3.3, 12.5, 0};
+        card.extraPower[0] = PowerMonitorConfig{0x2260, 0.85, 8.0, 0};
+        card.extraPower[1] = PowerMonitorConfig{0xA480, 1.792, 1.0, 0};
+        card.extraPower[3] = PowerMonitorConfig{0x49D2, 3.3, 12.5, 0};
         card.extraPmicSelected = 1;
         OrvekCardModel model(card, clock);
         EXPECT_EQ(read(model, 0x0FC12068), newer ? 0x00000C00u : 0x10000C00u);
@@ -172,10 +172,10 @@ TEST_F(OrvekCard, ExtraPmicSelectorLivesInTheWordOfTheFirmware) {
 }
 
 TEST_F(OrvekCard, ConcurrentConnectionsLeaveTheWordsMatchingTheSelector) {
-    OrvekCardSpec card;
+    OrvekCardConfig card;
     card.firmware = {1, 3, 0, 0};
-    card.extraPower = {PowerMonitorSpec{0x2260, 0.85, 8.0, 0}, std::nullopt,
-                       PowerMonitorSpec{0x49D2, 3.3, 12.5, 0}, PowerMonitorSpec{}};
+    card.extraPower = {PowerMonitorConfig{0x2260, 0.85, 8.0, 0}, std::nullopt,
+                       PowerMonitorConfig{0x49D2, 3.3, 12.5, 0}, PowerMonitorConfig{}};
     OrvekCardModel model(card, clock);
     std::vector<std::thread> connections;
     for (std::uint32_t t = 0; t < 4; ++t) {
@@ -192,7 +192,7 @@ TEST_F(OrvekCard, ConcurrentConnectionsLeaveTheWordsMatchingTheSelector) {
 }
 
 TEST_F(OrvekCard, MalformedRequestsAndFailingRegistersTransferNothingAndChangeNothing) {
-    OrvekCardSpec card;
+    OrvekCardConfig card;
     card.faults.failingRegisters = {0x0FC12058, 0x0FC12050};
     OrvekCardModel model(card, clock);
     Bytes shortInput = registerRequest(2, 0x0FC1205C, 0);
@@ -222,16 +222,16 @@ TEST_F(OrvekCard, MalformedRequestsAndFailingRegistersTransferNothingAndChangeNo
     EXPECT_EQ(read(model, 0x0FC1205C), (40u << 24) | 30u);  // the defaults, untouched
 }
 
-TEST_F(OrvekCard, SpecsOutsideTheirRangesAreRefused) {
+TEST_F(OrvekCard, ConfigsOutsideTheirRangesAreRefused) {
     auto refused = [&](auto change) {
-        OrvekCardSpec card;
+        OrvekCardConfig card;
         change(card);
         EXPECT_THROW((void)OrvekCardModel(card, clock), std::invalid_argument);
     };
-    refused([](OrvekCardSpec& c) { c.npuClockMHz = 4295; });  // would overflow the Hz register
-    refused([](OrvekCardSpec& c) { c.memoryUsedBytes = (16ull << 30) + 1; });
-    refused([](OrvekCardSpec& c) { c.location = {LocationKind::SlotChain, {}, {}}; });
-    refused([](OrvekCardSpec& c) { c.faults.failingRegisters = {0x0FC12000}; });
+    refused([](OrvekCardConfig& c) { c.npuClockMHz = 4295; });  // would overflow the Hz register
+    refused([](OrvekCardConfig& c) { c.memoryUsedBytes = (16ull << 30) + 1; });
+    refused([](OrvekCardConfig& c) { c.location = {LocationKind::SlotChain, {}, {}}; });
+    refused([](OrvekCardConfig& c) { c.faults.failingRegisters = {0x0FC12000}; });
 }
 
 struct Ring {
@@ -267,7 +267,7 @@ double busyFraction(const Ring& ring, std::uint64_t now) {
 }
 
 TEST_F(OrvekCard, UsageReplyFollowsAConstantLoadAtEverySampledMoment) {
-    OrvekCardSpec card;
+    OrvekCardConfig card;
     card.memoryUsedBytes = 0x0000000312345678;
     card.load = {0.0, 0.01, 0.25, 0.5, 0.75, 0.95, 1.0, 0.333, 0.6, 0.1};
     OrvekCardModel model(card, clock);
@@ -301,7 +301,7 @@ TEST_F(OrvekCard, UsageReplyFollowsAConstantLoadAtEverySampledMoment) {
 }
 
 TEST_F(OrvekCard, WavingLoadMovesAndTheRingKeepsUp) {
-    OrvekCardSpec card;
+    OrvekCardConfig card;
     card.load.fill(0.5);
     card.loadWaveAmplitude = 0.6;
     card.loadWavePeriodSeconds = 20;
@@ -323,7 +323,7 @@ TEST_F(OrvekCard, WavingLoadMovesAndTheRingKeepsUp) {
 }
 
 TEST_F(OrvekCard, EarlyClockGivesAShortHistoryNeverAWrongOne) {
-    OrvekCardSpec card;
+    OrvekCardConfig card;
     card.load.fill(0.5);
     ManualSimClock early(0);
     OrvekCardModel fresh(card, early);

@@ -137,7 +137,7 @@ TEST(PowerEncodingExponentMantissa, PicksTheExponentWithTheFinestStep) {
 }
 
 TEST(PowerEncodingLimits, RefusesReadingsTheChipCannotCarry) {
-    const PowerMonitorSpec bad[] = {
+    const PowerMonitorConfig bad[] = {
         {0x5449, 82.0, 1, 1},    // voltage above 65535 x 1.25 mV
         {0x2260, 12, 24.2, 0},   // current above 65535 x 2.5 / 6800 A
         {0xA480, 105.0, 1, 0},   // voltage above 4095 x 25.6 mV
@@ -145,7 +145,7 @@ TEST(PowerEncodingLimits, RefusesReadingsTheChipCannotCarry) {
         {0x49D2, -1.0, 1, 0},   {0x546E, 1, std::nan(""), 0},
         {0x1234, 1, 1, 1},  // not a chip the board knows
     };
-    for (const PowerMonitorSpec& monitor : bad) {
+    for (const PowerMonitorConfig& monitor : bad) {
         EXPECT_THROW(encodePowerMonitor(monitor), std::invalid_argument)
             << std::hex << monitor.chip << " " << monitor.volts << " " << monitor.amps;
     }

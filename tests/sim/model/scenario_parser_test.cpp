@@ -20,7 +20,7 @@ using ::testing::Pair;
 TEST(Scenario, TheExampleReadsAsDocumented) {
     const Scenario scenario = parseScenario(kExampleScenario, "example.toml");
     ASSERT_EQ(scenario.orvekCards.size(), 2u);
-    const OrvekCardSpec& a = scenario.orvekCards[0];
+    const OrvekCardConfig& a = scenario.orvekCards[0];
     EXPECT_EQ(a.firmware.code(), 0x01020003u);
     EXPECT_THAT(a.driverVersion, ElementsAre(1, 8, 2, 0));
     EXPECT_EQ(a.memoryUsedBytes, 4'294'967'296u);
@@ -29,14 +29,14 @@ TEST(Scenario, TheExampleReadsAsDocumented) {
     EXPECT_EQ(a.extraPower[1]->chip, 0x546E);
     EXPECT_FALSE(a.extraPower[2].has_value());
     EXPECT_THAT(a.faults.failingRegisters, ElementsAre(0x0FC12058u));
-    const OrvekCardSpec& b = scenario.orvekCards[1];
+    const OrvekCardConfig& b = scenario.orvekCards[1];
     EXPECT_EQ(b.firmware.code(), 0x01030000u);
     EXPECT_THAT(b.location.slots, ElementsAre(1, 4, 2));
     EXPECT_EQ(b.identityForm, IdentityForm::Legacy);
     EXPECT_EQ(b.faults.legacyReplyLength, 1024u);
 
     ASSERT_EQ(scenario.veltaraDevices.size(), 1u);
-    const VeltaraDeviceSpec& d = scenario.veltaraDevices[0];
+    const VeltaraDeviceConfig& d = scenario.veltaraDevices[0];
     EXPECT_EQ(d.name, "vt0");
     EXPECT_THAT(d.driverVersion, ElementsAre(2, 5, 3, 1));
     EXPECT_EQ(d.flags, 0x3u);
@@ -55,8 +55,8 @@ TEST(Scenario, TheExampleReadsAsDocumented) {
 TEST(Scenario, TheBuiltInOneReachesEachBranchOfTheLibrary) {
     const Scenario scenario = builtInScenario();
     ASSERT_EQ(scenario.orvekCards.size(), 2u);
-    const OrvekCardSpec& a = scenario.orvekCards[0];
-    const OrvekCardSpec& b = scenario.orvekCards[1];
+    const OrvekCardConfig& a = scenario.orvekCards[0];
+    const OrvekCardConfig& b = scenario.orvekCards[1];
     EXPECT_LT(a.firmware.code(), 0x01020004u);
     EXPECT_GE(b.firmware.code(), 0x01020004u);
     EXPECT_NE(a.boardPower.chip, b.boardPower.chip);
@@ -64,7 +64,7 @@ TEST(Scenario, TheBuiltInOneReachesEachBranchOfTheLibrary) {
     EXPECT_GT(a.loadWaveAmplitude * b.loadWaveAmplitude, 0);
     ASSERT_EQ(scenario.veltaraDevices.size(), 2u);
     EXPECT_NE(scenario.veltaraDevices[0].flags, scenario.veltaraDevices[1].flags);
-    for (const VeltaraDeviceSpec& d : scenario.veltaraDevices) {
+    for (const VeltaraDeviceConfig& d : scenario.veltaraDevices) {
         EXPECT_FALSE(d.work.empty());
         EXPECT_EQ(d.driverVersion[3], d.hostRevision);  // else the library drops the device
     }
@@ -76,7 +76,7 @@ TEST(Scenario, LeftOutKeysTakeTheirDefaults) {
         "[[veltara]]\n[[veltara]]\nname = \"caf\\u00E9 \\u00FF\"\nflags = 0x5\n"
         "[[orvek]]\n[orvek.board_power]\nchip = 0x2586\nvolts = 12\namps = 3\n");
     ASSERT_EQ(scenario.orvekCards.size(), 3u);
-    const OrvekCardSpec& first = scenario.orvekCards[0];
+    const OrvekCardConfig& first = scenario.orvekCards[0];
     EXPECT_EQ(first.deviceIndex, 0);
     EXPECT_EQ(first.temperatureC, 45u);
     EXPECT_EQ(first.location.address.bus, 1);

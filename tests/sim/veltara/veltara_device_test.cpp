@@ -55,20 +55,20 @@ const Bytes kHostInfo = sparse(36, {{0, {1, 0, 2, 0, 3, 0, 0, 0}}, {32, {0x02, 0
 class VeltaraDevice : public ::testing::Test {
   protected:
     VeltaraDevice() {
-        spec.driverVersion = {2, 5, 3, 1};
-        spec.flags = 0x5;
-        spec.hostDriverVersion = {1, 2, 3, 0};
-        spec.hostRevision = 0x0102;
-        spec.signalType = -6;
-        spec.npuClockMHz = 900;
-        spec.version = {3, 0x11223344};
-        spec.processes = {{10, 2, 0x0102030405060708}, {-3, 7, 1}};
+        config.driverVersion = {2, 5, 3, 1};
+        config.flags = 0x5;
+        config.hostDriverVersion = {1, 2, 3, 0};
+        config.hostRevision = 0x0102;
+        config.signalType = -6;
+        config.npuClockMHz = 900;
+        config.version = {3, 0x11223344};
+        config.processes = {{10, 2, 0x0102030405060708}, {-3, 7, 1}};
     }
-    // The device made from `spec` on first use.
+    // The device made from `config` on first use.
     VeltaraDeviceModel& device() {
         if (!model) {
             origin = clock.nowMicroseconds();
-            model = std::make_unique<VeltaraDeviceModel>(spec, clock);
+            model = std::make_unique<VeltaraDeviceModel>(config, clock);
         }
         return *model;
     }
@@ -85,7 +85,7 @@ class VeltaraDevice : public ::testing::Test {
     }
 
     ManualSimClock clock;
-    VeltaraDeviceSpec spec;
+    VeltaraDeviceConfig config;
     std::unique_ptr<VeltaraDeviceModel> model;
     std::uint64_t origin = 0;
 };
@@ -139,9 +139,9 @@ TEST_F(VeltaraDevice, SnapshotRowsThenTheEndUntilReleased) {
 }
 
 TEST_F(VeltaraDevice, FaultsCutPadReplaceOrWithholdReplies) {
-    spec.faults.replyLength = {{10, 2}, {11, 6}, {kHostInfoCommand, 40}};
-    spec.faults.status = {{20, 5}};
-    spec.faults.silent = {14};
+    config.faults.replyLength = {{10, 2}, {11, 6}, {kHostInfoCommand, 40}};
+    config.faults.status = {{20, 5}};
+    config.faults.silent = {14};
     EXPECT_EQ(sent(request(0x0000520A)), (Bytes{0xC8, 0xAF}));
     EXPECT_EQ(sent(request(0x4004520B)), (Bytes{0x84, 0x03, 0, 0, 0, 0}));
     Bytes padded = kHostInfo;
@@ -154,12 +154,12 @@ TEST_F(VeltaraDevice, FaultsCutPadReplaceOrWithholdReplies) {
 }
 
 TEST(VeltaraDeviceList, EntriesCountAndFaults) {
-    std::vector<VeltaraDeviceSpec> devices(2);
+    std::vector<VeltaraDeviceConfig> devices(2);
     devices[0].devNo = 3;
     devices[0].name = "vt0";
     devices[1].devNo = -1;
     devices[1].name = std::string(64, 'n');  // fills the field, no NUL
-    VeltaraServiceSpec service;
+    VeltaraServiceConfig service;
     Bytes expected =
         sparse(140, {{0, {2}}, {4, {3, 0, 0, 0, 'v', 't', '0'}}, {72, {0xFF, 0xFF, 0xFF, 0xFF}}});
     std::fill(expected.begin() + 76, expected.end(), 'n');
@@ -178,8 +178,8 @@ TEST(VeltaraDeviceList, EntriesCountAndFaults) {
 }
 
 TEST_F(VeltaraDevice, ActivityLogLayoutWithARunningItem) {
-    spec.pagesInUse = 3;
-    spec.work = {{7, 0, 1000, 400, {}}};
+    config.pagesInUse = 3;
+    config.work = {{7, 0, 1000, 400, {}}};
     const Bytes info = infoAt(2300);
     ASSERT_EQ(info.size(), 2576u);
     // Third item, begun at 1,002,000 µs and still running: end 0.
@@ -192,7 +192,7 @@ TEST_F(VeltaraDevice, ActivityLogLayoutWithARunningItem) {
 }
 
 TEST_F(VeltaraDevice, ActivityLogAdvancesWithTheClockAndWrapsAfter128Items) {
-    spec.work = {{7, 0, 1000, 400, {}}};
+    config.work = {{7, 0, 1000, 400, {}}};
     EXPECT_EQ(le(infoAt(0), 2560, 4), 1);
     EXPECT_EQ(le(infoAt(5'000), 2560, 4), 6);
     const Bytes info = infoAt(129'300);  // items 0-129: items 128 and 129 overwrote slots 0, 1
@@ -201,14 +201,14 @@ TEST_F(VeltaraDevice, ActivityLogAdvancesWithTheClockAndWrapsAfter128Items) {
     EXPECT_EQ(slotOf(info, 1), (Slot{1'129'000, 0, 7}));
     EXPECT_EQ(slotOf(info, 2), (Slot{1'002'000, 1'002'400, 7}));
 
-    spec.activityHead = ActivityHead::Newest;
+    config.activityHead = ActivityHead::Newest;
     model.reset();
     EXPECT_EQ(le(infoAt(0), 2560, 4), 0);
     EXPECT_EQ(le(infoAt(1'000), 2560, 4), 1);
 }
 
 TEST_F(VeltaraDevice, ActivityLogStreamsInterleaveByStartAndStopOrStartLate) {
-    spec.work = {{1, 0, 1000, 100, {}},
+    config.work = {{1, 0, 1000, 100, {}},
                  {2, 0, 2000, 0, {}},          // ends as it begins
                  {3, 500, 1000, 100, 1'600},   // two items, then no more
                  {4, 50'000, 1000, 100, {}}};  // not begun yet

@@ -95,8 +95,8 @@ class HostService : public ServiceTestBase {
     void start() { service = std::make_unique<VeltaraHostService>(devices, settings, clock); }
 
     ManualSimClock clock;
-    std::vector<VeltaraDeviceSpec> devices = std::vector<VeltaraDeviceSpec>(1);
-    VeltaraServiceSpec settings;
+    std::vector<VeltaraDeviceConfig> devices = std::vector<VeltaraDeviceConfig>(1);
+    VeltaraServiceConfig settings;
     std::unique_ptr<VeltaraHostService> service;
 };
 

@@ -1,4 +1,4 @@
-#include "model/veltara_device_spec.h"
+#include "model/veltara_device_config.h"
 
 #include <stdexcept>
 
@@ -90,20 +90,20 @@ VeltaraReplyShape veltaraReplyShape(std::uint32_t command) {
     }
 }
 
-void validateVeltaraDeviceSpec(const VeltaraDeviceSpec& spec) {
-    require(spec.name.size() <= kVeltaraNameMax,
-            "name must be at most 64 bytes, got " + std::to_string(spec.name.size()));
-    for (char c : spec.name) {
+void validateVeltaraDeviceConfig(const VeltaraDeviceConfig& config) {
+    require(config.name.size() <= kVeltaraNameMax,
+            "name must be at most 64 bytes, got " + std::to_string(config.name.size()));
+    for (char c : config.name) {
         const auto byte = static_cast<unsigned char>(c);
         // Pipe and section names cannot carry path separators or control characters.
         require(byte >= 0x20 && byte != 0x7F && c != '/' && c != '\\',
                 "name must not hold control characters, '/' or '\\'");
     }
-    require(spec.pagesInUse <= spec.memoryPages, "pagesInUse (" + std::to_string(spec.pagesInUse) +
+    require(config.pagesInUse <= config.memoryPages, "pagesInUse (" + std::to_string(config.pagesInUse) +
                                                      ") exceeds memoryPages (" +
-                                                     std::to_string(spec.memoryPages) + ")");
-    for (std::size_t i = 0; i < spec.work.size(); ++i) {
-        const VeltaraWorkSpec& work = spec.work[i];
+                                                     std::to_string(config.memoryPages) + ")");
+    for (std::size_t i = 0; i < config.work.size(); ++i) {
+        const VeltaraWorkConfig& work = config.work[i];
         const std::string field = "work[" + std::to_string(i) + "]";
         require(work.periodUs >= 1 && work.periodUs <= kMaxScenarioMicros,
                 field + ".periodUs must be from 1 to " + std::to_string(kMaxScenarioMicros));
@@ -116,7 +116,7 @@ void validateVeltaraDeviceSpec(const VeltaraDeviceSpec& spec) {
                         std::to_string(kMaxScenarioMicros));
         }
     }
-    const VeltaraDeviceFaults& faults = spec.faults;
+    const VeltaraDeviceFaults& faults = config.faults;
     require(faults.busyMs <= kMaxScenarioMillis,
             "faults.busyMs must be at most " + std::to_string(kMaxScenarioMillis));
     for (const auto& [command, length] : faults.replyLength) {
@@ -132,17 +132,17 @@ void validateVeltaraDeviceSpec(const VeltaraDeviceSpec& spec) {
     for (std::uint32_t command : faults.silent) requireAnswered(command, "faults.silent");
 }
 
-void validateVeltaraServiceSpec(const VeltaraServiceSpec& spec) {
-    require(spec.pipeInstances >= 1 && spec.pipeInstances <= kMaxPipeInstances,
+void validateVeltaraServiceConfig(const VeltaraServiceConfig& config) {
+    require(config.pipeInstances >= 1 && config.pipeInstances <= kMaxPipeInstances,
             "pipeInstances must be from 1 to " + std::to_string(kMaxPipeInstances));
-    require(spec.brokerInstances >= 1 && spec.brokerInstances <= kMaxPipeInstances,
+    require(config.brokerInstances >= 1 && config.brokerInstances <= kMaxPipeInstances,
             "brokerInstances must be from 1 to " + std::to_string(kMaxPipeInstances));
-    require(spec.absentMs <= kMaxScenarioMillis && spec.brokerBusyMs <= kMaxScenarioMillis,
+    require(config.absentMs <= kMaxScenarioMillis && config.brokerBusyMs <= kMaxScenarioMillis,
             "absentMs and brokerBusyMs must be at most " + std::to_string(kMaxScenarioMillis));
-    require(spec.listExtraEntries <= kMaxListExtraEntries,
+    require(config.listExtraEntries <= kMaxListExtraEntries,
             "listExtraEntries must be at most " + std::to_string(kMaxListExtraEntries));
-    if (spec.listReplyLength) {
-        require(*spec.listReplyLength <= kMaxReplyLength,
+    if (config.listReplyLength) {
+        require(*config.listReplyLength <= kMaxReplyLength,
                 "listReplyLength must be at most " + std::to_string(kMaxReplyLength));
     }
 }

@@ -38,7 +38,7 @@ constexpr std::array<std::uint32_t, 14> kCardRegisters{
     orvek::wire::registers::kBoardPmicFirst,   orvek::wire::registers::kBoardPmicSecond};
 bool isCardRegister(std::uint32_t address);
 
-struct PowerMonitorSpec {
+struct PowerMonitorConfig {
     std::uint16_t chip = power_chip::k5449;
     double volts = 12.0;
     double amps = 2.0;
@@ -88,7 +88,7 @@ struct OrvekCardFaults {
     std::uint32_t usageReplyLength = 10352;
 };
 
-struct OrvekCardSpec {
+struct OrvekCardConfig {
     int deviceIndex = 0;  // the N of "\\.\corvanta_pcieN"; 0 has no number
 
     // Telemetry.
@@ -99,9 +99,9 @@ struct OrvekCardSpec {
     std::uint32_t fanDutyPercent = 30;  // 0-100
     std::uint32_t chipId = 0;           // 0-3
     std::uint32_t auxStatus = 0;        // raw word, not interpreted
-    PowerMonitorSpec boardPower;
+    PowerMonitorConfig boardPower;
     // Indexed by the 2-bit selector; an empty slot reads as two zero words.
-    std::array<std::optional<PowerMonitorSpec>, 4> extraPower{};
+    std::array<std::optional<PowerMonitorConfig>, 4> extraPower{};
     std::uint32_t extraPmicSelected = 0;  // 0-3, the selector at start
 
     // Identity.
@@ -133,6 +133,6 @@ struct OrvekCardSpec {
 
 // Throws std::invalid_argument naming the first field out of its range or inconsistent with
 // another, so that a card built in code is held to the same rules as one read from a scenario.
-void validateCardSpec(const OrvekCardSpec& spec);
+void validateCardConfig(const OrvekCardConfig& config);
 
 }  // namespace crvmon::sim

@@ -38,7 +38,7 @@ constexpr std::uint64_t kMaxScenarioMillis = kMaxScenarioMicros / 1000;
 // Work one process runs on the device: an item begins every period and runs for the busy
 // time. Times are microseconds; the first item begins startUs after the model is made (when
 // the simulation starts).
-struct VeltaraWorkSpec {
+struct VeltaraWorkConfig {
     std::int32_t pid = 0;
     std::uint64_t startUs = 0;
     std::uint64_t periodUs = 100'000;
@@ -74,7 +74,7 @@ struct VeltaraDeviceFaults {
 
 constexpr std::size_t kVeltaraNameMax = 64;  // 64 bytes leave no room for the NUL: a fault
 
-struct VeltaraDeviceSpec {
+struct VeltaraDeviceConfig {
     std::int32_t devNo = 0;
     std::string name = "usb0";  // bytes; the suffix of the device's pipe and section names
 
@@ -96,17 +96,17 @@ struct VeltaraDeviceSpec {
     std::array<std::uint32_t, 2> version{1, 0};  // the 8-byte IOC_VERSION reply
 
     ActivityHead activityHead = ActivityHead::Next;
-    std::vector<VeltaraWorkSpec> work;
+    std::vector<VeltaraWorkConfig> work;
     std::vector<VeltaraProcessRow> processes;
 
     VeltaraDeviceFaults faults;
 };
 
 // Throws std::invalid_argument naming the first field out of its range, as for Orvek cards.
-void validateVeltaraDeviceSpec(const VeltaraDeviceSpec& spec);
+void validateVeltaraDeviceConfig(const VeltaraDeviceConfig& config);
 
 // The host service as a whole: its pipes and the faults of its broker.
-struct VeltaraServiceSpec {
+struct VeltaraServiceConfig {
     std::uint32_t pipeInstances = 40;  // per device pipe; the library pre-opens 32
     std::uint32_t brokerInstances = 4;
     // Sim-clock milliseconds after start before any pipe or section exists.
@@ -126,6 +126,6 @@ constexpr std::uint32_t kMaxPipeInstances = 254;  // 255 means "unlimited" to Cr
 constexpr std::uint32_t kMaxListExtraEntries = 1000;
 constexpr std::uint32_t kMaxReplyLength = 65536;
 
-void validateVeltaraServiceSpec(const VeltaraServiceSpec& spec);
+void validateVeltaraServiceConfig(const VeltaraServiceConfig& config);
 
 }  // namespace crvmon::sim

@@ -1,4 +1,4 @@
-#include "model/orvek_card_spec.h"
+#include "model/orvek_card_config.h"
 
 #include <cmath>
 #include <stdexcept>
@@ -23,7 +23,7 @@ void requireFraction(double value, const char* field) {
             std::string(field) + " must lie between 0 and 1");
 }
 
-void validatePower(const PowerMonitorSpec& monitor, const std::string& field) {
+void validatePower(const PowerMonitorConfig& monitor, const std::string& field) {
     try {
         encodePowerMonitor(monitor);
     } catch (const std::invalid_argument& e) {
@@ -58,57 +58,57 @@ bool reportsOwnPower(std::uint16_t chip) {
     return chip == power_chip::k5449 || chip == power_chip::k2586;
 }
 
-void validateCardSpec(const OrvekCardSpec& spec) {
-    require(spec.deviceIndex >= 0, "deviceIndex must be >= 0");
-    requireRange(spec.temperatureC, 255, "temperatureC");
-    requireRange(spec.switchTemperatureC, 255, "switchTemperatureC");
-    requireRange(spec.npuClockMHz, 4294, "npuClockMHz");
-    requireRange(spec.busClockMHz, 4294, "busClockMHz");
-    requireRange(spec.fanDutyPercent, 100, "fanDutyPercent");
-    requireRange(spec.chipId, 3, "chipId");
-    requireRange(spec.extraPmicSelected, 3, "extraPmicSelected");
-    validatePower(spec.boardPower, "boardPower");
-    for (std::size_t i = 0; i < spec.extraPower.size(); ++i) {
-        if (spec.extraPower[i])
-            validatePower(*spec.extraPower[i], "extraPower[" + std::to_string(i) + "]");
+void validateCardConfig(const OrvekCardConfig& config) {
+    require(config.deviceIndex >= 0, "deviceIndex must be >= 0");
+    requireRange(config.temperatureC, 255, "temperatureC");
+    requireRange(config.switchTemperatureC, 255, "switchTemperatureC");
+    requireRange(config.npuClockMHz, 4294, "npuClockMHz");
+    requireRange(config.busClockMHz, 4294, "busClockMHz");
+    requireRange(config.fanDutyPercent, 100, "fanDutyPercent");
+    requireRange(config.chipId, 3, "chipId");
+    requireRange(config.extraPmicSelected, 3, "extraPmicSelected");
+    validatePower(config.boardPower, "boardPower");
+    for (std::size_t i = 0; i < config.extraPower.size(); ++i) {
+        if (config.extraPower[i])
+            validatePower(*config.extraPower[i], "extraPower[" + std::to_string(i) + "]");
     }
 
-    requireRange(spec.firmware.major, 63, "firmware.major");
-    requireRange(spec.firmware.minor, 1023, "firmware.minor");
-    if (spec.firmware.patch) requireRange(*spec.firmware.patch, 32767, "firmware.patch");
-    requireRange(spec.firmware.revision, 15, "firmware.revision");
-    const std::uint32_t memory = spec.memoryGiB;
+    requireRange(config.firmware.major, 63, "firmware.major");
+    requireRange(config.firmware.minor, 1023, "firmware.minor");
+    if (config.firmware.patch) requireRange(*config.firmware.patch, 32767, "firmware.patch");
+    requireRange(config.firmware.revision, 15, "firmware.revision");
+    const std::uint32_t memory = config.memoryGiB;
     require(memory >= 2 && memory <= 256 && (memory & (memory - 1)) == 0,
             "memoryGiB must be a power of two from 2 to 256, got " + std::to_string(memory));
-    requireRange(spec.boardKind, 7, "boardKind");
-    requireRange(spec.grade, 3, "grade");
-    requireRange(spec.chipGeneration, 3, "chipGeneration");
-    switch (spec.location.kind) {
+    requireRange(config.boardKind, 7, "boardKind");
+    requireRange(config.grade, 3, "grade");
+    requireRange(config.chipGeneration, 3, "chipGeneration");
+    switch (config.location.kind) {
         case LocationKind::None:
             break;
         case LocationKind::SlotChain:
-            require(!spec.location.slots.empty() && spec.location.slots.size() <= 7,
+            require(!config.location.slots.empty() && config.location.slots.size() <= 7,
                     "location slot chain must hold 1 to 7 numbers");
             break;
         case LocationKind::PciAddress:
-            requireRange(spec.location.address.device, 31, "location device");
-            requireRange(spec.location.address.function, 7, "location function");
+            requireRange(config.location.address.device, 31, "location device");
+            requireRange(config.location.address.function, 7, "location function");
             break;
     }
 
-    require(spec.memoryUsedBytes <= (std::uint64_t{memory} << 30),
+    require(config.memoryUsedBytes <= (std::uint64_t{memory} << 30),
             "memoryUsedBytes exceeds the card's memory size");
-    for (double load : spec.load) requireFraction(load, "load");
-    requireFraction(spec.loadWaveAmplitude, "loadWaveAmplitude");
-    require(std::isfinite(spec.loadWavePeriodSeconds) && spec.loadWavePeriodSeconds > 0,
+    for (double load : config.load) requireFraction(load, "load");
+    requireFraction(config.loadWaveAmplitude, "loadWaveAmplitude");
+    require(std::isfinite(config.loadWavePeriodSeconds) && config.loadWavePeriodSeconds > 0,
             "loadWavePeriodSeconds must be > 0");
 
-    if (spec.faults.legacyReplyLength) {
-        require(*spec.faults.legacyReplyLength < 1040,
+    if (config.faults.legacyReplyLength) {
+        require(*config.faults.legacyReplyLength < 1040,
                 "faults.legacyReplyLength must be below 1040");
     }
-    requireRange(spec.faults.usageReplyLength, 10352, "faults.usageReplyLength");
-    for (std::uint32_t address : spec.faults.failingRegisters) {
+    requireRange(config.faults.usageReplyLength, 10352, "faults.usageReplyLength");
+    for (std::uint32_t address : config.faults.failingRegisters) {
         require(isCardRegister(address), "faults.failingRegisters holds " +
                                              std::to_string(address) +
                                              ", which is not a register of the card");
