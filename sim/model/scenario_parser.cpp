@@ -260,18 +260,7 @@ OrvekCardConfig parseCard(const Reader& reader, const toml::table& table, std::s
           }},
          {"driver_version",
           [&](const toml::node& node) {
-              const std::string key = member(path, "driver_version");
-              const toml::array& parts = reader.array(node, key);
-              if (parts.size() != 4) {
-                  reader.fail(node.source(), keyName(key) +
-                                                 " must hold four numbers (major, minor, patch, "
-                                                 "revision), got " +
-                                                 std::to_string(parts.size()));
-              }
-              for (std::size_t i = 0; i < 4; ++i) {
-                  card.driverVersion[i] =
-                      static_cast<std::uint16_t>(reader.integer(*parts.get(i), key, 0, 0xFFFF));
-              }
+              card.driverVersion = reader.version4(node, member(path, "driver_version"));
           }},
          {"location",
           [&](const toml::node& node) {

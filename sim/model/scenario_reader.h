@@ -4,6 +4,7 @@
 
 #include <toml++/toml.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -116,6 +117,21 @@ class Reader {
             fail(node.source(), keyName(path) + " must be an array, not " + typeName(node));
         }
         return *node.as_array();
+    }
+
+    // A version of four 16-bit numbers: major, minor, patch, revision.
+    std::array<std::uint16_t, 4> version4(const toml::node& node, const std::string& path) const {
+        const toml::array& parts = array(node, path);
+        if (parts.size() != 4) {
+            fail(node.source(), keyName(path) +
+                                    " must hold four numbers (major, minor, patch, revision), got " +
+                                    std::to_string(parts.size()));
+        }
+        std::array<std::uint16_t, 4> version{};
+        for (std::size_t i = 0; i < 4; ++i) {
+            version[i] = static_cast<std::uint16_t>(integer(*parts.get(i), path, 0, 0xFFFF));
+        }
+        return version;
     }
 
     // An array whose elements are all tables: written as [[path]].

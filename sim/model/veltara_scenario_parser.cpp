@@ -55,22 +55,6 @@ std::string nameBytes(const Reader& reader, const toml::node& node, const std::s
     return bytes;
 }
 
-std::array<std::uint16_t, 4> version4(const Reader& reader, const toml::node& node,
-                                      const std::string& key) {
-    const toml::array& parts = reader.array(node, key);
-    if (parts.size() != 4) {
-        reader.fail(node.source(), keyName(key) +
-                                       " must hold four numbers (major, minor, patch, "
-                                       "revision), got " +
-                                       std::to_string(parts.size()));
-    }
-    std::array<std::uint16_t, 4> version{};
-    for (std::size_t i = 0; i < 4; ++i) {
-        version[i] = static_cast<std::uint16_t>(reader.integer(*parts.get(i), key, 0, 0xFFFF));
-    }
-    return version;
-}
-
 std::uint32_t commandKey(const Reader& reader, const toml::source_region& where,
                          std::string_view name, const std::string& key) {
     const auto command = veltaraCommandByName(name);
@@ -199,12 +183,12 @@ VeltaraDeviceConfig parseVeltaraDevice(const Reader& reader, const toml::table& 
           }},
          {"driver_version",
           [&](const toml::node& node) {
-              device.driverVersion = version4(reader, node, member(path, "driver_version"));
+              device.driverVersion = reader.version4(node, member(path, "driver_version"));
           }},
          {"host_driver_version",
           [&](const toml::node& node) {
               device.hostDriverVersion =
-                  version4(reader, node, member(path, "host_driver_version"));
+                  reader.version4(node, member(path, "host_driver_version"));
           }},
          integerKey(reader, path, "host_revision", device.hostRevision, 0, 0xFFFF),
          {"kind",
