@@ -1,6 +1,7 @@
-// A scenario simulated for this process alone: a fresh object root, made the stand-in's root
-// for the process, with the simulator serving under it until destroyed. Used by the tools'
-// --simulate and by the tests.
+// A scenario simulated for this process: a fresh object root, made the stand-in's root for the
+// process, with the simulator serving under it until destroyed (on Windows, the machine's own
+// namespace, which one simulation at a time may use). Used by the tools' --simulate and by the
+// tests.
 #pragma once
 
 #include <memory>
@@ -23,6 +24,7 @@ public:
     PrivateSimulation(const PrivateSimulation&) = delete;
     PrivateSimulation& operator=(const PrivateSimulation&) = delete;
 
+    // Empty on Windows.
     const std::string& objectRoot() const { return root_; }
 
 private:

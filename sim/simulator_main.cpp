@@ -1,6 +1,4 @@
-// crvmon-sim [SCENARIO.toml]: serves a scenario's simulated devices until SIGINT or SIGTERM.
-#include <signal.h>
-
+// crvmon-sim [SCENARIO.toml]: serves a scenario's simulated devices until asked to stop.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
@@ -9,21 +7,22 @@
 
 #include "model/scenario.h"
 #include "simulator.h"
+#include "stop_request.h"
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+    CLI::App app{"Serves simulated Orvek cards (through a kernel-mode driver it loads) and "
+                 "Veltara devices (a host service on named pipes) until Ctrl+C."};
+#else
     CLI::App app{"Serves simulated Orvek cards (and Veltara devices) under the object root "
-                 "($CRVMON_OBJECT_ROOT, else /tmp/crvmon-<uid>) until interrupted."};
+                 "($CRVMON_OBJECT_ROOT, else /tmp/crvmon-<uid>) until SIGINT or SIGTERM."};
+#endif
     std::string scenarioFile;
     app.add_option("scenario", scenarioFile, "Scenario file (TOML); the built-in one if omitted")
         ->check(CLI::ExistingFile);
     CLI11_PARSE(app, argc, argv);
 
-    // Block the stop signals before any serving thread starts, so they reach sigwait only.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    crvmon::sim::prepareForStopRequest();
 
     try {
         const crvmon::sim::Scenario scenario =
@@ -33,8 +32,7 @@ int main(int argc, char** argv) {
                                          std::make_shared<crvmon::sim::SteadySimClock>());
         std::printf("ready\n");
         std::fflush(stdout);
-        int signal = 0;
-        sigwait(&stop, &signal);
+        crvmon::sim::waitForStopRequest();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "crvmon-sim: %s\n", e.what());
         return 1;

@@ -1,5 +1,7 @@
 #include "model/orvek_card_config.h"
 
+#include "orvek/driver/orvek_sim_card.h"
+
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -59,7 +61,8 @@ bool reportsOwnPower(std::uint16_t chip) {
 }
 
 void validateCardConfig(const OrvekCardConfig& config) {
-    require(config.deviceIndex >= 0, "deviceIndex must be >= 0");
+    require(config.deviceIndex >= 0 && config.deviceIndex < static_cast<int>(ORVEK_SIM_MAX_CARDS),
+            "deviceIndex must be 0-63");
     requireRange(config.temperatureC, 255, "temperatureC");
     requireRange(config.switchTemperatureC, 255, "switchTemperatureC");
     requireRange(config.npuClockMHz, 4294, "npuClockMHz");

@@ -93,83 +93,99 @@ std::vector<std::uint8_t> legacyIdentityTable(const OrvekCardConfig& config) {
     return bytes;
 }
 
-std::size_t registerIndex(std::uint32_t address) {
-    const auto found = std::find(kCardRegisters.begin(), kCardRegisters.end(), address);
-    return static_cast<std::size_t>(found - kCardRegisters.begin());
-}
-
 }  // namespace
 
 OrvekCardModel::OrvekCardModel(OrvekCardConfig config, const SimClock& clock)
     : config_(std::move(config)), clock_(clock) {
     validateCardConfig(config_);
+    image_ = buildImage();
+    const std::vector<std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(&image_),
+                                          reinterpret_cast<const std::uint8_t*>(&image_ + 1));
+    if (orvek_sim_card_load(&card_, bytes.data(), bytes.size()) != 0) {
+        throw std::invalid_argument("the card's driver image breaks a bound");
+    }
+}
 
+orvek_sim_card_image OrvekCardModel::buildImage() const {
     namespace reg = wire::registers;
-    *registerSlot(reg::kNpuClock) = config_.npuClockMHz * kHz;
-    *registerSlot(reg::kBusClock) = config_.busClockMHz * kHz;
-    *registerSlot(reg::kThermalStatus) = config_.temperatureC << 24;
-    *registerSlot(reg::kBoardStatus) =
-        config_.fanDutyPercent | (config_.chipId << 10) | (config_.switchTemperatureC << 24);
-    *registerSlot(reg::kAuxStatus) = config_.auxStatus;
-    const PowerWords board = encodePowerMonitor(config_.boardPower);
-    *registerSlot(reg::kBoardPmicFirst) = board.first;
-    *registerSlot(reg::kBoardPmicSecond) = board.second;
+    orvek_sim_card_image image{};
+    image.device_index = static_cast<std::uint32_t>(config_.deviceIndex);
 
+    const std::vector<std::uint8_t> identity = identityBytes();
+    std::copy(identity.begin(), identity.end(), image.identity);
+    if (config_.identityForm == IdentityForm::Current) {
+        image.identity_capacity = static_cast<std::uint32_t>(wire::device_info::kSize);
+        image.identity_length = static_cast<std::uint32_t>(wire::device_info::kSize);
+    } else {
+        // The older driver transfers nothing unless the buffer holds its whole table.
+        image.identity_capacity = static_cast<std::uint32_t>(wire::legacy_table::kSize);
+        image.identity_length = config_.faults.legacyReplyLength.value_or(
+            static_cast<std::uint32_t>(wire::legacy_table::kSize));
+    }
+
+    std::array<std::uint32_t, kCardRegisters.size()> words{};
+    const auto set = [&](std::uint32_t address, std::uint32_t value) {
+        const auto found = std::find(kCardRegisters.begin(), kCardRegisters.end(), address);
+        words[static_cast<std::size_t>(found - kCardRegisters.begin())] = value;
+    };
+    set(reg::kNpuClock, config_.npuClockMHz * kHz);
+    set(reg::kBusClock, config_.busClockMHz * kHz);
+    set(reg::kThermalStatus, config_.temperatureC << 24);
+    set(reg::kBoardStatus,
+        config_.fanDutyPercent | (config_.chipId << 10) | (config_.switchTemperatureC << 24));
+    set(reg::kAuxStatus, config_.auxStatus);
+    const PowerWords board = encodePowerMonitor(config_.boardPower);
+    set(reg::kBoardPmicFirst, board.first);
+    set(reg::kBoardPmicSecond, board.second);
+
+    for (std::size_t selector = 0; selector < 4; ++selector) {
+        PowerWords extra;
+        if (const auto& monitor = config_.extraPower[selector]) extra = encodePowerMonitor(*monitor);
+        image.extra_words[selector][0] = extra.first;
+        image.extra_words[selector][1] = extra.second;
+    }
+    image.extra_first_address = reg::kExtraPmicFirst;
+    image.extra_second_address = reg::kExtraPmicSecond;
     std::uint32_t legacy = kPmicSelectLegacyBase;
     std::uint32_t current = kPmicSelectBase;
     if (selectorInNewRegister()) {
         current |= config_.extraPmicSelected;
+        image.selector_address = reg::kPmicSelect;
+        image.selector_shift = 0;
     } else {
         legacy |= config_.extraPmicSelected << 28;
+        image.selector_address = reg::kPmicSelectLegacy;
+        image.selector_shift = 28;
     }
-    *registerSlot(reg::kPmicSelectLegacy) = legacy;
-    *registerSlot(reg::kPmicSelect) = current;
-    encodeSelectedExtraPmic(config_.extraPmicSelected);
+    set(reg::kPmicSelectLegacy, legacy);
+    set(reg::kPmicSelect, current);
+    set(reg::kExtraPmicFirst, image.extra_words[config_.extraPmicSelected][0]);
+    set(reg::kExtraPmicSecond, image.extra_words[config_.extraPmicSelected][1]);
+
+    const auto& failing = config_.faults.failingRegisters;
+    image.register_count = static_cast<std::uint32_t>(kCardRegisters.size());
+    for (std::size_t i = 0; i < kCardRegisters.size(); ++i) {
+        image.registers[i].address = kCardRegisters[i];
+        image.registers[i].value = words[i];
+        image.registers[i].fails =
+            std::find(failing.begin(), failing.end(), kCardRegisters[i]) != failing.end() ? 1 : 0;
+    }
+    image.usage_length = config_.faults.usageReplyLength;
+    return image;
 }
 
 bool OrvekCardModel::selectorInNewRegister() const {
     return config_.firmware.code() >= wire::kPmicSelectFirmware;
 }
 
-std::uint32_t OrvekCardModel::selectorOf(std::uint32_t address, std::uint32_t word) const {
-    if (selectorInNewRegister()) {
-        return address == wire::registers::kPmicSelect ? (word & 3u) : 4u;
-    }
-    return address == wire::registers::kPmicSelectLegacy ? ((word >> 28) & 3u) : 4u;
-}
-
-void OrvekCardModel::encodeSelectedExtraPmic(std::uint32_t selector) {
-    PowerWords words;
-    if (const auto& monitor = config_.extraPower[selector]) words = encodePowerMonitor(*monitor);
-    *registerSlot(wire::registers::kExtraPmicFirst) = words.first;
-    *registerSlot(wire::registers::kExtraPmicSecond) = words.second;
-}
-
-std::uint32_t* OrvekCardModel::registerSlot(std::uint32_t address) {
-    const std::size_t index = registerIndex(address);
-    return index < registers_.size() ? &registers_[index] : nullptr;
-}
-
-const std::uint32_t* OrvekCardModel::registerSlot(std::uint32_t address) const {
-    const std::size_t index = registerIndex(address);
-    return index < registers_.size() ? &registers_[index] : nullptr;
-}
-
-bool OrvekCardModel::registerFails(std::uint32_t address) const {
-    const auto& failing = config_.faults.failingRegisters;
-    return std::find(failing.begin(), failing.end(), address) != failing.end();
-}
-
 std::uint32_t OrvekCardModel::registerValue(std::uint32_t address) const {
     std::lock_guard lock(mutex_);
-    const std::uint32_t* slot = registerSlot(address);
-    return slot ? *slot : 0;
+    return orvek_sim_card_register(&card_, address);
 }
 
 std::uint32_t OrvekCardModel::selectedExtraPmic() const {
     std::lock_guard lock(mutex_);
-    if (selectorInNewRegister()) return *registerSlot(wire::registers::kPmicSelect) & 3u;
-    return (*registerSlot(wire::registers::kPmicSelectLegacy) >> 28) & 3u;
+    return (orvek_sim_card_register(&card_, image_.selector_address) >> image_.selector_shift) & 3u;
 }
 
 std::vector<std::uint8_t> OrvekCardModel::identityBytes() const {
@@ -200,63 +216,18 @@ std::vector<std::uint8_t> OrvekCardModel::usageReply() const {
 
 ModelReply OrvekCardModel::answer(std::uint32_t code, std::span<const std::uint8_t> input,
                                   std::uint32_t outputCapacity) {
-    switch (code) {
-        case wire::kIoctlDeviceInfo:
-            return answerIdentity(outputCapacity);
-        case wire::kIoctlRegister:
-            return answerRegister(input, outputCapacity);
-        case wire::kIoctlUsage:
-            return answerUsage(outputCapacity);
-        default:
-            return {};
-    }
-}
-
-ModelReply OrvekCardModel::answerIdentity(std::uint32_t outputCapacity) const {
-    if (config_.identityForm == IdentityForm::Current) {
-        if (outputCapacity < wire::device_info::kSize) return {};
-        return {currentIdentityBlock(config_)};
-    }
-    // The older driver transfers nothing unless the buffer holds its whole table.
-    if (outputCapacity < wire::legacy_table::kSize) return {};
-    std::vector<std::uint8_t> table = legacyIdentityTable(config_);
-    if (config_.faults.legacyReplyLength) table.resize(*config_.faults.legacyReplyLength);
-    return {std::move(table)};
-}
-
-ModelReply OrvekCardModel::answerRegister(std::span<const std::uint8_t> input,
-                                          std::uint32_t outputCapacity) {
-    namespace request = wire::register_request;
-    if (input.size() != request::kSize) return {};
-    const std::uint32_t operation = wire::load32(input.data() + request::kOperation);
-    const std::uint32_t address = wire::load32(input.data() + request::kAddress);
-    const std::uint32_t value = wire::load32(input.data() + request::kValue);
-
+    std::vector<std::uint8_t> output(std::min<std::uint32_t>(outputCapacity, ORVEK_SIM_USAGE_MAX));
     std::lock_guard lock(mutex_);
-    std::uint32_t* slot = registerSlot(address);
-    if (!slot || registerFails(address)) return {};
-    if (operation == request::kRead) {
-        if (outputCapacity < 4) return {};
-        ModelReply reply{std::vector<std::uint8_t>(4)};
-        wire::store32(reply.output.data(), *slot);
-        return reply;
+    if (code == wire::kIoctlUsage) {
+        // In process the rings are sampled at the moment of the request.
+        const std::vector<std::uint8_t> usage = usageReply();
+        orvek_sim_card_set_usage(&card_, usage.data(), usage.size());
     }
-    if (operation == request::kWrite) {
-        const std::uint32_t before = selectorOf(address, *slot);
-        *slot = value;
-        const std::uint32_t after = selectorOf(address, value);
-        if (after != before) encodeSelectedExtraPmic(after);
-        return {};
-    }
-    return {};
-}
-
-ModelReply OrvekCardModel::answerUsage(std::uint32_t outputCapacity) const {
-    const std::uint32_t length = config_.faults.usageReplyLength;
-    if (outputCapacity < length) return {};
-    std::vector<std::uint8_t> reply = usageReply();
-    reply.resize(length);
-    return {std::move(reply)};
+    const long transferred =
+        orvek_sim_card_answer(&card_, code, input.data(), static_cast<std::uint32_t>(input.size()),
+                              output.data(), static_cast<std::uint32_t>(output.size()));
+    output.resize(transferred > 0 ? static_cast<std::size_t>(transferred) : 0);
+    return {std::move(output)};
 }
 
 }  // namespace crvmon::sim

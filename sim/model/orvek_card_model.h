@@ -10,6 +10,7 @@
 
 #include "model/orvek_card_config.h"
 #include "model/sim_clock.h"
+#include "orvek/driver/orvek_sim_card.h"
 
 namespace crvmon::sim {
 
@@ -46,23 +47,19 @@ class OrvekCardModel {
     // The whole usage reply at the clock's current time (10352 bytes).
     std::vector<std::uint8_t> usageReply() const;
 
+    // What the kernel-mode driver is given about this card, as it stands at start.
+    const orvek_sim_card_image& driverImage() const { return image_; }
+
   private:
     // Firmware from 1.2.4 on keeps the selector in bits 0-1 of another control word.
     bool selectorInNewRegister() const;
-    std::uint32_t selectorOf(std::uint32_t address, std::uint32_t word) const;
-    void encodeSelectedExtraPmic(std::uint32_t selector);
-    std::uint32_t* registerSlot(std::uint32_t address);
-    const std::uint32_t* registerSlot(std::uint32_t address) const;
-    bool registerFails(std::uint32_t address) const;
-
-    ModelReply answerIdentity(std::uint32_t outputCapacity) const;
-    ModelReply answerRegister(std::span<const std::uint8_t> input, std::uint32_t outputCapacity);
-    ModelReply answerUsage(std::uint32_t outputCapacity) const;
+    orvek_sim_card_image buildImage() const;
 
     const OrvekCardConfig config_;
     const SimClock& clock_;
-    mutable std::mutex mutex_;  // guards registers_
-    std::array<std::uint32_t, kCardRegisters.size()> registers_{};
+    orvek_sim_card_image image_{};
+    mutable std::mutex mutex_;  // guards card_
+    orvek_sim_card card_{};
 };
 
 }  // namespace crvmon::sim

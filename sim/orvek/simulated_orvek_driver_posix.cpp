@@ -1,22 +1,37 @@
-#include "orvek/simulated_orvek_driver.h"
-
 #include <span>
+#include <string>
+
+#include "model/orvek_card_model.h"
+#include "orvek/simulated_orvek_driver.h"
+#include "platform/posix/device_object_server.h"
 
 namespace crvmon::sim {
+namespace {
 
-std::string SimulatedOrvekDriver::deviceObjectName(int deviceIndex) {
+std::string deviceObjectName(int deviceIndex) {
     std::string name = "corvanta_pcie";
     if (deviceIndex != 0) name += std::to_string(deviceIndex);
     return name;
 }
 
+}  // namespace
+
+struct SimulatedOrvekDriver::Devices {
+    std::vector<std::unique_ptr<OrvekCardModel>> cards;
+    std::vector<std::unique_ptr<platform::DeviceObjectServer>> objects;
+
+    // The device objects go first, so no request reaches a card being destroyed.
+    ~Devices() { objects.clear(); }
+};
+
 SimulatedOrvekDriver::SimulatedOrvekDriver(const std::vector<OrvekCardConfig>& cards,
-                                           const SimClock& clock) {
+                                           const SimClock& clock)
+    : devices_(std::make_unique<Devices>()) {
     for (const OrvekCardConfig& config : cards) {
         auto card = std::make_unique<OrvekCardModel>(config, clock);
         OrvekCardModel* model = card.get();
-        cards_.push_back(std::move(card));
-        objects_.push_back(std::make_unique<platform::DeviceObjectServer>(
+        devices_->cards.push_back(std::move(card));
+        devices_->objects.push_back(std::make_unique<platform::DeviceObjectServer>(
             deviceObjectName(config.deviceIndex), [model](const platform::DeviceIoRequest& request) {
                 // Every request completes with success and the card's byte count; "nothing
                 // transferred" is an empty reply, never a failed request.
@@ -28,7 +43,6 @@ SimulatedOrvekDriver::SimulatedOrvekDriver(const std::vector<OrvekCardConfig>& c
     }
 }
 
-// The device objects go first, so no request reaches a card being destroyed.
-SimulatedOrvekDriver::~SimulatedOrvekDriver() { objects_.clear(); }
+SimulatedOrvekDriver::~SimulatedOrvekDriver() = default;
 
 }  // namespace crvmon::sim

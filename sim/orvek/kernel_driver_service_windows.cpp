@@ -1,0 +1,91 @@
+#include "orvek/kernel_driver_service.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+namespace crvmon::sim {
+namespace {
+
+class ServiceHandle {
+public:
+    explicit ServiceHandle(SC_HANDLE handle) : handle_(handle) {}
+    ~ServiceHandle() {
+        if (handle_ != nullptr) CloseServiceHandle(handle_);
+    }
+    ServiceHandle(const ServiceHandle&) = delete;
+    ServiceHandle& operator=(const ServiceHandle&) = delete;
+    SC_HANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    SC_HANDLE handle_;
+};
+
+[[noreturn]] void fail(const char* step) {
+    throw std::runtime_error(std::string("simulated Orvek driver: ") + step + " failed (error " +
+                             std::to_string(GetLastError()) + ")");
+}
+
+// Stops the service (its driver's unload routine runs) and waits until it says so.
+void stopService(SC_HANDLE service) {
+    SERVICE_STATUS status{};
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) return;
+    for (int wait = 0; wait < 100 && status.dwCurrentState != SERVICE_STOPPED; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!QueryServiceStatus(service, &status)) return;
+    }
+}
+
+void removeService(SC_HANDLE manager, const std::wstring& name) {
+    ServiceHandle service(OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
+    if (!service) return;
+    stopService(service.get());
+    DeleteService(service.get());
+}
+
+}  // namespace
+
+KernelDriverService::KernelDriverService(const std::wstring& serviceName,
+                                         const std::wstring& imagePath)
+    : name_(serviceName) {
+    if (GetFileAttributesW(imagePath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        fail("finding the driver image");
+    }
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) fail("OpenSCManager");
+    removeService(manager.get(), name_);
+    ServiceHandle service(CreateServiceW(manager.get(), name_.c_str(), name_.c_str(),
+                                         SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                         imagePath.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                         nullptr));
+    if (!service) fail("CreateService");
+    if (!StartServiceW(service.get(), 0, nullptr)) {
+        const DWORD error = GetLastError();
+        DeleteService(service.get());
+        SetLastError(error);
+        fail("StartService");
+    }
+}
+
+KernelDriverService::~KernelDriverService() {
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (manager) removeService(manager.get(), name_);
+}
+
+std::wstring KernelDriverService::orvekDriverImage() {
+    wchar_t buffer[MAX_PATH];
+    const DWORD fromEnvironment = GetEnvironmentVariableW(L"CRVMON_ORVEK_DRIVER", buffer, MAX_PATH);
+    if (fromEnvironment > 0 && fromEnvironment < MAX_PATH) return buffer;
+
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) fail("GetModuleFileName");
+    std::wstring path(buffer, length);
+    path.erase(path.find_last_of(L"\\/") + 1);
+    return path + L"crvmon_orvek_sim.sys";
+}
+
+}  // namespace crvmon::sim

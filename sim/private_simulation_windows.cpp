@@ -1,0 +1,17 @@
+#include "private_simulation.h"
+
+#include "simulator.h"
+
+namespace crvmon::sim {
+
+// Windows has one namespace for device objects and pipes: the simulation serves in it, and only
+// one may run on a machine at a time.
+PrivateSimulation::PrivateSimulation(const Scenario& scenario,
+                                     std::shared_ptr<const SimClock> clock)
+    : simulator_(std::make_unique<Simulator>(scenario, std::move(clock))) {}
+
+PrivateSimulation::~PrivateSimulation() { restore(); }
+
+void PrivateSimulation::restore() noexcept { simulator_.reset(); }
+
+}  // namespace crvmon::sim
