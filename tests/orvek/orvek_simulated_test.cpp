@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
-#include <dirent.h>
 #include <future>
 #include <thread>
 #include <memory>
@@ -17,8 +17,11 @@
 #include "monitor/monitor_table.h"
 #include "orvek/orvek_discovery.h"
 #include "orvek/orvek_monitor_win.h"
-#include "platform/posix/device_object_server.h"
+#include "open_handle_count.h"
 #include "private_simulation.h"
+#if !defined(_WIN32)
+#include "platform/posix/device_object_server.h"
+#endif
 
 namespace crvmon {
 namespace {
@@ -306,16 +309,10 @@ TEST_F(OrvekSimulatedTest, MonitorKeysCountOnAcrossInitialisationsAndLeaveWithTh
     EXPECT_EQ(orvek::nextMonitorKey.load(), first + 4);
 }
 
-// Descriptors the process holds: a failure path of open that kept a handle would show here.
-int openDescriptors() {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr) ++count;
-        closedir(dir);
-    }
-    return count;
-}
-
+#if !defined(_WIN32)
+// The kernel-mode driver never fails a card's request at once (under Wine its caller's event
+// would then never be signalled, and neither would it be on Windows), so only the stand-in can
+// play such a driver.
 TEST_F(OrvekSimulatedTest, RequestsTheDriverFailsAtOnceReadAsNothingTransferred) {
     serve("");
     // A card whose identity answers, and whose every other request fails at once: no event is
@@ -342,6 +339,7 @@ TEST_F(OrvekSimulatedTest, RequestsTheDriverFailsAtOnceReadAsNothingTransferred)
         << "a getter waited for a request that had already failed";
     EXPECT_TRUE(run.get());
 }
+#endif
 
 TEST_F(OrvekSimulatedTest, FailedOpensLeaveNoHandleBehind) {
     serve(R"(
@@ -355,7 +353,8 @@ legacy_index = 64
 device_index = 2
 driver_version = [3, 0, 0, 0]
 )");
-    const int before = openDescriptors();
+    // A failure path of open that kept a handle would show in the process's count.
+    const int before = openHandleCount();
     ::testing::internal::CaptureStdout();
     for (int round = 0; round < 3; ++round) {
         ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
@@ -364,10 +363,10 @@ driver_version = [3, 0, 0, 0]
     ::testing::internal::GetCapturedStdout();
     // The simulator serves in this process and closes its ends of the connections on its own
     // threads: give it a moment before counting.
-    for (int wait = 0; wait < 100 && openDescriptors() != before; ++wait) {
+    for (int wait = 0; wait < 100 && openHandleCount() != before; ++wait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(openHandleCount(), before);
 }
 
 TEST_F(OrvekSimulatedTest, AMonitorScansOpensAndReopens) {
