@@ -1,0 +1,121 @@
+// What the simulated driver accepts from an upload and a request: every length and index it is
+// given stays within the card, and a refused upload leaves the card as it was.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "orvek/driver/orvek_sim_card.h"
+
+namespace {
+
+orvek_sim_card_image soundImage() {
+    orvek_sim_card_image image{};
+    image.device_index = 5;
+    image.identity_capacity = 128;
+    image.identity_length = 128;
+    image.identity[0] = 0x9C;
+    image.register_count = 2;
+    image.registers[0] = {0x100, 7, 0};
+    image.registers[1] = {0x104, 0x30000000, 0};
+    image.selector_address = 0x104;
+    image.selector_shift = 28;
+    image.extra_first_address = 0x100;
+    image.extra_second_address = ORVEK_SIM_SELECTOR_NONE;
+    image.extra_words[1][0] = 11;
+    image.usage_length = 88;
+    return image;
+}
+
+std::vector<std::uint8_t> registerRequest(std::uint32_t operation, std::uint32_t address,
+                                          std::uint32_t value) {
+    std::vector<std::uint8_t> bytes(12);
+    std::memcpy(bytes.data(), &operation, 4);
+    std::memcpy(bytes.data() + 4, &address, 4);
+    std::memcpy(bytes.data() + 8, &value, 4);
+    return bytes;
+}
+
+TEST(CardUpload, ImagesBreakingABoundAreRefusedAndChangeNothing) {
+    orvek_sim_card card{};
+    const orvek_sim_card_image sound = soundImage();
+    ASSERT_EQ(orvek_sim_card_load(&card, &sound, sizeof sound), 0);
+
+    const std::vector<std::function<void(orvek_sim_card_image&)>> breaks = {
+        [](auto& i) { i.device_index = ORVEK_SIM_MAX_CARDS; },
+        [](auto& i) { i.identity_length = ORVEK_SIM_IDENTITY_MAX + 1; },
+        [](auto& i) { i.identity_capacity = 0xFFFFFFFF; },
+        [](auto& i) { i.register_count = ORVEK_SIM_REGISTER_MAX + 1; },
+        [](auto& i) { i.usage_length = ORVEK_SIM_USAGE_MAX + 1; },
+        [](auto& i) { i.selector_shift = 31; },
+    };
+    for (std::size_t n = 0; n < breaks.size(); ++n) {
+        orvek_sim_card_image broken = soundImage();
+        broken.registers[0].value = 99;
+        breaks[n](broken);
+        EXPECT_EQ(orvek_sim_card_load(&card, &broken, sizeof broken), -1) << n;
+        EXPECT_EQ(orvek_sim_card_register(&card, 0x100), 7u) << n;
+    }
+    EXPECT_EQ(orvek_sim_card_load(&card, &sound, sizeof sound - 1), -1);
+    EXPECT_EQ(orvek_sim_card_load(&card, nullptr, sizeof sound), -1);
+
+    std::vector<std::uint8_t> usage(ORVEK_SIM_USAGE_MAX + 1, 0xAB);
+    EXPECT_EQ(orvek_sim_card_set_usage(&card, usage.data(), usage.size()), -1);
+    EXPECT_EQ(orvek_sim_card_set_usage(&card, nullptr, 4), -1);
+    EXPECT_EQ(orvek_sim_card_set_usage(&card, usage.data(), 10), 0);
+    std::vector<std::uint8_t> out(88, 0xEE);
+    ASSERT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_USAGE, nullptr, 0, out.data(), 88), 88);
+    EXPECT_EQ(out[9], 0xAB);
+    EXPECT_EQ(out[10], 0);  // beyond the uploaded bytes: zero, not what was there before
+}
+
+TEST(CardUpload, RequestsNeverWriteBeyondTheirBufferOrReadBeyondTheirInput) {
+    orvek_sim_card card{};
+    orvek_sim_card_image image = soundImage();
+    image.identity_capacity = 16;
+    image.identity_length = 1040;  // more than any buffer that will be offered
+    std::memset(image.identity, 0x5A, sizeof image.identity);
+    ASSERT_EQ(orvek_sim_card_load(&card, &image, sizeof image), 0);
+
+    // A guard byte after each buffer shows any write past its end.
+    std::vector<std::uint8_t> buffer(21, 0);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_DEVICE_INFO, nullptr, 0, buffer.data(), 20),
+              20);
+    EXPECT_EQ(buffer[20], 0);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_DEVICE_INFO, nullptr, 0, buffer.data(), 15),
+              0);
+    // No output buffer: nothing transferred, whatever capacity is claimed.
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_DEVICE_INFO, nullptr, 0, nullptr, 4096), 0);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_USAGE, nullptr, 0, nullptr, 4096), 0);
+
+    const auto read = registerRequest(ORVEK_SIM_REGISTER_READ, 0x100, 0);
+    std::vector<std::uint8_t> word(5, 0);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read.data(), 12, word.data(), 3), 0);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read.data(), 12, word.data(), 4), 4);
+    EXPECT_EQ(word[0], 7);
+    EXPECT_EQ(word[4], 0);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read.data(), 11, word.data(), 4), 0);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, nullptr, 12, word.data(), 4), 0);
+    EXPECT_EQ(orvek_sim_card_answer(&card, 0x00222016, read.data(), 12, word.data(), 4),
+              ORVEK_SIM_UNKNOWN_CODE);
+}
+
+TEST(CardUpload, ASelectorWriteLoadsTheWordsOfTheNewSelectorOnly) {
+    orvek_sim_card card{};
+    const orvek_sim_card_image image = soundImage();
+    ASSERT_EQ(orvek_sim_card_load(&card, &image, sizeof image), 0);
+    // Same selector (bits 28-29 stay 3): the extra word is left alone.
+    auto write = registerRequest(ORVEK_SIM_REGISTER_WRITE, 0x104, 0x3000FFFF);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, write.data(), 12, nullptr, 0), 0);
+    EXPECT_EQ(orvek_sim_card_register(&card, 0x100), 7u);
+    EXPECT_EQ(orvek_sim_card_register(&card, 0x104), 0x3000FFFFu);
+    write = registerRequest(ORVEK_SIM_REGISTER_WRITE, 0x104, 0x10000000);
+    orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, write.data(), 12, nullptr, 0);
+    EXPECT_EQ(orvek_sim_card_register(&card, 0x100), 11u);
+    // The second extra address names no register: nothing else changed, nothing added.
+    EXPECT_EQ(orvek_sim_card_register(&card, ORVEK_SIM_SELECTOR_NONE), 0u);
+}
+
+}  // namespace
