@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
     CLI::App app{"Serves simulated Orvek cards (and Veltara devices) under the object root "
                  "($CRVMON_OBJECT_ROOT, else /tmp/crvmon-<uid>) until SIGINT or SIGTERM."};
 #endif
+    // Options are spelled --x everywhere, so that "/path/to/file" is a scenario under Wine.
+    app.allow_windows_style_options(false);
     std::string scenarioFile;
     app.add_option("scenario", scenarioFile, "Scenario file (TOML); the built-in one if omitted")
         ->check(CLI::ExistingFile);

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# crvmon-sim.exe as a script uses it under Wine: "ready" once it serves, another process (the
+# monitor, through crvmon.dll) sees its devices, and Ctrl+C (SIGINT to the Wine process) ends it
+# cleanly, its driver unloaded and its cards gone.
+# Usage: crvmon_sim_lifecycle_wine.sh SIM_EXE SMI_EXE SCENARIO EMULATOR...
+set -u
+sim=${1:?crvmon-sim.exe}
+smi=${2:?crvmon-smi.exe}
+scenario=${3:?a scenario file}
+shift 3
+emulator=("$@")
+work=$(mktemp -d /tmp/crvmon-simtest-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+run_once() {  # expected device count, scenario argument...
+    local devices=$1; shift
+    local out="$work/out"
+    "${emulator[@]}" "$sim" "$@" >"$out" 2>"$work/err" </dev/null &
+    local pid=$!
+    for _ in $(seq 200); do
+        grep -q ready "$out" 2>/dev/null && break
+        kill -0 "$pid" 2>/dev/null || fail "crvmon-sim.exe ended before ready: $(cat "$work/err")"
+        sleep 0.05
+    done
+    grep -q ready "$out" || fail "no ready line"
+    "${emulator[@]}" "$smi" >"$work/listing" 2>&1 || fail "crvmon-smi.exe failed: $(cat "$work/listing")"
+    grep -q "^Devices: $devices" "$work/listing" || fail "expected $devices devices: $(cat "$work/listing")"
+    grep -q "/dev/orvek0" "$work/listing" || fail "card 0 not listed: $(cat "$work/listing")"
+    kill -INT "$pid"
+    local rc=0
+    timeout 30 tail --pid="$pid" -f /dev/null || fail "crvmon-sim.exe did not end after Ctrl+C"
+    wait "$pid" || rc=$?
+    [ "$rc" -eq 0 ] || fail "exit $rc after Ctrl+C: $(cat "$work/err")"
+    "${emulator[@]}" "$smi" >"$work/listing" 2>&1 && fail "devices left after the end: $(cat "$work/listing")"
+    grep -q "No driver installed" "$work/listing" || fail "unexpected listing: $(cat "$work/listing")"
+}
+
+run_once 4
+run_once 2 "$scenario"
+
+bad="$work/bad.toml"
+printf '[[orvek]]\ntemperature = "hot"\n' >"$bad"
+"${emulator[@]}" "$sim" "$bad" >"$work/out" 2>"$work/err" </dev/null && fail "bad scenario accepted"
+grep -q temperature "$work/err" || fail "message does not name the key: $(cat "$work/err")"
+grep -q ready "$work/out" && fail "ready printed for a bad scenario"
+echo "crvmon-sim.exe lifecycle: 3 passed, 0 failed"
