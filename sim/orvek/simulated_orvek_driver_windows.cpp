@@ -19,6 +19,25 @@ namespace {
 // How often the usage bytes follow a clock that moves by itself.
 constexpr auto kRefreshPeriod = std::chrono::milliseconds(50);
 
+// Held while a simulation serves the driver: a second one would replace the driver under the
+// first. The mutex goes with its process, so one that ended without unloading blocks nothing.
+class MachineClaim {
+public:
+    MachineClaim() : mutex_(CreateMutexW(nullptr, FALSE, L"Global\\crvmon_orvek_sim")) {
+        if (mutex_ == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+            if (mutex_ != nullptr) CloseHandle(mutex_);
+            throw std::runtime_error(
+                "simulated Orvek driver: another simulation serves it on this machine");
+        }
+    }
+    ~MachineClaim() { CloseHandle(mutex_); }
+    MachineClaim(const MachineClaim&) = delete;
+    MachineClaim& operator=(const MachineClaim&) = delete;
+
+private:
+    HANDLE mutex_;
+};
+
 }  // namespace
 
 struct SimulatedOrvekDriver::Devices {
@@ -31,6 +50,7 @@ struct SimulatedOrvekDriver::Devices {
 
     const SimClock& clock;
     std::vector<std::unique_ptr<OrvekCardModel>> cards;
+    MachineClaim claim;
     KernelDriverService service;
     HANDLE controlDevice = INVALID_HANDLE_VALUE;
     std::mutex uploadMutex;  // one upload at a time on the control device

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "model/scenario.h"
@@ -157,6 +158,13 @@ TEST_F(KernelDriver, CardRequestsCompleteWithTheirCountAndOnlyUnknownCodesFail) 
         EXPECT_EQ(unknown.error, static_cast<DWORD>(ERROR_INVALID_FUNCTION)) << std::hex << code;
     }
     expectCardAnswers();
+}
+
+TEST_F(KernelDriver, ASecondSimulationIsRefusedAndLeavesTheFirstServing) {
+    EXPECT_THROW(PrivateSimulation(parseScenario("[[orvek]]\ndevice_index = 1\n")),
+                 std::runtime_error);
+    expectCardAnswers();
+    EXPECT_EQ(openDevice("\\\\.\\corvanta_pcie1").get(), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(KernelDriver, CardsAndTheServiceLeaveWithTheSimulation) {
