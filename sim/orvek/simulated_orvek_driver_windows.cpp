@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -54,6 +55,7 @@ struct SimulatedOrvekDriver::Devices {
     KernelDriverService service;
     HANDLE controlDevice = INVALID_HANDLE_VALUE;
     std::mutex uploadMutex;  // one upload at a time on the control device
+    std::optional<std::uint64_t> uploadedAt;  // the clock's time of the last usage upload
 
     std::mutex stopMutex;
     std::condition_variable stopSignal;
@@ -116,6 +118,10 @@ void SimulatedOrvekDriver::Devices::control(DWORD code, const void* input, DWORD
 
 void SimulatedOrvekDriver::Devices::uploadUsage() {
     std::lock_guard lock(uploadMutex);
+    // The usage bytes depend on the time alone: a clock that has not moved leaves them as sent.
+    const std::uint64_t now = clock.nowMicroseconds();
+    if (uploadedAt && *uploadedAt == now) return;
+    uploadedAt = now;
     auto upload = std::make_unique<orvek_sim_usage_upload>();
     for (const auto& card : cards) {
         const std::vector<std::uint8_t> usage = card->usageReply();
