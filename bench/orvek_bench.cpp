@@ -1,75 +1,60 @@
 // One Orvek telemetry refresh (eleven register reads) beside eleven raw control requests on the
-// same device object, and crvmonInit with two simulated cards beside the device-object opens
-// it makes.
+// same device object, and crvmonInit with two simulated cards, with the identity requests it
+// makes where the cards count them.
 #include <benchmark/benchmark.h>
 
 #include <array>
-#include <atomic>
 #include <cstdio>
+#include <exception>
 #include <memory>
-#include <string>
+#include <optional>
 
 #include "api/crvmon.h"
-#include "model/orvek_card_model.h"
-#include "model/scenario.h"
 #include "orvek/orvek_monitor_win.h"
 #include "orvek/orvek_wire.h"
-#include "platform/posix/device_object_server.h"
+#include "orvek/register_decoding.h"
+#include "orvek_bench_cards.h"
 #include "platform/win32.h"
 #include "ratio_reporter.h"
-#include "private_simulation.h"
 
 namespace {
 
 using namespace crvmon;
 
-// Two cards served by hand, so that the identity requests (one per open that found a card)
-// can be counted; the private simulation provides the object root and the host service.
-struct Fixture {
-    Fixture() : simulation(sim::parseScenario("")), clock() {
-        const sim::Scenario cards = sim::parseScenario("[[orvek]]\n[[orvek]]\n");
-        for (const sim::OrvekCardConfig& config : cards.orvekCards) {
-            models.push_back(std::make_unique<sim::OrvekCardModel>(config, clock));
-            sim::OrvekCardModel* model = models.back().get();
-            std::string name = "corvanta_pcie";
-            if (config.deviceIndex != 0) name += std::to_string(config.deviceIndex);
-            servers.push_back(std::make_unique<platform::DeviceObjectServer>(
-                name, [this, model](const platform::DeviceIoRequest& r) {
-                    if (r.code == orvek::wire::kIoctlDeviceInfo) ++identityRequests;
-                    return platform::DeviceIoReply{
-                        model->answer(r.code, r.input, r.outputCapacity).output, 0};
-                }));
-        }
-    }
-    sim::PrivateSimulation simulation;
-    sim::SteadySimClock clock;
-    std::vector<std::unique_ptr<sim::OrvekCardModel>> models;
-    std::vector<std::unique_ptr<platform::DeviceObjectServer>> servers;
-    std::atomic<long> identityRequests{0};
-};
+// Served from main, before the benchmarks run, until they have all run.
+std::unique_ptr<bench::OrvekBenchCards> cards;
 
-Fixture& fixture() {
-    static Fixture f;
-    return f;
-}
-
-void RawRegisterReads(benchmark::State& state) {
+// The requests a refresh makes, overlapped, then waited for: with one event for all of them, or
+// with an event created and closed for each, as the library does.
+void RawRegisterReads(benchmark::State& state, bool eventPerRequest) {
     HANDLE card = CreateFileA(OrvekMonitor_win::deviceObjectName(0).c_str(),
                               GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (card == INVALID_HANDLE_VALUE) {
+        state.SkipWithError("card 0 did not open");
+        return;
+    }
     HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    std::array<std::uint8_t, 12> request{};
-    store32(request.data(), orvek::wire::register_request::kRead);
+    std::array<std::uint8_t, orvek::wire::register_request::kSize> request{};
+    store32(request.data() + orvek::wire::register_request::kOperation,
+            orvek::wire::register_request::kRead);
     for (auto _ : state) {
-        for (int i = 0; i < 11; ++i) {
-            store32(request.data() + 4, 0x0FC12060);
+        for (std::uint32_t address : orvek::kRefreshRegisters) {
+            store32(request.data() + orvek::wire::register_request::kAddress, address);
             std::uint32_t value = 0;
             DWORD transferred = 0;
             OVERLAPPED overlapped{};
-            overlapped.hEvent = event;
-            DeviceIoControl(card, orvek::wire::kIoctlRegister, request.data(), 12, &value, 4,
-                            &transferred, &overlapped);
-            GetOverlappedResult(card, &overlapped, &transferred, TRUE);
+            overlapped.hEvent =
+                eventPerRequest ? CreateEventW(nullptr, TRUE, TRUE, nullptr) : event;
+            const BOOL done = DeviceIoControl(card, orvek::wire::kIoctlRegister, request.data(),
+                                              static_cast<DWORD>(request.size()), &value, 4,
+                                              &transferred, &overlapped);
+            if ((!done && GetLastError() != ERROR_IO_PENDING) ||
+                !GetOverlappedResult(card, &overlapped, &transferred, TRUE) || transferred != 4) {
+                state.SkipWithError("a register read failed");
+                break;
+            }
+            if (eventPerRequest) CloseHandle(overlapped.hEvent);
             benchmark::DoNotOptimize(value);
         }
     }
@@ -89,29 +74,50 @@ void MonitorRefresh(benchmark::State& state) {
 void InitWithTwoCards(benchmark::State& state) {
     long opens = 0;
     for (auto _ : state) {
-        const long before = fixture().identityRequests.load();
+        const std::optional<long> before = cards->identityRequests();
         corvanta::crvmonInit();
         state.PauseTiming();
-        opens += fixture().identityRequests.load() - before;
+        crvmonStatusCode_t status = CRVMON_STATUS_OK;
+        const int found = corvanta::crvmonGetTargetDeviceCount(CRVMON_TARGET_ORVEK_PCIE, status);
+        if (const std::optional<long> after = cards->identityRequests()) opens += *after - *before;
         corvanta::crvmonShutdown();
+        if (found != 2) {
+            state.SkipWithError("crvmonInit did not find both cards");
+            break;
+        }
         state.ResumeTiming();
     }
-    state.counters["card_opens_per_init"] =
-        benchmark::Counter(static_cast<double>(opens) / static_cast<double>(state.iterations()));
+    // Only where the cards count what they answer.
+    if (cards->identityRequests() && state.iterations() > 0) {
+        state.counters["card_opens_per_init"] = benchmark::Counter(
+            static_cast<double>(opens) / static_cast<double>(state.iterations()));
+    }
 }
-
 
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    fixture();
-    benchmark::RegisterBenchmark("eleven_raw_register_reads", RawRegisterReads)->UseRealTime();
+    try {
+        cards = std::make_unique<bench::OrvekBenchCards>();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "the simulated cards could not be served: %s\n", e.what());
+        return 1;
+    }
+    benchmark::RegisterBenchmark("eleven_raw_register_reads", [](benchmark::State& state) {
+        RawRegisterReads(state, false);
+    })->UseRealTime();
+    benchmark::RegisterBenchmark("eleven_raw_reads_event_each", [](benchmark::State& state) {
+        RawRegisterReads(state, true);
+    })->UseRealTime();
     benchmark::RegisterBenchmark("telemetry_refresh", MonitorRefresh)->UseRealTime();
     benchmark::RegisterBenchmark("crvmon_init_two_cards", InitWithTwoCards)->UseRealTime();
     RatioReporter reporter("telemetry_refresh/real_time", "eleven_raw_register_reads/real_time",
                            "telemetry refresh / eleven raw register reads");
+    reporter.addRatio("telemetry_refresh/real_time", "eleven_raw_reads_event_each/real_time",
+                      "telemetry refresh / eleven raw reads with an event each");
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
+    cards.reset();
     return 0;
 }

@@ -6,11 +6,16 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    RatioReporter(std::string measured, std::string baseline, std::string label)
-        : measured_(std::move(measured)), baseline_(std::move(baseline)), label_(std::move(label)) {}
+    RatioReporter(std::string measured, std::string baseline, std::string label) {
+        addRatio(std::move(measured), std::move(baseline), std::move(label));
+    }
+    void addRatio(std::string measured, std::string baseline, std::string label) {
+        ratios_.push_back({std::move(measured), std::move(baseline), std::move(label)});
+    }
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
@@ -21,14 +26,20 @@ public:
 
     void Finalize() override {
         ConsoleReporter::Finalize();
-        auto measured = times_.find(measured_);
-        auto baseline = times_.find(baseline_);
-        if (measured != times_.end() && baseline != times_.end() && baseline->second > 0) {
-            std::printf("\n%s = %.3f\n", label_.c_str(), measured->second / baseline->second);
+        std::printf("\n");
+        for (const Ratio& ratio : ratios_) {
+            auto measured = times_.find(ratio.measured);
+            auto baseline = times_.find(ratio.baseline);
+            if (measured != times_.end() && baseline != times_.end() && baseline->second > 0) {
+                std::printf("%s = %.3f\n", ratio.label.c_str(), measured->second / baseline->second);
+            }
         }
     }
 
 private:
-    std::string measured_, baseline_, label_;
+    struct Ratio {
+        std::string measured, baseline, label;
+    };
+    std::vector<Ratio> ratios_;
     std::map<std::string, double> times_;
 };

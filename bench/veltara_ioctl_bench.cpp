@@ -48,10 +48,14 @@ void RawPipeRoundTrip(benchmark::State& state) {
     std::array<std::uint8_t, 4> request{};
     store32(request.data(), kCode);
     for (auto _ : state) {
-        DWORD done = 0;
+        DWORD written = 0;
+        DWORD read = 0;
         std::uint32_t reply = 0;
-        WriteFile(pipe, request.data(), 4, &done, nullptr);
-        ReadFile(pipe, &reply, 4, &done, nullptr);
+        if (!WriteFile(pipe, request.data(), 4, &written, nullptr) ||
+            !ReadFile(pipe, &reply, 4, &read, nullptr) || read != 4) {
+            state.SkipWithError("the raw round trip failed");
+            break;
+        }
         benchmark::DoNotOptimize(reply);
     }
     CloseHandle(pipe);
@@ -59,7 +63,15 @@ void RawPipeRoundTrip(benchmark::State& state) {
 
 void ClientCommand(benchmark::State& state) {
     VeltaraClient* client = fixture().client;
-    for (auto _ : state) benchmark::DoNotOptimize(veltara::veltara_ioctl(client, kCode, nullptr));
+    for (auto _ : state) {
+        // The simulated temperature is positive: a negative result is the client's failure.
+        const std::int32_t temperature = veltara::veltara_ioctl(client, kCode, nullptr);
+        if (temperature < 0) {
+            state.SkipWithError("the command failed");
+            break;
+        }
+        benchmark::DoNotOptimize(temperature);
+    }
     state.SetItemsProcessed(state.iterations());
 }
 

@@ -5,7 +5,7 @@
 # waiting on it. Usage: wine-session.sh start|stop PREFIX
 set -u
 action=${1:?start or stop}
-prefix=${2:?wine prefix}
+prefix=$(realpath -m "${2:?wine prefix}")  # Wine takes only an absolute prefix
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 log=$(dirname "$prefix")/wine-session.log
