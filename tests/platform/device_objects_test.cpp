@@ -1,7 +1,7 @@
-// Device objects of the stand-in, with overlapped records and events; at the end, peers that do
-// not follow the device object protocol: a fake server with crafted replies for the client, and
-// raw clients with crafted requests for the server.
-#include <dirent.h>
+// Device objects of the stand-in: which names open, requests with overlapped records and events,
+// servers that go away; at the end, peers that do not follow the device object protocol: a fake
+// server with crafted replies for the client, and raw clients with crafted requests for the
+// server. Handles left by repeated opens show in the Orvek integration test.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -44,15 +44,6 @@ HANDLE openDevice(const char* name) {
                        FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-std::size_t entriesIn(const char* directory) {
-    std::size_t count = 0;
-    if (DIR* dir = opendir(directory)) {
-        while (readdir(dir) != nullptr) ++count;
-        closedir(dir);
-    }
-    return count;
-}
-
 // A request with `buffer` as its input (the first `in` bytes) and its output: the error.
 DWORD control(HANDLE device, DWORD code, Bytes& buffer, DWORD in, DWORD& returned,
               OVERLAPPED* overlapped = nullptr) {
@@ -65,9 +56,9 @@ DeviceIoReply reversed(const DeviceIoRequest& request) {
     return DeviceIoReply{Bytes(request.input.rbegin(), request.input.rend())};
 }
 
-class DeviceObjects : public crvmon::testing::PrivateObjectRoot {};
+using DeviceObjects = crvmon::testing::PrivateObjectRoot;
 
-TEST_F(DeviceObjects, OpeningFindsOnlyLiveServers) {
+TEST_F(DeviceObjects, OnlyLiveServersOpenAndTheirEndBreaksTheirClients) {
     const std::pair<const char*, DWORD> badNames[] = {
         {"\\\\.\\corvanta_pcie3", ERROR_FILE_NOT_FOUND},        // not served (yet, or any more)
         {"\\\\.\\pipe\\corvanta_pcie3", ERROR_FILE_NOT_FOUND},  // pipes are another namespace
@@ -80,21 +71,26 @@ TEST_F(DeviceObjects, OpeningFindsOnlyLiveServers) {
             EXPECT_EQ(GetLastError(), badNames[i].second) << i;
         }
     };
-    auto expectServed = [&] {
-        HANDLE device = openDevice("\\\\.\\Corvanta_PCIe3");  // object names ignore case
-        EXPECT_NE(device, INVALID_HANDLE_VALUE);
-        EXPECT_TRUE(CloseHandle(device));
-        expectBadNames(1);
-    };
     expectBadNames(0);
-    std::string path;
-    {
-        DeviceObjectServer server("corvanta_pcie3", reversed);
-        EXPECT_THROW(DeviceObjectServer("corvanta_pcie3", reversed), std::system_error);
-        expectServed();
-        path = server.path();
+    auto server = std::make_unique<DeviceObjectServer>("corvanta_pcie3", reversed);
+    EXPECT_THROW(DeviceObjectServer("corvanta_pcie3", reversed), std::system_error);
+    EXPECT_THROW(DeviceObjectServer("a/b", reversed), std::invalid_argument);
+    expectBadNames(1);
+    HANDLE device = openDevice("\\\\.\\Corvanta_PCIe3");  // object names ignore case
+    HANDLE idle = openDevice("\\\\.\\corvanta_pcie3");    // connected, never used
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    ASSERT_NE(idle, INVALID_HANDLE_VALUE);
+    Bytes buffer{1, 2};
+    DWORD returned = 0;
+    ASSERT_EQ(control(device, 1, buffer, 2, returned), ERROR_SUCCESS);
+    const std::string path = server->path();
+    server.reset();  // returns with both clients still connected
+    for (HANDLE handle : {device, idle, device}) {
+        EXPECT_EQ(control(handle, 1, buffer, 2, returned), ERROR_BROKEN_PIPE);
     }
+    for (HANDLE handle : {device, idle}) EXPECT_TRUE(CloseHandle(handle));
     expectBadNames(0);
+
     // A server that died without removing its socket file: not found, and then replaced.
     int stale = socket(AF_UNIX, SOCK_SEQPACKET, 0);
     sockaddr_un address{};
@@ -103,12 +99,10 @@ TEST_F(DeviceObjects, OpeningFindsOnlyLiveServers) {
     ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     close(stale);
     expectBadNames(0);
-    {
-        DeviceObjectServer replacement("corvanta_pcie3", reversed);
-        expectServed();
-    }
-    EXPECT_THROW(DeviceObjectServer("a/b", reversed), std::invalid_argument);
-    std::string longRoot = root_ + "/" + std::string(120, 'r');
+    DeviceObjectServer replacement("corvanta_pcie3", reversed);
+    EXPECT_TRUE(CloseHandle(openDevice("\\\\.\\corvanta_pcie3")));
+
+    const std::string longRoot = root_ + "/" + std::string(120, 'r');
     setenv("CRVMON_OBJECT_ROOT", longRoot.c_str(), 1);
     EXPECT_THROW(DeviceObjectServer("corvanta_pcie0", reversed), std::system_error);
     EXPECT_EQ(openDevice("\\\\.\\corvanta_pcie0"), INVALID_HANDLE_VALUE);
@@ -171,44 +165,7 @@ TEST_F(DeviceObjects, RequestsPassUnchangedAndFailuresFailAtOnce) {
     HANDLE next = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     EXPECT_NE(next, event);
     EXPECT_EQ(errorOf(SetEvent(event)), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(control(device, 3, output, 0, returned), ERROR_INVALID_HANDLE);
     EXPECT_TRUE(CloseHandle(next));
-}
-
-TEST_F(DeviceObjects, ClientOutlivingItsServerGetsBrokenPipe) {
-    auto server = std::make_unique<DeviceObjectServer>("corvanta_pcie5", reversed);
-    HANDLE device = openDevice("\\\\.\\corvanta_pcie5");
-    HANDLE idle = openDevice("\\\\.\\corvanta_pcie5");  // connected, never used
-    ASSERT_NE(device, INVALID_HANDLE_VALUE);
-    ASSERT_NE(idle, INVALID_HANDLE_VALUE);
-    Bytes buffer{1, 2};
-    DWORD returned = 0;
-    ASSERT_EQ(control(device, 1, buffer, 2, returned), ERROR_SUCCESS);
-    server.reset();  // returns with both clients still connected
-    for (HANDLE handle : {device, idle, device}) {
-        EXPECT_EQ(control(handle, 1, buffer, 2, returned), ERROR_BROKEN_PIPE);
-    }
-    for (HANDLE handle : {device, idle}) EXPECT_TRUE(CloseHandle(handle));
-}
-
-TEST_F(DeviceObjects, RepeatedOpensLeakNeitherDescriptorsNorThreads) {
-    std::size_t descriptors = entriesIn("/proc/self/fd");
-    std::size_t threads = entriesIn("/proc/self/task");
-    {
-        DeviceObjectServer server("corvanta_pcie6", reversed);
-        for (int i = 0; i < 300; ++i) {
-            HANDLE device = openDevice("\\\\.\\corvanta_pcie6");
-            ASSERT_NE(device, INVALID_HANDLE_VALUE) << "open " << i;
-            Bytes buffer{1, 2, 3, static_cast<std::uint8_t>(i)};
-            DWORD returned = 0;
-            ASSERT_EQ(control(device, 1, buffer, 4, returned), ERROR_SUCCESS);
-            ASSERT_TRUE(CloseHandle(device));
-        }
-        // The acceptor, plus connection threads still on their way out.
-        EXPECT_LT(entriesIn("/proc/self/task"), threads + 10);
-        EXPECT_LT(entriesIn("/proc/self/fd"), descriptors + 10);
-    }
-    EXPECT_EQ(entriesIn("/proc/self/fd"), descriptors);
 }
 
 TEST_F(DeviceObjects, ConcurrentClientsEachGetTheirOwnReplies) {
@@ -218,15 +175,12 @@ TEST_F(DeviceObjects, ConcurrentClientsEachGetTheirOwnReplies) {
     std::atomic<int> failures{0};
     auto client = [&](std::uint8_t id, bool ownHandle) {
         HANDLE device = ownHandle ? openDevice("\\\\.\\corvanta_pcie7") : shared;
-        if (device == INVALID_HANDLE_VALUE) ++failures;
-        for (int i = 0; i < 200 && device != INVALID_HANDLE_VALUE; ++i) {
+        for (int i = 0; i < 200; ++i) {
             Bytes buffer{id, static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8), 0};
-            Bytes expected(buffer.rbegin(), buffer.rend());
+            const Bytes expected(buffer.rbegin(), buffer.rend());
             DWORD returned = 0;
-            if (control(device, 1, buffer, 4, returned) != 0 || returned != 4 ||
-                buffer != expected) {
+            if (control(device, 1, buffer, 4, returned) != 0 || returned != 4 || buffer != expected)
                 ++failures;
-            }
         }
         if (ownHandle && !CloseHandle(device)) ++failures;
     };
@@ -244,9 +198,7 @@ void setField(Bytes& frame, std::size_t offset, std::uint32_t value) {
     std::memcpy(frame.data() + offset, &value, sizeof value);
 }
 
-class DevicePeers : public crvmon::testing::PrivateObjectRoot {};
-
-TEST_F(DevicePeers, ClientBoundsRepliesAndDropsTheConnectionAfterAMalformedOne) {
+TEST_F(DeviceObjects, ClientBoundsRepliesAndDropsTheConnectionAfterAMalformedOne) {
     // A well-formed reply to the request, one header field then overwritten.
     auto altered = [](std::size_t offset, std::uint32_t value, Bytes output = {1, 2}) {
         return ReplyMaker([=](const protocol::Request& r) {
@@ -291,35 +243,30 @@ TEST_F(DevicePeers, ClientBoundsRepliesAndDropsTheConnectionAfterAMalformedOne) 
         ASSERT_NE(device, INVALID_HANDLE_VALUE) << what;
         Bytes output(6, 0xEE);
         DWORD returned = 55;
-        EXPECT_EQ(
-            errorOf(DeviceIoControl(device, 1, nullptr, 0, output.data(), 4, &returned, nullptr)),
-            error)
-            << what;
+        auto call = [&] {
+            return errorOf(DeviceIoControl(device, 1, nullptr, 0, output.data(), 4, &returned, nullptr));
+        };
+        EXPECT_EQ(call(), error) << what;
         // Never beyond the caller's buffer; nothing at all from a reply it cannot trust.
         const bool ok = error == ERROR_SUCCESS;
         EXPECT_EQ(returned, ok ? 4u : 0u) << what;
-        EXPECT_EQ(output, (ok ? Bytes{0x5A, 0x5A, 0x5A, 0x5A, 0xEE, 0xEE} : Bytes(6, 0xEE)))
-            << what;
+        EXPECT_EQ(output, (ok ? Bytes{0x5A, 0x5A, 0x5A, 0x5A, 0xEE, 0xEE} : Bytes(6, 0xEE))) << what;
         if (!ok) {
-            EXPECT_EQ(errorOf(DeviceIoControl(device, 1, nullptr, 0, output.data(), 4, &returned,
-                                              nullptr)),
-                      ERROR_BROKEN_PIPE)
-                << what;
+            EXPECT_EQ(call(), ERROR_BROKEN_PIPE) << what;
         }
         EXPECT_TRUE(CloseHandle(device));
         fake.join();
     }
 }
 
-TEST_F(DevicePeers, ServerDropsMalformedRequestsAndKeepsServing) {
+TEST_F(DeviceObjects, ServerDropsMalformedRequestsAndKeepsServing) {
     std::atomic<int> calls{0};
     DeviceObjectServer server("corvanta_pcie0", [&](const auto&) {
         ++calls;
         return DeviceIoReply{{1, 2, 3}};
     });
     auto valid = [](std::uint32_t inputSize) {
-        Bytes input(inputSize, 7);
-        return protocol::encodeRequest({1, 0x22, 4, input});
+        return protocol::encodeRequest({1, 0x22, 4, Bytes(inputSize, 7)});
     };
     std::vector<Bytes> malformed = {Bytes(12, 0), valid(0), valid(4), valid(0),
                                     valid(protocol::kMaxPayload + 1)};
@@ -331,9 +278,8 @@ TEST_F(DevicePeers, ServerDropsMalformedRequestsAndKeepsServing) {
         ASSERT_EQ(crvmon::platform::sendMessage(client.get(), frame.data(), frame.size()), 0);
         Bytes reply(protocol::kMaxReplyFrame);
         bool truncated = false;
-        EXPECT_EQ(
-            crvmon::platform::receiveMessage(client.get(), reply.data(), reply.size(), truncated),
-            0);  // hung up without answering
+        EXPECT_EQ(  // hung up without answering
+            crvmon::platform::receiveMessage(client.get(), reply.data(), reply.size(), truncated), 0);
     }
     EXPECT_EQ(calls.load(), 0);
 
