@@ -41,20 +41,21 @@ int orvek_sim_card_set_usage(struct orvek_sim_card* card, const void* bytes, siz
     return 0;
 }
 
-static struct orvek_sim_register* find_register(struct orvek_sim_card* card, uint32_t address) {
+/* One lookup for the readers and the writers of a card: const in, writable out. */
+static struct orvek_sim_register* find_register(const struct orvek_sim_card* card,
+                                                uint32_t address) {
     uint32_t i;
     for (i = 0; i < card->image.register_count; ++i) {
-        if (card->image.registers[i].address == address) return &card->image.registers[i];
+        if (card->image.registers[i].address == address) {
+            return (struct orvek_sim_register*)&card->image.registers[i];
+        }
     }
     return NULL;
 }
 
 uint32_t orvek_sim_card_register(const struct orvek_sim_card* card, uint32_t address) {
-    uint32_t i;
-    for (i = 0; i < card->image.register_count; ++i) {
-        if (card->image.registers[i].address == address) return card->image.registers[i].value;
-    }
-    return 0;
+    const struct orvek_sim_register* slot = find_register(card, address);
+    return slot != NULL ? slot->value : 0;
 }
 
 static void set_register(struct orvek_sim_card* card, uint32_t address, uint32_t value) {
