@@ -9,13 +9,13 @@
 #include <memory>
 #include <optional>
 
-#include "api/crvmon.h"
-#include "orvek/orvek_monitor_win.h"
-#include "orvek/orvek_wire.h"
-#include "orvek/register_decoding.h"
-#include "orvek_bench_cards.h"
-#include "platform/win32.h"
-#include "ratio_reporter.h"
+#include "lib/api/crvmon.h"
+#include "lib/orvek/orvek_monitor_win.h"
+#include "lib/orvek/orvek_wire.h"
+#include "lib/orvek/register_decoding.h"
+#include "bench/orvek_bench_cards.h"
+#include "lib/platform/win32.h"
+#include "bench/ratio_reporter.h"
 
 namespace {
 

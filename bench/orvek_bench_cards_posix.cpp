@@ -2,12 +2,12 @@
 #include <string>
 #include <vector>
 
-#include "model/orvek_card_model.h"
-#include "model/scenario.h"
-#include "orvek/orvek_wire.h"
-#include "orvek_bench_cards.h"
-#include "platform/posix/device_object_server.h"
-#include "private_simulation.h"
+#include "sim/model/orvek_card_model.h"
+#include "sim/model/scenario.h"
+#include "lib/orvek/orvek_wire.h"
+#include "bench/orvek_bench_cards.h"
+#include "sim/orvek/device_object_server.h"
+#include "sim/private_simulation.h"
 
 namespace crvmon::bench {
 
@@ -19,12 +19,10 @@ struct OrvekBenchCards::Served {
         for (const sim::OrvekCardConfig& config : cards.orvekCards) {
             models.push_back(std::make_unique<sim::OrvekCardModel>(config, clock));
             sim::OrvekCardModel* model = models.back().get();
-            std::string name = "corvanta_pcie";
-            if (config.deviceIndex != 0) name += std::to_string(config.deviceIndex);
-            servers.push_back(std::make_unique<platform::DeviceObjectServer>(
-                name, [this, model](const platform::DeviceIoRequest& r) {
+            servers.push_back(std::make_unique<sim::DeviceObjectServer>(
+                orvek::wire::deviceObjectBase(config.deviceIndex), [this, model](const sim::DeviceIoRequest& r) {
                     if (r.code == orvek::wire::kIoctlDeviceInfo) ++identityRequests;
-                    return platform::DeviceIoReply{
+                    return sim::DeviceIoReply{
                         model->answer(r.code, r.input, r.outputCapacity).output, 0};
                 }));
         }
@@ -35,7 +33,7 @@ struct OrvekBenchCards::Served {
     std::vector<std::unique_ptr<sim::OrvekCardModel>> models;
     std::atomic<long> identityRequests{0};
     // Declared last, so the device objects go before what their handlers use.
-    std::vector<std::unique_ptr<platform::DeviceObjectServer>> servers;
+    std::vector<std::unique_ptr<sim::DeviceObjectServer>> servers;
 };
 
 OrvekBenchCards::OrvekBenchCards() : served_(std::make_unique<Served>()) {}

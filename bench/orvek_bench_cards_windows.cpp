@@ -1,6 +1,6 @@
-#include "model/scenario.h"
-#include "orvek_bench_cards.h"
-#include "private_simulation.h"
+#include "sim/model/scenario.h"
+#include "bench/orvek_bench_cards.h"
+#include "sim/private_simulation.h"
 
 namespace crvmon::bench {
 

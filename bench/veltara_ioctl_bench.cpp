@@ -7,14 +7,14 @@
 #include <memory>
 #include <string>
 
-#include "model/scenario.h"
-#include "platform/win32.h"
-#include "ratio_reporter.h"
-#include "private_simulation.h"
-#include "veltara/client/command_protocol.h"
-#include "veltara/client/pipe_transport.h"
-#include "veltara/client/veltara_client.h"
-#include "veltara/client/veltara_wire.h"
+#include "sim/model/scenario.h"
+#include "lib/platform/win32.h"
+#include "bench/ratio_reporter.h"
+#include "sim/private_simulation.h"
+#include "lib/veltara/client/command_protocol.h"
+#include "lib/veltara/client/pipe_transport.h"
+#include "lib/veltara/client/veltara_client.h"
+#include "lib/veltara/client/veltara_wire.h"
 
 namespace {
 

@@ -3,6 +3,11 @@
 # and the Windows build (crvmon.dll) under Wine. Exits non-zero if any build or test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# The quick checks first, so that a slip fails in seconds.
+echo "=== layers ==="
+scripts/check-layers.sh
+
 scripts/install-deps.sh linux windows
 
 # However the run ends, no Wine server is left behind.

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "model/scenario.h"
-#include "model/sim_clock.h"
+#include "sim/model/scenario.h"
+#include "sim/model/sim_clock.h"
 
 namespace crvmon::sim {
 

@@ -1,4 +1,4 @@
-#include "private_simulation.h"
+#include "sim/private_simulation.h"
 
 #include <stdlib.h>
 
@@ -7,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace crvmon::sim {
 

@@ -1,6 +1,6 @@
-#include "private_simulation.h"
+#include "sim/private_simulation.h"
 
-#include "simulator.h"
+#include "sim/simulator.h"
 
 namespace crvmon::sim {
 

@@ -1,7 +1,7 @@
-#include "simulator.h"
+#include "sim/simulator.h"
 
-#include "orvek/simulated_orvek_driver.h"
-#include "veltara/veltara_host_service.h"
+#include "sim/orvek/simulated_orvek_driver.h"
+#include "sim/veltara/veltara_host_service.h"
 
 namespace crvmon::sim {
 

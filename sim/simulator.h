@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "model/scenario.h"
-#include "model/sim_clock.h"
+#include "sim/model/scenario.h"
+#include "sim/model/sim_clock.h"
 
 namespace crvmon::sim {
 

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "model/scenario.h"
-#include "simulator.h"
-#include "stop_request.h"
+#include "sim/model/scenario.h"
+#include "sim/simulator.h"
+#include "sim/stop_request.h"
 
 int main(int argc, char** argv) {
 #if defined(_WIN32)

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "api/crvmon.h"
+#include "lib/api/crvmon.h"
 
 namespace crvmon {
 

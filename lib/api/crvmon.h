@@ -10,8 +10,9 @@
  * returns an impossible value (-1, -1.0, 0, "", "N/A" or an empty vector by its result type).
  *
  * Threads: crvmonInit and crvmonShutdown must run alone, with no other call of the library
- * beside them. Calls on one Orvek device must not overlap; Veltara devices may be read from
- * any thread.
+ * beside them. Calls on one Orvek device must not overlap. Veltara devices may be read from
+ * any thread; but two process-list queries on one device at once interleave their snapshot
+ * commands at the host service, and each may then see part of the other's snapshot.
  */
 #ifndef CRVMON_H
 #define CRVMON_H
@@ -104,15 +105,19 @@ typedef struct crvmonProcessInfo_t {
  * The flat API: the same operations for callers without namespaces, strings or vectors (C, and
  * any language that loads the DLL). Each returns the status and hands the value back through
  * its last argument(s):
- *  - a value slot: a null pointer gives 3, before anything else (even before crvmonInit);
- *    otherwise the slot receives the value, or the error value (-1, -1.0 or 0) on failure;
- *  - a character buffer and its size: a null buffer gives 3; on success the text and its NUL
- *    are copied when `size` holds them, else 5 and the buffer is untouched (size 0 is always
- *    too small); on any other failure the buffer is untouched;
- *  - a record array and its count: a null count gives 3; with *count 0 the number of records
- *    is stored (the array may be null); otherwise a null array gives 3, an array of fewer than
- *    the records gives 5 (nothing written), else the records are copied and *count set. Ask
- *    with 0, then with an array of that size; the number can grow in between (5 again).
+ *  - a value slot: a null pointer gives CRVMON_STATUS_INVALID_ARGUMENT, before anything else
+ *    (even before crvmonInit); otherwise the slot receives the value, or the error value (-1,
+ *    -1.0 or 0) on failure;
+ *  - a character buffer and its size: a null buffer gives CRVMON_STATUS_INVALID_ARGUMENT; on
+ *    success the text and its NUL are copied when `size` holds them, else
+ *    CRVMON_STATUS_BUFFER_TOO_SMALL and the buffer is untouched (size 0 is always too small);
+ *    on any other failure the buffer is untouched;
+ *  - a record array and its count: a null count gives CRVMON_STATUS_INVALID_ARGUMENT; with
+ *    *count 0 the number of records is stored (the array may be null); otherwise a null array
+ *    gives CRVMON_STATUS_INVALID_ARGUMENT, an array of fewer than the records
+ *    CRVMON_STATUS_BUFFER_TOO_SMALL (nothing written), else the records are copied and *count
+ *    set. Ask with 0, then with an array of that size; the number can grow in between
+ *    (CRVMON_STATUS_BUFFER_TOO_SMALL again).
  * Statuses and units as for the namespaced functions below.
  * ------------------------------------------------------------------------------------------ */
 #ifdef __cplusplus
@@ -197,11 +202,12 @@ namespace corvanta {
  * ------------------------------------------------------------------------------------------ */
 
 /* Probes the Orvek, Veltara NPU and Veltara USB drivers and opens every device found.
- * Returns 0, or 1 (and a line on standard error) when no device was opened. A second call
- * first releases every device of the first. */
+ * Returns CRVMON_STATUS_OK, or CRVMON_STATUS_NOT_INITIALIZED (and a line on standard error)
+ * when no device was opened. A second call first releases every device of the first. */
 CRVMON_API crvmonStatusCode_t crvmonInit();
 
-/* Releases every device. Returns 0, also when the library was not initialised. */
+/* Releases every device. Returns CRVMON_STATUS_OK, also when the library was not
+ * initialised. */
 CRVMON_API crvmonStatusCode_t crvmonShutdown();
 
 /* ---------------------------------------------------------------------------------------------
@@ -209,26 +215,29 @@ CRVMON_API crvmonStatusCode_t crvmonShutdown();
  * ------------------------------------------------------------------------------------------ */
 
 /* Number of opened devices of every type, including devices that cannot be addressed.
- * Status 0, or 1 (result 0) before crvmonInit. */
+ * CRVMON_STATUS_OK, or CRVMON_STATUS_NOT_INITIALIZED (result 0) before crvmonInit. */
 CRVMON_API int crvmonGetDeviceCount(crvmonStatusCode_t& status);
 
-/* Number of devices of one target type; 0 with status 0 for a type without devices.
- * Status 1 (result 0) before crvmonInit. */
+/* Number of devices of one target type; 0 with CRVMON_STATUS_OK for a type without devices.
+ * CRVMON_STATUS_NOT_INITIALIZED (result 0) before crvmonInit. */
 CRVMON_API int crvmonGetTargetDeviceCount(crvmonTargetDeviceType_t type,
                                           crvmonStatusCode_t& status);
 
 /* ---------------------------------------------------------------------------------------------
  * Identity. Every device getter below takes a target type and an index within it, and reports
- * 1 before crvmonInit, 6 for a target type without devices, 3 for an index out of range (in
- * that order), and 4 when the device did not report the value. Values read at crvmonInit; they
- * may run beside any other getter.
+ * CRVMON_STATUS_NOT_INITIALIZED before crvmonInit, CRVMON_STATUS_TARGET_NOT_FOUND for a target
+ * type without devices, CRVMON_STATUS_INVALID_ARGUMENT for an index out of range (in that
+ * order), and CRVMON_STATUS_NOT_SUPPORTED when the device did not report the value. Values read
+ * at crvmonInit; they may run beside any other getter.
  * ------------------------------------------------------------------------------------------ */
 
-/* Node path the device was opened under, such as "/dev/orvek0". Always status 0 once found. */
+/* Node path the device was opened under, such as "/dev/orvek0". Always CRVMON_STATUS_OK once
+ * the device is found. */
 CRVMON_API std::string crvmonGetNodeName(crvmonTargetDeviceType_t type, int index,
                                          crvmonStatusCode_t& status);
 
-/* Driver stack serving the device (1 Orvek, 2 Veltara NPU, 4 Veltara USB, 0 none); never 4. */
+/* Driver stack serving the device (1 Orvek, 2 Veltara NPU, 4 Veltara USB, 0 none). Once the
+ * device is found, always CRVMON_STATUS_OK: never CRVMON_STATUS_NOT_SUPPORTED. */
 CRVMON_API crvmonDriverType_t crvmonGetDriverType(crvmonTargetDeviceType_t type, int index,
                                                   crvmonStatusCode_t& status);
 
@@ -253,7 +262,7 @@ CRVMON_API int crvmonGetPcieClassCode(crvmonTargetDeviceType_t type, int index,
                                       crvmonStatusCode_t& status);
 
 /* Where the card sits: "0000:03:00.0" (PCI address) or "1-4-2" (chain of slot numbers);
- * "N/A" with status 4 when the card gave no location (Orvek only). */
+ * "N/A" with CRVMON_STATUS_NOT_SUPPORTED when the card gave no location (Orvek only). */
 CRVMON_API std::string crvmonGetPcieSlot(crvmonTargetDeviceType_t type, int index,
                                          crvmonStatusCode_t& status);
 
@@ -266,22 +275,24 @@ CRVMON_API int crvmonGetSignalType(crvmonTargetDeviceType_t type, int index,
  * ------------------------------------------------------------------------------------------ */
 
 /* Version text of the first opened device of a driver type, "major.minor.patch" or "N/A".
- * Status 1 before crvmonInit, 2 when no device of that driver type was opened ("N/A"). */
+ * CRVMON_STATUS_NOT_INITIALIZED before crvmonInit, CRVMON_STATUS_DRIVER_NOT_FOUND when no
+ * device of that driver type was opened ("N/A"). */
 CRVMON_API std::string crvmonGetDriverVersion(crvmonDriverType_t type,
                                               crvmonStatusCode_t& status);
 
 /* Driver revision of the first opened device of a driver type, 0xffffffff when it gave none.
- * Status 1 before crvmonInit, 2 when no device of that driver type was opened (result 0). */
+ * CRVMON_STATUS_NOT_INITIALIZED before crvmonInit, CRVMON_STATUS_DRIVER_NOT_FOUND when no
+ * device of that driver type was opened (result 0). */
 CRVMON_API unsigned int crvmonGetDriverRevision(crvmonDriverType_t type,
                                                 crvmonStatusCode_t& status);
 
-/* Firmware version "major.minor" or "major.minor.patch"; "N/A" with status 4 when the device
- * gave none (Veltara devices). */
+/* Firmware version "major.minor" or "major.minor.patch"; "N/A" with CRVMON_STATUS_NOT_SUPPORTED
+ * when the device gave none (Veltara devices). */
 CRVMON_API std::string crvmonGetFirmwareVersion(crvmonTargetDeviceType_t type, int index,
                                                 crvmonStatusCode_t& status);
 
-/* Version "major.minor.patch" of the driver running on the device; "N/A" with status 4 when
- * the device has none (Orvek cards). */
+/* Version "major.minor.patch" of the driver running on the device; "N/A" with
+ * CRVMON_STATUS_NOT_SUPPORTED when the device has none (Orvek cards). */
 CRVMON_API std::string crvmonGetOnDeviceDriverVersion(crvmonTargetDeviceType_t type, int index,
                                                       crvmonStatusCode_t& status);
 
@@ -299,11 +310,12 @@ CRVMON_API int crvmonGetOnDeviceDriverRevision(crvmonTargetDeviceType_t type, in
  * Memory.
  * ------------------------------------------------------------------------------------------ */
 
-/* Device memory in bytes; 0 with status 0 when the backend never reported a size. */
+/* Device memory in bytes; 0 with CRVMON_STATUS_OK when the backend never reported a size. */
 CRVMON_API long long crvmonGetMemoryTotal(crvmonTargetDeviceType_t type, int index,
                                           crvmonStatusCode_t& status);
 
-/* Device memory in use, in bytes. Status 4 (result -1) when the device cannot tell. */
+/* Device memory in use, in bytes. CRVMON_STATUS_NOT_SUPPORTED (result -1) when the device
+ * cannot tell. */
 CRVMON_API long long crvmonGetMemoryUsage(crvmonTargetDeviceType_t type, int index,
                                           crvmonStatusCode_t& status);
 
@@ -311,7 +323,8 @@ CRVMON_API long long crvmonGetMemoryUsage(crvmonTargetDeviceType_t type, int ind
  * Clocks. Live values: each call asks the device. Calls on one Orvek device must not overlap.
  * ------------------------------------------------------------------------------------------ */
 
-/* NPU clock in MHz (both families). */
+/* NPU clock: in MHz on Orvek cards; on Veltara devices the number the host service answers,
+ * passed on unscaled. CRVMON_STATUS_NOT_SUPPORTED (result -1) when the service cannot answer. */
 CRVMON_API int crvmonGetNPUClock(crvmonTargetDeviceType_t type, int index,
                                  crvmonStatusCode_t& status);
 /* Bus clock in MHz (Orvek only). */
@@ -337,7 +350,7 @@ CRVMON_API int crvmonGetFanDuty(crvmonTargetDeviceType_t type, int index,
 
 /* ---------------------------------------------------------------------------------------------
  * Power (Orvek only): the board's power monitor and the selected extra power-management IC.
- * Live values; status 4 and -1.0 on other devices.
+ * Live values; CRVMON_STATUS_NOT_SUPPORTED and -1.0 on other devices.
  * ------------------------------------------------------------------------------------------ */
 
 /* Board current in amperes, power in watts, voltage in volts. */
@@ -358,7 +371,9 @@ CRVMON_API double crvmonGetExtraPmicVoltage(crvmonTargetDeviceType_t type, int i
 CRVMON_API crvmonExtraPmicId_t crvmonGetExtraPmicId(crvmonTargetDeviceType_t type, int index,
                                                     crvmonStatusCode_t& status);
 /* Selects the extra PMIC (low two bits of id). The one call that changes a device: target
- * type 3 only (status 4 otherwise), after the lookup's statuses 1, 6, 3. */
+ * type 3 only (CRVMON_STATUS_NOT_SUPPORTED otherwise), after the lookup's statuses
+ * (CRVMON_STATUS_NOT_INITIALIZED, CRVMON_STATUS_TARGET_NOT_FOUND,
+ * CRVMON_STATUS_INVALID_ARGUMENT). */
 CRVMON_API crvmonStatusCode_t crvmonSetExtraPmicID(crvmonTargetDeviceType_t type, int index,
                                                    crvmonExtraPmicId_t id);
 
@@ -368,17 +383,18 @@ CRVMON_API crvmonStatusCode_t crvmonSetExtraPmicID(crvmonTargetDeviceType_t type
 
 /* Busy time per core: ten records on an Orvek card (per cluster its whole entry, core 0xfffe,
  * then cores 1-4; times in millionths of the window), one on a Veltara device (cluster 0x10000,
- * core 1, the host service's activity window). Status 4 and no records when an Orvek card has
- * no activity data. */
+ * core 1, the host service's activity window). CRVMON_STATUS_NOT_SUPPORTED and no records when
+ * an Orvek card has no activity data. */
 CRVMON_API std::vector<crvmonCoreInfo_t> crvmonGetCoreInfos(crvmonTargetDeviceType_t type,
                                                             int index,
                                                             crvmonStatusCode_t& status);
-/* Average busy percentage of the cores, capped at 100. Status 4 (-1.0) without data. */
+/* Average busy percentage of the cores (the whole-cluster entries left out), capped at 100.
+ * CRVMON_STATUS_NOT_SUPPORTED (-1.0) without data. */
 CRVMON_API double crvmonGetTotalUtilization(crvmonTargetDeviceType_t type, int index,
                                             crvmonStatusCode_t& status);
 
 /* ---------------------------------------------------------------------------------------------
- * Processes (Veltara only; status 4 and an empty list on Orvek cards).
+ * Processes (Veltara only; CRVMON_STATUS_NOT_SUPPORTED and an empty list on Orvek cards).
  * ------------------------------------------------------------------------------------------ */
 
 /* The processes using the device, in the order the host service lists them first, each once

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "api/api_guard.h"
-#include "api/library_state.h"
+#include "lib/api/api_guard.h"
+#include "lib/api/library_state.h"
 
 namespace crvmon {
 
@@ -22,7 +22,8 @@ Result withDevice(crvmonTargetDeviceType_t type, int index, crvmonStatusCode_t& 
     });
 }
 
-// A field stored in the device handle, reported with status 4 when it holds the absent value
+// A field stored in the device handle, reported with CRVMON_STATUS_NOT_SUPPORTED when it holds
+// the absent value
 // (all bits set).
 template <class Field>
 Field storedField(Field value, crvmonStatusCode_t& status) {

@@ -1,6 +1,6 @@
 // The getters that answer straight from the device handle, from values read when it opened.
-#include "api/crvmon.h"
-#include "api/device_frame.h"
+#include "lib/api/crvmon.h"
+#include "lib/api/device_frame.h"
 
 namespace corvanta {
 

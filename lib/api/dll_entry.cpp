@@ -1,4 +1,4 @@
-#include "platform/win32.h"
+#include "lib/platform/win32.h"
 
 // Nothing is probed at load: the registry is built empty by its constructor and devices are
 // opened only by crvmonInit. Thread notifications are of no use to the library.

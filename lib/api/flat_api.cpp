@@ -2,8 +2,8 @@
 // copies the result out under the buffer-size and two-call rules.
 #include <cstring>
 
-#include "api/api_guard.h"
-#include "api/crvmon.h"
+#include "lib/api/api_guard.h"
+#include "lib/api/crvmon.h"
 
 namespace flat {
 
@@ -17,7 +17,8 @@ crvmonStatusCode_t value(Slot* slot, Getter getter) {
     return status;
 }
 
-// A character buffer: the text and its terminator when they fit, else status 5 and nothing
+// A character buffer: the text and its terminator when they fit, else
+// CRVMON_STATUS_BUFFER_TOO_SMALL and nothing
 // written.
 template <class Getter>
 crvmonStatusCode_t text(char* buffer, unsigned int size, Getter getter) {

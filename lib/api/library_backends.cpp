@@ -1,9 +1,9 @@
 // Where the registry meets the backends the library is built with.
-#include "monitor/monitor_table.h"
-#include "orvek/orvek_discovery.h"
-#include "registry/backend_probes.h"
-#include "veltara/client/veltara_client.h"
-#include "veltara/veltara_probe.h"
+#include "lib/monitor/monitor_table.h"
+#include "lib/orvek/orvek_discovery.h"
+#include "lib/registry/backend_probes.h"
+#include "lib/veltara/client/veltara_client.h"
+#include "lib/veltara/veltara_probe.h"
 
 namespace crvmon {
 

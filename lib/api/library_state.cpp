@@ -1,4 +1,4 @@
-#include "api/library_state.h"
+#include "lib/api/library_state.h"
 
 namespace crvmon {
 

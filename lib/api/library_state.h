@@ -2,8 +2,8 @@
 // torn down when it is unloaded.
 #pragma once
 
-#include "monitor/monitor_table.h"
-#include "registry/device_registry.h"
+#include "lib/monitor/monitor_table.h"
+#include "lib/registry/device_registry.h"
 
 namespace crvmon {
 

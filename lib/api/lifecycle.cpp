@@ -1,7 +1,7 @@
 // Initialisation, shutdown and the two device counts.
-#include "api/api_guard.h"
-#include "api/crvmon.h"
-#include "api/library_state.h"
+#include "lib/api/api_guard.h"
+#include "lib/api/crvmon.h"
+#include "lib/api/library_state.h"
 
 namespace corvanta {
 

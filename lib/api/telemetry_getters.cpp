@@ -1,7 +1,7 @@
 // The getters of live telemetry: the device frame, then the accessor that knows the value.
-#include "api/crvmon.h"
-#include "api/device_frame.h"
-#include "monitor/metric_accessors.h"
+#include "lib/api/crvmon.h"
+#include "lib/api/device_frame.h"
+#include "lib/monitor/metric_accessors.h"
 
 namespace corvanta {
 

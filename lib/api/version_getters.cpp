@@ -1,9 +1,9 @@
 // Version texts: per driver type (the first opened device of each), and per device.
-#include "api/api_guard.h"
-#include "api/device_frame.h"
-#include "api/crvmon.h"
-#include "api/library_state.h"
-#include "monitor/version_text.h"
+#include "lib/api/api_guard.h"
+#include "lib/api/device_frame.h"
+#include "lib/api/crvmon.h"
+#include "lib/api/library_state.h"
+#include "lib/registry/version_text.h"
 
 namespace corvanta {
 

@@ -1,27 +1,30 @@
-#include "monitor/metric_accessors.h"
+#include "lib/monitor/metric_accessors.h"
 
 #include <array>
 
-#include "monitor/core_id.h"
-#include "monitor/monitor_table.h"
-#include "veltara/client/telemetry_queries.h"
+#include "lib/common/core_id.h"
+#include "lib/common/target_family.h"
+#include "lib/monitor/monitor_table.h"
+#include "lib/veltara/client/telemetry_queries.h"
 
 namespace crvmon::accessors {
 
 namespace {
 
+// Orvek busy times are given in millionths of the window.
 constexpr std::int64_t kOrvekWindow = 1'000'000;
 
-// The card's monitor, or null (status 4) when the device is no Orvek card or has no monitor.
+// The card's monitor, or null (CRVMON_STATUS_NOT_SUPPORTED) when the device is no Orvek card
+// or has no monitor.
 OrvekMonitor* orvekMonitor(const DeviceRecord& device, crvmonStatusCode_t& status) {
     status = CRVMON_STATUS_OK;
     OrvekMonitor* monitor =
-        isOrvek(device.targetType) ? monitorTable().lookup(device.monitorKey) : nullptr;
+        isOrvekTarget(device.targetType) ? monitorTable().lookup(device.monitorKey) : nullptr;
     if (monitor == nullptr) status = CRVMON_STATUS_NOT_SUPPORTED;
     return monitor;
 }
 
-// The card's refreshed telemetry, or null (status 4).
+// The card's refreshed telemetry, or null (CRVMON_STATUS_NOT_SUPPORTED).
 const MonitorInfo* orvekInfo(const DeviceRecord& device, crvmonStatusCode_t& status) {
     OrvekMonitor* monitor = orvekMonitor(device, status);
     const MonitorInfo* info = monitor != nullptr ? monitor->getInfo() : nullptr;
@@ -29,7 +32,8 @@ const MonitorInfo* orvekInfo(const DeviceRecord& device, crvmonStatusCode_t& sta
     return info;
 }
 
-// An Orvek value drawn from the refreshed telemetry, or `absent` with status 4.
+// An Orvek value drawn from the refreshed telemetry, or `absent` with
+// CRVMON_STATUS_NOT_SUPPORTED.
 template <class Result, class Read>
 Result fromInfo(const DeviceRecord& device, crvmonStatusCode_t& status, Result absent, Read read) {
     const MonitorInfo* info = orvekInfo(device, status);
@@ -45,36 +49,24 @@ const MonitorUsage* orvekUsage(const DeviceRecord& device, crvmonStatusCode_t& s
 
 }  // namespace
 
-bool isOrvek(crvmonTargetDeviceType_t type) {
-    return type == CRVMON_TARGET_ORVEK || type == CRVMON_TARGET_ORVEK_PCIE;
-}
-
-bool isVeltara(crvmonTargetDeviceType_t type) {
-    return type == CRVMON_TARGET_VELTARA || type == CRVMON_TARGET_VELTARA_RESERVED ||
-           type == CRVMON_TARGET_VELTARA_USB_KIND0 || type == CRVMON_TARGET_VELTARA_USB_KIND1;
-}
-
 int busClock(const DeviceRecord& d, crvmonStatusCode_t& s) {
     return fromInfo(d, s, -1, [](const MonitorInfo& i) { return static_cast<int>(i.busClock); });
 }
 
 int chipId(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    return fromInfo(
-        d, s, -1, [](const MonitorInfo& i) { return static_cast<int>((i.boardStatus >> 10) & 3); });
+    return fromInfo(d, s, -1, [](const MonitorInfo& i) { return i.chipId(); });
 }
 
 int fanDuty(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    return fromInfo(d, s, -1,
-                    [](const MonitorInfo& i) { return static_cast<int>(i.boardStatus & 0x7F); });
+    return fromInfo(d, s, -1, [](const MonitorInfo& i) { return i.fanDuty(); });
 }
 
 int pcieSwitchTemperature(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    return fromInfo(d, s, -1,
-                    [](const MonitorInfo& i) { return static_cast<int>(i.boardStatus >> 24); });
+    return fromInfo(d, s, -1, [](const MonitorInfo& i) { return i.switchTemperature(); });
 }
 
 int npuClock(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    if (isVeltara(d.targetType)) {
+    if (isVeltaraTarget(d.targetType)) {
         s = CRVMON_STATUS_OK;
         const std::int32_t clock = veltara::veltara_get_npu_clock(d);
         // A failed command's negative code is no clock.
@@ -85,12 +77,11 @@ int npuClock(const DeviceRecord& d, crvmonStatusCode_t& s) {
 }
 
 int temperature(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    if (isVeltara(d.targetType)) {
+    if (isVeltaraTarget(d.targetType)) {
         s = CRVMON_STATUS_OK;
         return veltara::veltara_get_temperature(d);
     }
-    return fromInfo(d, s, -1,
-                    [](const MonitorInfo& i) { return static_cast<int>(i.thermalStatus >> 24); });
+    return fromInfo(d, s, -1, [](const MonitorInfo& i) { return i.chipTemperature(); });
 }
 
 double totalCurrent(const DeviceRecord& d, crvmonStatusCode_t& s) {
@@ -131,12 +122,12 @@ crvmonStatusCode_t setExtraPmicId(const DeviceRecord& d, crvmonExtraPmicId_t id)
 }
 
 long long memoryUsage(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    if (isVeltara(d.targetType)) {
+    if (isVeltaraTarget(d.targetType)) {
         const std::int64_t used = veltara::veltara_get_memory_usage(d);
         if (used < 0) s = CRVMON_STATUS_NOT_SUPPORTED;
         return used < 0 ? -1 : used;
     }
-    if (!isOrvek(d.targetType)) return -1;
+    if (!isOrvekTarget(d.targetType)) return -1;
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     const MonitorUsage* usage = orvekUsage(d, status);
     if (usage == nullptr) {
@@ -166,8 +157,8 @@ std::vector<crvmonCoreInfo_t> orvekCoreInfos(const std::array<double, 10>& busy)
 }
 
 std::vector<crvmonCoreInfo_t> coreInfos(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    if (isVeltara(d.targetType)) return veltara::veltara_get_core_infos(d);
-    if (!isOrvek(d.targetType)) return {};
+    if (isVeltaraTarget(d.targetType)) return veltara::veltara_get_core_infos(d);
+    if (!isOrvekTarget(d.targetType)) return {};
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     const MonitorUsage* usage = orvekUsage(d, status);
     if (usage == nullptr) {
@@ -179,7 +170,7 @@ std::vector<crvmonCoreInfo_t> coreInfos(const DeviceRecord& d, crvmonStatusCode_
 
 double totalUtilization(const DeviceRecord& d, crvmonStatusCode_t& s) {
     s = CRVMON_STATUS_OK;
-    if (!isOrvek(d.targetType) && !isVeltara(d.targetType)) {
+    if (!isOrvekTarget(d.targetType) && !isVeltaraTarget(d.targetType)) {
         s = CRVMON_STATUS_NOT_SUPPORTED;
         return -1.0;
     }
@@ -188,7 +179,7 @@ double totalUtilization(const DeviceRecord& d, crvmonStatusCode_t& s) {
     double sum = 0.0;
     int count = 0;
     for (const crvmonCoreInfo_t& info : infos) {
-        if (info.core == 0xFFFEu) continue;
+        if (info.core == kWholeCluster) continue;
         if (info.totalTime == 0) {
             count = 0;
             break;
@@ -206,7 +197,7 @@ double totalUtilization(const DeviceRecord& d, crvmonStatusCode_t& s) {
 
 std::vector<crvmonProcessInfo_t> processInfos(const DeviceRecord& d, crvmonStatusCode_t& s) {
     s = CRVMON_STATUS_OK;
-    if (!isVeltara(d.targetType)) {
+    if (!isVeltaraTarget(d.targetType)) {
         s = CRVMON_STATUS_NOT_SUPPORTED;
         return {};
     }

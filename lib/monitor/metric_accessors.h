@@ -1,19 +1,17 @@
 // One accessor per telemetry value: whether the device's target type has the value, and which
 // backend answers it (the Orvek card's monitor, or a query to the Veltara host service).
-// Accessors that take a status set it to 0, or to 4 when the device does not have the value.
+// Accessors that take a status set it to CRVMON_STATUS_OK, or to CRVMON_STATUS_NOT_SUPPORTED
+// when the device does not have the value.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <vector>
 
-#include "api/crvmon.h"
-#include "registry/device_record.h"
+#include "lib/api/crvmon.h"
+#include "lib/registry/device_record.h"
 
 namespace crvmon::accessors {
-
-bool isOrvek(crvmonTargetDeviceType_t type);
-bool isVeltara(crvmonTargetDeviceType_t type);
 
 int busClock(const DeviceRecord& device, crvmonStatusCode_t& status);
 int npuClock(const DeviceRecord& device, crvmonStatusCode_t& status);

@@ -39,6 +39,12 @@ struct MonitorInfo {
     // Location, only from drivers that answer the 128-byte identity request.
     std::uint16_t locationKind = 0;  // bits 14-15: 1 slot chain, 2 PCI address; 0-2: items - 1
     std::array<std::uint16_t, 7> location{};
+
+    // The fields of the status words. The temperatures are unsigned: 200 reads 200.
+    int chipTemperature() const { return static_cast<int>(thermalStatus >> 24); }
+    int fanDuty() const { return static_cast<int>(boardStatus & 0x7Fu); }
+    int chipId() const { return static_cast<int>((boardStatus >> 10) & 3u); }
+    int switchTemperature() const { return static_cast<int>(boardStatus >> 24); }
 };
 
 struct MonitorUsage {

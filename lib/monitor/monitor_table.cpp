@@ -1,4 +1,4 @@
-#include "monitor/monitor_table.h"
+#include "lib/monitor/monitor_table.h"
 
 namespace crvmon {
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <memory>
 
-#include "monitor/orvek_monitor.h"
+#include "lib/monitor/orvek_monitor.h"
 
 namespace crvmon {
 

@@ -1,4 +1,4 @@
-#include "monitor/orvek_monitor.h"
+#include "lib/monitor/orvek_monitor.h"
 
 namespace crvmon {
 

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "api/crvmon.h"
-#include "monitor/monitor_records.h"
+#include "lib/api/crvmon.h"
+#include "lib/monitor/monitor_records.h"
 
 namespace crvmon {
 

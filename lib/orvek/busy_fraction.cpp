@@ -1,4 +1,4 @@
-#include "orvek/busy_fraction.h"
+#include "lib/orvek/busy_fraction.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
-#include "orvek/identity_block.h"
+#include "lib/orvek/identity_block.h"
 
-#include "orvek/orvek_wire.h"
+#include "lib/orvek/orvek_wire.h"
 
 namespace crvmon::orvek {
 

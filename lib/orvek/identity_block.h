@@ -6,7 +6,7 @@
 #include <optional>
 #include <span>
 
-#include "monitor/monitor_records.h"
+#include "lib/monitor/monitor_records.h"
 
 namespace crvmon::orvek {
 

@@ -6,14 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "monitor/monitor_records.h"
-#include "registry/device_record.h"
+#include "lib/monitor/monitor_records.h"
+#include "lib/registry/device_record.h"
 
 namespace crvmon::orvek {
-
-// The number at the end of a node path ("/dev/orvek12" gives 12). Throws
-// std::invalid_argument when there is none and std::out_of_range beyond 32 bits.
-std::int32_t trailingNumber(const std::string& path);
 
 // Where the card sits: "0000:03:00.0" for a PCI address, "1-4-2" for a chain of slot numbers,
 // empty for any other location kind.

@@ -1,14 +1,14 @@
-#include "orvek/orvek_monitor_win.h"
+#include "lib/orvek/orvek_monitor_win.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <vector>
 
-#include "orvek/busy_fraction.h"
-#include "orvek/identity_block.h"
-#include "orvek/orvek_wire.h"
-#include "orvek/register_decoding.h"
+#include "lib/orvek/busy_fraction.h"
+#include "lib/orvek/identity_block.h"
+#include "lib/orvek/orvek_wire.h"
+#include "lib/orvek/register_decoding.h"
 
 namespace crvmon {
 
@@ -57,9 +57,7 @@ OrvekMonitor_win::OrvekMonitor_win(std::int32_t deviceIndex) : OrvekMonitor(0) {
 OrvekMonitor_win::~OrvekMonitor_win() { close(); }
 
 std::string OrvekMonitor_win::deviceObjectName(std::int32_t index) {
-    std::string name = kDeviceObjectName;
-    if (index != 0) name += std::to_string(index);
-    return name;
+    return wire::deviceObjectName(index);
 }
 
 DWORD OrvekMonitor_win::request(DWORD code, void* input, DWORD inputSize, void* output,

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "monitor/orvek_monitor.h"
-#include "platform/win32.h"
+#include "lib/monitor/orvek_monitor.h"
+#include "lib/platform/win32.h"
 
 namespace crvmon {
 

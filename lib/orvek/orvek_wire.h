@@ -6,13 +6,28 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
-#include "common/little_endian.h"
+#include "lib/common/little_endian.h"
 
 namespace crvmon::orvek::wire {
 
-// Device index 0 is this name alone; index i > 0 is the name followed by i in decimal.
-inline constexpr const char* kDeviceObjectName = "\\\\.\\corvanta_pcie";
+// Device objects: card 0 is "\\.\corvanta_pcie", card i > 0 the same followed by i in decimal.
+// The simulated driver names its objects with these too.
+inline constexpr const char* kDeviceNamespace = "\\\\.\\";
+inline constexpr const char* kDeviceObjectBase = "corvanta_pcie";
+
+// The object's name within the namespace ("corvanta_pcie", "corvanta_pcie1", ...).
+inline std::string deviceObjectBase(std::int32_t index) {
+    std::string name = kDeviceObjectBase;
+    if (index != 0) name += std::to_string(index);
+    return name;
+}
+
+// The name a program opens ("\\.\corvanta_pcie", "\\.\corvanta_pcie1", ...).
+inline std::string deviceObjectName(std::int32_t index) {
+    return kDeviceNamespace + deviceObjectBase(index);
+}
 
 // Control codes: device type 0x22, any access.
 constexpr std::uint32_t kIoctlDeviceInfo = 0x00222000;  // function 0x800, METHOD_BUFFERED

@@ -1,4 +1,4 @@
-#include "orvek/power_monitor.h"
+#include "lib/orvek/power_monitor.h"
 
 #include <cmath>
 

@@ -1,7 +1,7 @@
-#include "orvek/register_decoding.h"
+#include "lib/orvek/register_decoding.h"
 
-#include "orvek/orvek_wire.h"
-#include "orvek/power_monitor.h"
+#include "lib/orvek/orvek_wire.h"
+#include "lib/orvek/power_monitor.h"
 
 namespace crvmon::orvek {
 

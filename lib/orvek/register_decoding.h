@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "monitor/monitor_records.h"
+#include "lib/monitor/monitor_records.h"
 
 namespace crvmon::orvek {
 

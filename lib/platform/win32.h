@@ -13,6 +13,6 @@
 #include <windows.h>
 #include <process.h>
 #else
-#include "platform/posix/kernel32.h"
-#include "platform/posix/process_id.h"
+#include "lib/platform/posix/kernel32.h"
+#include "lib/platform/posix/process_id.h"
 #endif

@@ -1,4 +1,4 @@
-#include "registry/backend_probes.h"
+#include "lib/registry/backend_probes.h"
 
 namespace crvmon {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "registry/device_record.h"
+#include "lib/registry/device_record.h"
 
 namespace crvmon {
 

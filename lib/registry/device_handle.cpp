@@ -1,8 +1,9 @@
-#include "registry/device_handle.h"
+#include "lib/registry/device_handle.h"
 
 #include <utility>
 
-#include "registry/backend_probes.h"
+#include "lib/common/target_family.h"
+#include "lib/registry/backend_probes.h"
 
 namespace crvmon {
 
@@ -10,15 +11,6 @@ namespace {
 
 bool contains(const std::string& text, const char* part) {
     return text.find(part) != std::string::npos;
-}
-
-bool isOrvekFamily(crvmonTargetDeviceType_t type) {
-    return type == CRVMON_TARGET_ORVEK || type == CRVMON_TARGET_ORVEK_PCIE;
-}
-
-bool isVeltaraFamily(crvmonTargetDeviceType_t type) {
-    return type == CRVMON_TARGET_VELTARA || type == CRVMON_TARGET_VELTARA_RESERVED ||
-           type == CRVMON_TARGET_VELTARA_USB_KIND0 || type == CRVMON_TARGET_VELTARA_USB_KIND1;
 }
 
 // Leaves a moved-from record holding nothing to release.
@@ -41,9 +33,9 @@ DeviceHandle::DeviceHandle(const std::string& nodePath) {
 
     // The driver type follows the family of the target type; within the Veltara family the path
     // tells the USB driver from the NPU driver.
-    if (isOrvekFamily(record_.targetType)) {
+    if (isOrvekTarget(record_.targetType)) {
         record_.driverType = CRVMON_DRIVER_ORVEK;
-    } else if (isVeltaraFamily(record_.targetType)) {
+    } else if (isVeltaraTarget(record_.targetType)) {
         record_.driverType = contains(nodePath, "veltara-usb") ? CRVMON_DRIVER_VELTARA_USB
                                                                : CRVMON_DRIVER_VELTARA_NPU;
     }

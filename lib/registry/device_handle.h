@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "registry/device_record.h"
+#include "lib/registry/device_record.h"
 
 namespace crvmon {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "api/crvmon.h"
-#include "registry/version_info.h"
+#include "lib/api/crvmon.h"
+#include "lib/registry/version_info.h"
 
 namespace crvmon {
 

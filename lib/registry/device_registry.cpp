@@ -1,10 +1,10 @@
-#include "registry/device_registry.h"
+#include "lib/registry/device_registry.h"
 
 #include <cstdio>
 #include <utility>
 
-#include "monitor/diagnostic_print.h"
-#include "monitor/version_text.h"
+#include "lib/common/diagnostic_print.h"
+#include "lib/registry/version_text.h"
 
 namespace crvmon {
 

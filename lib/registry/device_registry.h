@@ -9,8 +9,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "api/crvmon.h"
-#include "registry/device_handle.h"
+#include "lib/api/crvmon.h"
+#include "lib/registry/device_handle.h"
 
 namespace crvmon {
 
@@ -37,8 +37,9 @@ public:
     // Releases every device; 0 in every case.
     crvmonStatusCode_t shutdown();
 
-    // The device at (type, index): status 1 when not initialised, 6 when the type has no
-    // devices, 3 when the index is outside them, in that order; null unless the status is 0.
+    // The device at (type, index): CRVMON_STATUS_NOT_INITIALIZED when not initialised,
+    // CRVMON_STATUS_TARGET_NOT_FOUND when the type has no devices, CRVMON_STATUS_INVALID_ARGUMENT
+    // when the index is outside them, in that order; null unless the status is CRVMON_STATUS_OK.
     const DeviceHandle* lookupDevice(crvmonTargetDeviceType_t type, int index,
                                      crvmonStatusCode_t& status) const;
 

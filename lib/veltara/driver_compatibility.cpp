@@ -1,11 +1,11 @@
-#include "veltara/driver_compatibility.h"
+#include "lib/veltara/driver_compatibility.h"
 
 #include <array>
 #include <cstdio>
 
-#include "monitor/diagnostic_print.h"
-#include "veltara/client/command_protocol.h"
-#include "veltara/client/veltara_wire.h"
+#include "lib/common/diagnostic_print.h"
+#include "lib/veltara/client/command_protocol.h"
+#include "lib/veltara/client/veltara_wire.h"
 
 namespace crvmon::veltara {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "registry/device_record.h"
+#include "lib/registry/device_record.h"
 
 namespace crvmon {
 

@@ -1,16 +1,16 @@
-#include "veltara/veltara_probe.h"
+#include "lib/veltara/veltara_probe.h"
 
 #include <array>
 #include <cstdio>
 #include <vector>
 
-#include "monitor/diagnostic_print.h"
-#include "orvek/orvek_discovery.h"
-#include "veltara/client/command_protocol.h"
-#include "veltara/client/pipe_transport.h"
-#include "veltara/client/veltara_client.h"
-#include "veltara/client/veltara_wire.h"
-#include "veltara/driver_compatibility.h"
+#include "lib/common/diagnostic_print.h"
+#include "lib/common/trailing_number.h"
+#include "lib/veltara/client/command_protocol.h"
+#include "lib/veltara/client/pipe_transport.h"
+#include "lib/veltara/client/veltara_client.h"
+#include "lib/veltara/client/veltara_wire.h"
+#include "lib/veltara/driver_compatibility.h"
 
 namespace crvmon::veltara {
 
@@ -64,7 +64,7 @@ DeviceRecord buildVeltaraRecord(VeltaraClient* client) {
 
 DeviceRecord probeVeltaraDevice(const std::string& nodePath) {
     if (nodePath.find("veltara-usb") == std::string::npos) return DeviceRecord{};
-    const std::int32_t position = orvek::trailingNumber(nodePath);
+    const std::int32_t position = trailingNumber(nodePath);
 
     std::vector<veltara_device_entry> devices(wire::device_list::kMaxEntries);
     const std::int32_t listed =

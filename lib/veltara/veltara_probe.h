@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "registry/device_record.h"
+#include "lib/registry/device_record.h"
 
 namespace crvmon::veltara {
 

@@ -1,4 +1,4 @@
-#include "model/activity_ring.h"
+#include "sim/model/activity_ring.h"
 
 #include <algorithm>
 #include <cmath>

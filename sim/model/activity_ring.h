@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "model/orvek_card_config.h"
+#include "sim/model/orvek_card_config.h"
 
 namespace crvmon::sim {
 

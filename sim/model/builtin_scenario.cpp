@@ -1,6 +1,6 @@
 // The scenario the simulator runs when given none: enough variety that every column of the
 // tools shows something, and load that moves so a watch loop has something to watch.
-#include "model/scenario.h"
+#include "sim/model/scenario.h"
 
 namespace crvmon::sim {
 namespace {

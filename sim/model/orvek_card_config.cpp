@@ -1,12 +1,12 @@
-#include "model/orvek_card_config.h"
+#include "sim/model/orvek_card_config.h"
 
-#include "orvek/driver/orvek_sim_card.h"
+#include "sim/orvek/driver/orvek_sim_card.h"
 
 #include <cmath>
 #include <stdexcept>
 #include <string>
 
-#include "model/power_encoding.h"
+#include "sim/model/power_encoding.h"
 
 namespace crvmon::sim {
 namespace {

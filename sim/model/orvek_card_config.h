@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "orvek/orvek_wire.h"
+#include "lib/orvek/orvek_wire.h"
 
 namespace crvmon::sim {
 

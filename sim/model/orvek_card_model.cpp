@@ -1,15 +1,29 @@
-#include "model/orvek_card_model.h"
+#include "sim/model/orvek_card_model.h"
 
 #include <algorithm>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
-#include "model/activity_ring.h"
-#include "model/power_encoding.h"
-#include "orvek/orvek_wire.h"
+#include "sim/model/activity_ring.h"
+#include "sim/model/power_encoding.h"
+#include "lib/orvek/orvek_wire.h"
 
 namespace crvmon::sim {
 namespace wire = orvek::wire;
+
+// The card logic is C, shared with the kernel-mode driver, and writes the wire's names, codes
+// and sizes again: they must be the library's.
+static_assert(std::string_view(ORVEK_SIM_DEVICE_BASE_NAME) == wire::kDeviceObjectBase);
+static_assert(ORVEK_SIM_IOCTL_DEVICE_INFO == wire::kIoctlDeviceInfo);
+static_assert(ORVEK_SIM_IOCTL_REGISTER == wire::kIoctlRegister);
+static_assert(ORVEK_SIM_IOCTL_USAGE == wire::kIoctlUsage);
+static_assert(ORVEK_SIM_REGISTER_REQUEST_SIZE == wire::register_request::kSize);
+static_assert(ORVEK_SIM_REGISTER_READ == wire::register_request::kRead);
+static_assert(ORVEK_SIM_REGISTER_WRITE == wire::register_request::kWrite);
+static_assert(ORVEK_SIM_IDENTITY_MAX == wire::legacy_table::kSize);
+static_assert(ORVEK_SIM_USAGE_MAX == wire::usage_reply::kSize);
+
 namespace {
 
 constexpr std::uint32_t kHz = 1'000'000;

@@ -8,9 +8,9 @@
 #include <span>
 #include <vector>
 
-#include "model/orvek_card_config.h"
-#include "model/sim_clock.h"
-#include "orvek/driver/orvek_sim_card.h"
+#include "sim/model/orvek_card_config.h"
+#include "sim/model/sim_clock.h"
+#include "sim/orvek/driver/orvek_sim_card.h"
 
 namespace crvmon::sim {
 

@@ -1,4 +1,4 @@
-#include "model/power_encoding.h"
+#include "sim/model/power_encoding.h"
 
 #include <cmath>
 #include <cstdio>

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "model/orvek_card_config.h"
+#include "sim/model/orvek_card_config.h"
 
 namespace crvmon::sim {
 

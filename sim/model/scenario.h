@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "model/orvek_card_config.h"
-#include "model/veltara_device_config.h"
+#include "sim/model/orvek_card_config.h"
+#include "sim/model/veltara_device_config.h"
 
 namespace crvmon::sim {
 

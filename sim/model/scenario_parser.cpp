@@ -14,9 +14,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "model/power_encoding.h"
-#include "model/scenario.h"
-#include "model/scenario_reader.h"
+#include "sim/model/power_encoding.h"
+#include "sim/model/scenario.h"
+#include "sim/model/scenario_reader.h"
 
 namespace crvmon::sim {
 namespace {

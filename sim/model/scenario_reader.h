@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "model/scenario.h"
+#include "sim/model/scenario.h"
 
 namespace crvmon::sim::toml_scenario {
 

@@ -1,4 +1,4 @@
-#include "model/veltara_activity_log.h"
+#include "sim/model/veltara_activity_log.h"
 
 #include <algorithm>
 #include <tuple>

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "model/veltara_device_config.h"
+#include "sim/model/veltara_device_config.h"
 
 namespace crvmon::sim {
 

@@ -1,4 +1,4 @@
-#include "model/veltara_device_config.h"
+#include "sim/model/veltara_device_config.h"
 
 #include <stdexcept>
 

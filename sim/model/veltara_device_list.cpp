@@ -1,10 +1,10 @@
-#include "model/veltara_device_list.h"
+#include "sim/model/veltara_device_list.h"
 
 #include <algorithm>
 #include <string>
 #include <string_view>
 
-#include "veltara/client/veltara_wire.h"
+#include "lib/veltara/client/veltara_wire.h"
 
 namespace crvmon::sim {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "model/veltara_device_config.h"
+#include "sim/model/veltara_device_config.h"
 
 namespace crvmon::sim {
 

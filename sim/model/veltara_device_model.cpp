@@ -1,9 +1,9 @@
-#include "model/veltara_device_model.h"
+#include "sim/model/veltara_device_model.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "veltara/client/veltara_wire.h"
+#include "lib/veltara/client/veltara_wire.h"
 
 namespace crvmon::sim {
 namespace wire = veltara::wire;

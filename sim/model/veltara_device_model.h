@@ -8,9 +8,9 @@
 #include <span>
 #include <vector>
 
-#include "model/sim_clock.h"
-#include "model/veltara_activity_log.h"
-#include "model/veltara_device_config.h"
+#include "sim/model/sim_clock.h"
+#include "sim/model/veltara_activity_log.h"
+#include "sim/model/veltara_device_config.h"
 
 namespace crvmon::sim {
 

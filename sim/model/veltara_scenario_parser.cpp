@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "model/scenario_reader.h"
+#include "sim/model/scenario_reader.h"
 
 namespace crvmon::sim::toml_scenario {
 namespace {

@@ -1,4 +1,4 @@
-#include "orvek/kernel_driver_service.h"
+#include "sim/orvek/kernel_driver_service.h"
 
 #include <windows.h>
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "model/orvek_card_config.h"
-#include "model/sim_clock.h"
+#include "sim/model/orvek_card_config.h"
+#include "sim/model/sim_clock.h"
 
 namespace crvmon::sim {
 

@@ -1,24 +1,16 @@
 #include <span>
 #include <string>
 
-#include "model/orvek_card_model.h"
-#include "orvek/simulated_orvek_driver.h"
-#include "platform/posix/device_object_server.h"
+#include "lib/orvek/orvek_wire.h"
+#include "sim/model/orvek_card_model.h"
+#include "sim/orvek/simulated_orvek_driver.h"
+#include "sim/orvek/device_object_server.h"
 
 namespace crvmon::sim {
-namespace {
-
-std::string deviceObjectName(int deviceIndex) {
-    std::string name = "corvanta_pcie";
-    if (deviceIndex != 0) name += std::to_string(deviceIndex);
-    return name;
-}
-
-}  // namespace
 
 struct SimulatedOrvekDriver::Devices {
     std::vector<std::unique_ptr<OrvekCardModel>> cards;
-    std::vector<std::unique_ptr<platform::DeviceObjectServer>> objects;
+    std::vector<std::unique_ptr<DeviceObjectServer>> objects;
 
     // The device objects go first, so no request reaches a card being destroyed.
     ~Devices() { objects.clear(); }
@@ -31,14 +23,14 @@ SimulatedOrvekDriver::SimulatedOrvekDriver(const std::vector<OrvekCardConfig>& c
         auto card = std::make_unique<OrvekCardModel>(config, clock);
         OrvekCardModel* model = card.get();
         devices_->cards.push_back(std::move(card));
-        devices_->objects.push_back(std::make_unique<platform::DeviceObjectServer>(
-            deviceObjectName(config.deviceIndex), [model](const platform::DeviceIoRequest& request) {
+        devices_->objects.push_back(std::make_unique<DeviceObjectServer>(
+            orvek::wire::deviceObjectBase(config.deviceIndex), [model](const DeviceIoRequest& request) {
                 // Every request completes with success and the card's byte count; "nothing
                 // transferred" is an empty reply, never a failed request.
                 ModelReply reply = model->answer(
                     request.code, std::span<const std::uint8_t>(request.input),
                     request.outputCapacity);
-                return platform::DeviceIoReply{std::move(reply.output), 0};
+                return DeviceIoReply{std::move(reply.output), 0};
             }));
     }
 }

@@ -9,10 +9,10 @@
 #include <string>
 #include <thread>
 
-#include "model/orvek_card_model.h"
-#include "orvek/driver/orvek_sim_control.h"
-#include "orvek/kernel_driver_service.h"
-#include "orvek/simulated_orvek_driver.h"
+#include "sim/model/orvek_card_model.h"
+#include "sim/orvek/driver/orvek_sim_control.h"
+#include "sim/orvek/kernel_driver_service.h"
+#include "sim/orvek/simulated_orvek_driver.h"
 
 namespace crvmon::sim {
 namespace {

@@ -12,7 +12,7 @@
 
 #include <atomic>
 
-#include "platform/win32.h"
+#include "lib/platform/win32.h"
 
 namespace crvmon::sim {
 

@@ -1,4 +1,4 @@
-#include "veltara/io_interrupt.h"
+#include "sim/veltara/io_interrupt.h"
 
 namespace crvmon::sim {
 

@@ -1,10 +1,10 @@
-#include "veltara/pipe_server.h"
+#include "sim/veltara/pipe_server.h"
 
 #include <atomic>
 #include <stdexcept>
 #include <string>
 
-#include "veltara/io_interrupt.h"
+#include "sim/veltara/io_interrupt.h"
 
 namespace crvmon::sim {
 namespace {

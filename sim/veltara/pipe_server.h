@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "model/veltara_device_model.h"
-#include "platform/win32.h"
+#include "sim/model/veltara_device_model.h"
+#include "lib/platform/win32.h"
 
 namespace crvmon::sim {
 

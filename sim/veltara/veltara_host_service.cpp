@@ -1,4 +1,4 @@
-#include "veltara/veltara_host_service.h"
+#include "sim/veltara/veltara_host_service.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,9 +6,9 @@
 #include <exception>
 #include <stdexcept>
 
-#include "model/veltara_device_list.h"
-#include "veltara/client/veltara_wire.h"
-#include "veltara/pipe_server.h"
+#include "sim/model/veltara_device_list.h"
+#include "lib/veltara/client/veltara_wire.h"
+#include "sim/veltara/pipe_server.h"
 
 namespace crvmon::sim {
 namespace wire = veltara::wire;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "registry_fixture.h"
+#include "tests/support/registry_fixture.h"
 
 namespace crvmon::testing {
 namespace {

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "crvmon.h"
-#include "simulation_for_c.h"
+#include "tests/support/simulation_for_c.h"
 
 static int passed, failed;
 

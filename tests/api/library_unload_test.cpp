@@ -1,8 +1,8 @@
 // Unloading the library releases every device, with or without a shutdown first.
 #include <gtest/gtest.h>
 
-#include "api/crvmon.h"
-#include "platform/win32.h"
+#include "lib/api/crvmon.h"
+#include "lib/platform/win32.h"
 
 namespace {
 

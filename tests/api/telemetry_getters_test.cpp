@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
-#include "api/crvmon.h"
-#include "model/scenario.h"
-#include "model/sim_clock.h"
-#include "private_simulation.h"
+#include "lib/api/crvmon.h"
+#include "sim/model/scenario.h"
+#include "sim/model/sim_clock.h"
+#include "sim/private_simulation.h"
 
 namespace crvmon {
 namespace {

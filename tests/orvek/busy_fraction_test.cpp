@@ -1,7 +1,7 @@
 // Busy fractions from activity rings, with numbers worked out by hand.
 #include <gtest/gtest.h>
 
-#include "orvek/busy_fraction.h"
+#include "lib/orvek/busy_fraction.h"
 
 namespace crvmon::orvek {
 namespace {

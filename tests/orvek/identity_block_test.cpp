@@ -4,7 +4,7 @@
 #include <array>
 #include <vector>
 
-#include "orvek/identity_block.h"
+#include "lib/orvek/identity_block.h"
 
 namespace crvmon::orvek {
 namespace {

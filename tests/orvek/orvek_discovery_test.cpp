@@ -1,35 +1,10 @@
 // From an identity record to the device record: versions, CRC, memory size and slot text.
 #include <gtest/gtest.h>
 
-#include <stdexcept>
-
-#include "orvek/orvek_discovery.h"
+#include "lib/orvek/orvek_discovery.h"
 
 namespace crvmon::orvek {
 namespace {
-
-TEST(TrailingNumber, TakesTheDigitsAtTheEndOfThePath) {
-    EXPECT_EQ(trailingNumber("/dev/orvek0"), 0);
-    EXPECT_EQ(trailingNumber("/dev/orvek12"), 12);
-    EXPECT_EQ(trailingNumber("/dev/veltara-usb007"), 7);
-    EXPECT_EQ(trailingNumber("2147483647"), 2147483647);
-    EXPECT_EQ(trailingNumber("/dev/orvek-3"), 3);
-
-    try {
-        trailingNumber("/dev/orvek");
-        ADD_FAILURE() << "no digits accepted";
-    } catch (const std::invalid_argument& e) {
-        EXPECT_STREQ(e.what(), "invalid stoi argument");
-    }
-    EXPECT_THROW(trailingNumber(""), std::invalid_argument);
-    try {
-        trailingNumber("/dev/orvek2147483648");
-        ADD_FAILURE() << "out of range accepted";
-    } catch (const std::out_of_range& e) {
-        EXPECT_STREQ(e.what(), "stoi argument out of range");
-    }
-    EXPECT_THROW(trailingNumber("/dev/orvek99999999999999999999999"), std::out_of_range);
-}
 
 TEST(LocationText, PciAddressOrChainOfSlotNumbers) {
     MonitorInfo info;

@@ -10,17 +10,17 @@
 #include <memory>
 #include <string>
 
-#include "api/crvmon.h"
-#include "api/library_state.h"
-#include "model/scenario.h"
-#include "model/sim_clock.h"
-#include "monitor/monitor_table.h"
-#include "orvek/orvek_discovery.h"
-#include "orvek/orvek_monitor_win.h"
-#include "open_handle_count.h"
-#include "private_simulation.h"
+#include "lib/api/crvmon.h"
+#include "lib/api/library_state.h"
+#include "sim/model/scenario.h"
+#include "sim/model/sim_clock.h"
+#include "lib/monitor/monitor_table.h"
+#include "lib/orvek/orvek_discovery.h"
+#include "lib/orvek/orvek_monitor_win.h"
+#include "tests/support/open_handle_count.h"
+#include "sim/private_simulation.h"
 #if !defined(_WIN32)
-#include "platform/posix/device_object_server.h"
+#include "sim/orvek/device_object_server.h"
 #endif
 
 namespace crvmon {
@@ -317,8 +317,8 @@ TEST_F(OrvekSimulatedTest, RequestsTheDriverFailsAtOnceReadAsNothingTransferred)
     serve("");
     // A card whose identity answers, and whose every other request fails at once: no event is
     // ever signalled for those, so waiting for one would never end.
-    platform::DeviceObjectServer card("corvanta_pcie", [](const platform::DeviceIoRequest& r) {
-        platform::DeviceIoReply reply;
+    sim::DeviceObjectServer card("corvanta_pcie", [](const sim::DeviceIoRequest& r) {
+        sim::DeviceIoReply reply;
         if (r.code == 0x00222000 && r.outputCapacity == 128) {
             reply.output.assign(128, 0);
             reply.output[32] = 1;  // driver major 1

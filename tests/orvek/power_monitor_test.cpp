@@ -1,7 +1,7 @@
 // Power-monitor words to amperes, watts and volts, with numbers worked out by hand.
 #include <gtest/gtest.h>
 
-#include "orvek/power_monitor.h"
+#include "lib/orvek/power_monitor.h"
 
 namespace crvmon::orvek {
 namespace {

@@ -1,7 +1,7 @@
 // Register words into the monitor's record, and the extra-PMIC selector's two homes.
 #include <gtest/gtest.h>
 
-#include "orvek/register_decoding.h"
+#include "lib/orvek/register_decoding.h"
 
 namespace crvmon::orvek {
 namespace {

@@ -18,20 +18,20 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/posix/device_object_server.h"
-#include "platform/posix/device_protocol.h"
-#include "platform/posix/object_root.h"
-#include "platform/posix/unix_socket.h"
-#include "platform/win32.h"
-#include "private_object_root.h"
+#include "sim/orvek/device_object_server.h"
+#include "lib/platform/posix/device_protocol.h"
+#include "lib/platform/posix/object_root.h"
+#include "lib/platform/posix/unix_socket.h"
+#include "lib/platform/win32.h"
+#include "tests/support/private_object_root.h"
 
 namespace {
 
 namespace protocol = crvmon::platform::device_protocol;
 using crvmon::platform::Descriptor;
-using crvmon::platform::DeviceIoReply;
-using crvmon::platform::DeviceIoRequest;
-using crvmon::platform::DeviceObjectServer;
+using crvmon::sim::DeviceIoReply;
+using crvmon::sim::DeviceIoRequest;
+using crvmon::sim::DeviceObjectServer;
 using Bytes = std::vector<std::uint8_t>;
 
 // ERROR_SUCCESS for a call that succeeded, else its error.

@@ -13,12 +13,12 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/posix/object_root.h"
-#include "platform/posix/pipe_protocol.h"
-#include "platform/posix/unix_socket.h"
-#include "platform/posix/virtual_clock.h"
-#include "platform/win32.h"
-#include "private_object_root.h"
+#include "lib/platform/posix/object_root.h"
+#include "lib/platform/posix/pipe_protocol.h"
+#include "lib/platform/posix/unix_socket.h"
+#include "tests/support/virtual_clock.h"
+#include "lib/platform/win32.h"
+#include "tests/support/private_object_root.h"
 
 namespace {
 
@@ -88,8 +88,8 @@ TEST_F(NamedPipes, OpeningTellsAMissingPipeFromABusyOne) {
     {
         // On the virtual clock a wait costs its time-out (the server's, when asked for) at once;
         // one such clock runs at a time.
-        crvmon::platform::VirtualClock clock;
-        EXPECT_THROW(crvmon::platform::VirtualClock(), std::logic_error);
+        crvmon::testing::VirtualClock clock;
+        EXPECT_THROW(crvmon::testing::VirtualClock(), std::logic_error);
         EXPECT_EQ(errorOf(WaitNamedPipeW(kName, NMPWAIT_USE_DEFAULT_WAIT)), ERROR_SEM_TIMEOUT);
         EXPECT_EQ(clock.elapsedMs(), 750u);
     }

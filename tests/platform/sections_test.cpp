@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/win32.h"
-#include "private_object_root.h"
+#include "lib/platform/win32.h"
+#include "tests/support/private_object_root.h"
 
 namespace {
 

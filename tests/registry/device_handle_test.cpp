@@ -3,8 +3,8 @@
 
 #include <utility>
 
-#include "registry/device_handle.h"
-#include "stand_in_probes.h"
+#include "lib/registry/device_handle.h"
+#include "tests/support/stand_in_probes.h"
 
 namespace crvmon::testing {
 namespace {

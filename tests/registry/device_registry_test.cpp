@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "registry/device_registry.h"
-#include "registry_fixture.h"
+#include "lib/registry/device_registry.h"
+#include "tests/support/registry_fixture.h"
 
 namespace crvmon::testing {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "api/crvmon.h"
-#include "stand_in_probes.h"
+#include "lib/api/crvmon.h"
+#include "tests/support/stand_in_probes.h"
 
 namespace crvmon::testing {
 

@@ -1,10 +1,10 @@
-#include "simulation_for_c.h"
+#include "tests/support/simulation_for_c.h"
 
 #include <cstdio>
 #include <exception>
 
-#include "model/scenario.h"
-#include "private_simulation.h"
+#include "sim/model/scenario.h"
+#include "sim/private_simulation.h"
 
 extern "C" void* crvmonTestStartSimulation(const char* scenario) {
     try {

@@ -2,8 +2,8 @@
 // that load and unload it.
 #include <memory>
 
-#include "api/crvmon.h"
-#include "stand_in_probes.h"
+#include "lib/api/crvmon.h"
+#include "tests/support/stand_in_probes.h"
 
 namespace {
 // Built before, and so destroyed after, the library's own state: the registry releases its

@@ -1,8 +1,8 @@
-#include "stand_in_probes.h"
+#include "tests/support/stand_in_probes.h"
 
 #include <stdexcept>
 
-#include "registry/backend_probes.h"
+#include "lib/registry/backend_probes.h"
 
 namespace crvmon::testing {
 

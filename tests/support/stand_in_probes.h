@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/device_record.h"
+#include "lib/registry/device_record.h"
 
 namespace crvmon::testing {
 

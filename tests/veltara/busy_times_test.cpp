@@ -4,8 +4,8 @@
 #include <array>
 #include <map>
 
-#include "common/little_endian.h"
-#include "veltara/client/telemetry_queries.h"
+#include "lib/common/little_endian.h"
+#include "lib/veltara/client/telemetry_queries.h"
 
 namespace crvmon::veltara {
 namespace {

@@ -14,14 +14,14 @@
 #include <thread>
 #include <vector>
 
-#include "../platform/private_object_root.h"
-#include "common/little_endian.h"
-#include "platform/posix/virtual_clock.h"
-#include "veltara/client/client_log.h"
-#include "veltara/client/command_protocol.h"
-#include "veltara/client/pipe_transport.h"
-#include "veltara/client/veltara_client.h"
-#include "veltara/pipe_server.h"
+#include "tests/support/private_object_root.h"
+#include "lib/common/little_endian.h"
+#include "tests/support/virtual_clock.h"
+#include "lib/veltara/client/client_log.h"
+#include "lib/veltara/client/command_protocol.h"
+#include "lib/veltara/client/pipe_transport.h"
+#include "lib/veltara/client/veltara_client.h"
+#include "sim/veltara/pipe_server.h"
 
 namespace crvmon::veltara {
 namespace {
@@ -109,7 +109,7 @@ protected:
 
 TEST_F(HostClientTest, ConnectRetriesWhileThePipeIsMissingOrBusyAndGivesUpOnOtherErrors) {
     {
-        platform::VirtualClock clock;
+        testing::VirtualClock clock;
         EXPECT_EQ(connect_pipe(L"\\\\.\\pipe\\nobody"), INVALID_HANDLE_VALUE);
         EXPECT_EQ(clock.pipeOpens().size(), 51u);
         EXPECT_EQ(clock.sleeps(), std::vector<DWORD>(50, 10));
@@ -120,7 +120,7 @@ TEST_F(HostClientTest, ConnectRetriesWhileThePipeIsMissingOrBusyAndGivesUpOnOthe
         ScriptedPipe busy(L"\\\\.\\pipe\\busy", 1, [](const Bytes&) { return send(le32(0)); });
         HANDLE taken = connect_pipe(L"\\\\.\\pipe\\busy");
         ASSERT_NE(taken, INVALID_HANDLE_VALUE);
-        platform::VirtualClock clock;
+        testing::VirtualClock clock;
         EXPECT_EQ(connect_pipe(L"\\\\.\\pipe\\busy"), INVALID_HANDLE_VALUE);
         const auto waits = clock.pipeWaits();
         ASSERT_EQ(waits.size(), 200u);
@@ -130,7 +130,7 @@ TEST_F(HostClientTest, ConnectRetriesWhileThePipeIsMissingOrBusyAndGivesUpOnOthe
         CloseHandle(taken);
     }
     {
-        platform::VirtualClock clock;
+        testing::VirtualClock clock;
         EXPECT_EQ(connect_pipe(L"\\\\.\\pipe\\bad/name"), INVALID_HANDLE_VALUE);
         EXPECT_EQ(clock.pipeOpens().size(), 1u);
         EXPECT_TRUE(clock.sleeps().empty());

@@ -6,14 +6,14 @@
 #include <memory>
 #include <string>
 
-#include "api/crvmon.h"
-#include "api/library_state.h"
-#include "model/scenario.h"
-#include "model/sim_clock.h"
-#include "platform/win32.h"
-#include "private_simulation.h"
-#include "veltara/client/telemetry_queries.h"
-#include "veltara/client/veltara_client.h"
+#include "lib/api/crvmon.h"
+#include "lib/api/library_state.h"
+#include "sim/model/scenario.h"
+#include "sim/model/sim_clock.h"
+#include "lib/platform/win32.h"
+#include "sim/private_simulation.h"
+#include "lib/veltara/client/telemetry_queries.h"
+#include "lib/veltara/client/veltara_client.h"
 
 namespace crvmon {
 namespace {

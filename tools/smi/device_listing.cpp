@@ -1,4 +1,4 @@
-#include "device_listing.h"
+#include "tools/smi/device_listing.h"
 
 #include <string>
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "crvmon.h"
-#include "device_listing.h"
-#include "simulation_option.h"
+#include "tools/smi/device_listing.h"
+#include "tools/smi/simulation_option.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"Lists the Orvek and Veltara NPUs of this machine."};

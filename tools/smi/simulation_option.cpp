@@ -1,9 +1,9 @@
-#include "simulation_option.h"
+#include "tools/smi/simulation_option.h"
 
 #include <stdexcept>
 
-#include "model/scenario.h"
-#include "private_simulation.h"
+#include "sim/model/scenario.h"
+#include "sim/private_simulation.h"
 
 namespace crvmon::smi {
 

@@ -10,13 +10,13 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/device_protocol.h"
-#include "platform/posix/events.h"
-#include "platform/posix/handle_table.h"
-#include "platform/posix/named_pipes.h"
-#include "platform/posix/object_names.h"
-#include "platform/posix/system_errors.h"
-#include "platform/posix/unix_socket.h"
+#include "lib/platform/posix/device_protocol.h"
+#include "lib/platform/posix/events.h"
+#include "lib/platform/posix/handle_table.h"
+#include "lib/platform/posix/named_pipes.h"
+#include "lib/platform/posix/object_names.h"
+#include "lib/platform/posix/system_errors.h"
+#include "lib/platform/posix/unix_socket.h"
 
 namespace crvmon::platform {
 

@@ -1,10 +1,10 @@
-#include "platform/posix/device_protocol.h"
+#include "lib/platform/posix/device_protocol.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/posix/object_root.h"
-#include "platform/posix/unix_socket.h"
+#include "lib/platform/posix/object_root.h"
+#include "lib/platform/posix/unix_socket.h"
 
 namespace crvmon::platform::device_protocol {
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/kernel32.h"
+#include "lib/platform/posix/kernel32.h"
 
 namespace crvmon::platform::device_protocol {
 

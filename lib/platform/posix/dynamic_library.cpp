@@ -4,7 +4,7 @@
 #include <climits>
 #include <string>
 
-#include "platform/posix/kernel32.h"
+#include "lib/platform/posix/kernel32.h"
 
 namespace {
 

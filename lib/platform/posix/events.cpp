@@ -1,4 +1,4 @@
-#include "platform/posix/events.h"
+#include "lib/platform/posix/events.h"
 
 #include <chrono>
 #include <cstdint>

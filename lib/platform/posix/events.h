@@ -6,7 +6,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/posix/handle_table.h"
+#include "lib/platform/posix/handle_table.h"
 
 namespace crvmon::platform {
 

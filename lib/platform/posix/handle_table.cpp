@@ -1,13 +1,12 @@
-#include "platform/posix/handle_table.h"
+#include "lib/platform/posix/handle_table.h"
 
 #include <new>
 
 namespace crvmon::platform {
 
-HandleTable& HandleTable::instance() {
-    static HandleTable table;
-    return table;
-}
+__attribute__((init_priority(101))) HandleTable HandleTable::table_;
+
+HandleTable& HandleTable::instance() { return table_; }
 
 HANDLE HandleTable::insert(std::shared_ptr<KernelObject> object) {
     std::lock_guard lock(mutex_);

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/posix/kernel32.h"
+#include "lib/platform/posix/kernel32.h"
 
 namespace crvmon::platform {
 
@@ -46,6 +46,11 @@ class HandleTable {
   private:
     HandleTable() = default;
     std::shared_ptr<KernelObject> find(HANDLE handle);
+
+    // The process's one table. Built before, and so destroyed after, every static object of
+    // the image that holds handles (the library's state among them): they still close their
+    // handles when the image is unloaded or the process ends.
+    static HandleTable table_;
 
     std::mutex mutex_;
     std::unordered_map<std::uintptr_t, std::shared_ptr<KernelObject>> objects_;

@@ -126,8 +126,7 @@ constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
 DWORD GetLastError();
 void SetLastError(DWORD code);
 
-// Goes through the stand-in's clock: real time, or virtual time inside a VirtualClock scope
-// (virtual_clock.h).
+// Real time, unless a wait hook takes the wait (wait_hook.h).
 void Sleep(DWORD milliseconds);
 
 // Thread notifications do not exist here; the call only records that it was made.
@@ -175,7 +174,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
                    LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
                    DWORD flagsAndAttributes, HANDLE templateFile);
 // TRUE once an instance is free; FALSE with ERROR_SEM_TIMEOUT at the time-out,
-// ERROR_FILE_NOT_FOUND when no such pipe exists. Times out through the stand-in's clock.
+// ERROR_FILE_NOT_FOUND when no such pipe exists. A wait hook may take the time-out.
 BOOL WaitNamedPipeW(LPCWSTR name, DWORD timeOut);
 // Read mode only (PIPE_READMODE_BYTE or PIPE_READMODE_MESSAGE, with PIPE_WAIT); the collection
 // arguments must be null, as for any pipe on the same machine.

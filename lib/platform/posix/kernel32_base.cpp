@@ -1,4 +1,4 @@
-#include "platform/posix/kernel32.h"
+#include "lib/platform/posix/kernel32.h"
 
 namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;

@@ -1,6 +1,6 @@
 // A shared library here has no DllMain call from a loader: run the library's entry the way the
 // Windows loader would, at load and at unload.
-#include "platform/posix/kernel32.h"
+#include "lib/platform/posix/kernel32.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 

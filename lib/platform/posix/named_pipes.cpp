@@ -1,6 +1,6 @@
 // The client side of named pipes, and the calls that both sides share: ReadFile, WriteFile,
 // SetNamedPipeHandleState, FlushFileBuffers.
-#include "platform/posix/named_pipes.h"
+#include "lib/platform/posix/named_pipes.h"
 
 #include <poll.h>
 
@@ -12,13 +12,13 @@
 #include <optional>
 #include <string>
 
-#include "platform/posix/object_names.h"
-#include "platform/posix/object_root.h"
-#include "platform/posix/pipe_protocol.h"
-#include "platform/posix/pipe_stream.h"
-#include "platform/posix/system_errors.h"
-#include "platform/posix/unix_socket.h"
-#include "platform/posix/virtual_clock.h"
+#include "lib/platform/posix/object_names.h"
+#include "lib/platform/posix/object_root.h"
+#include "lib/platform/posix/pipe_protocol.h"
+#include "lib/platform/posix/pipe_stream.h"
+#include "lib/platform/posix/system_errors.h"
+#include "lib/platform/posix/unix_socket.h"
+#include "lib/platform/posix/wait_hook.h"
 
 namespace crvmon::platform {
 
@@ -87,10 +87,11 @@ DWORD openInstance(std::u16string_view fullName, HANDLE& handle) {
     return ERROR_SUCCESS;
 }
 
-// WaitNamedPipeW without the recording.
+// WaitNamedPipeW without the report to the hook.
 DWORD waitForInstance(std::u16string_view fullName, DWORD timeout) {
-    // Virtual time cannot run out on a wait that has no end.
-    const bool virtualTime = stand_in_clock::isVirtual() && timeout != NMPWAIT_WAIT_FOREVER;
+    // A hook takes the time-out in place of real time; a wait that has no end cannot time out.
+    WaitHook* hook = timeout != NMPWAIT_WAIT_FOREVER ? installedWaitHook() : nullptr;
+    const bool virtualTime = hook != nullptr;
     Descriptor socket;
     DWORD error = greet(
         fullName, virtualTime ? protocol::HelloKind::Probe : protocol::HelloKind::Wait, socket);
@@ -101,7 +102,7 @@ DWORD waitForInstance(std::u16string_view fullName, DWORD timeout) {
 
     DWORD limit = timeout == NMPWAIT_USE_DEFAULT_WAIT ? answer->defaultTimeout : timeout;
     if (virtualTime) {
-        stand_in_clock::advance(limit);
+        hook->waitTimedOut(limit);
         return ERROR_SEM_TIMEOUT;
     }
     using Clock = std::chrono::steady_clock;
@@ -145,7 +146,7 @@ HANDLE openPipeClient(std::u16string_view fullName, std::wstring_view recordedNa
     } catch (const std::bad_alloc&) {
         error = ERROR_NOT_ENOUGH_MEMORY;
     }
-    stand_in_clock::recordPipeOpen(recordedName, error);
+    if (WaitHook* hook = installedWaitHook()) hook->pipeOpened(recordedName, error);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
@@ -204,7 +205,7 @@ BOOL WaitNamedPipeW(LPCWSTR name, DWORD timeOut) {
     } catch (const std::bad_alloc&) {
         error = ERROR_NOT_ENOUGH_MEMORY;
     }
-    stand_in_clock::recordPipeWait(name, timeOut, error);
+    if (WaitHook* hook = installedWaitHook()) hook->pipeWaited(name, timeOut, error);
     return finish(error);
 }
 

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "platform/posix/kernel32.h"
+#include "lib/platform/posix/kernel32.h"
 
 namespace crvmon::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/posix/object_names.h"
+#include "lib/platform/posix/object_names.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/kernel32.h"
+#include "lib/platform/posix/kernel32.h"
 
 namespace crvmon::platform::object_names {
 

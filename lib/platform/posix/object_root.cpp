@@ -1,4 +1,4 @@
-#include "platform/posix/object_root.h"
+#include "lib/platform/posix/object_root.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // Reading the outcome of a request from its OVERLAPPED record.
 #include <atomic>
 
-#include "platform/posix/events.h"
+#include "lib/platform/posix/events.h"
 
 using crvmon::platform::overlappedEvent;
 

@@ -1,10 +1,10 @@
-#include "platform/posix/pipe_protocol.h"
+#include "lib/platform/posix/pipe_protocol.h"
 
 #include <cstring>
 
-#include "platform/posix/object_names.h"
-#include "platform/posix/object_root.h"
-#include "platform/posix/unix_socket.h"
+#include "lib/platform/posix/object_names.h"
+#include "lib/platform/posix/object_root.h"
+#include "lib/platform/posix/unix_socket.h"
 
 namespace crvmon::platform::pipe_protocol {
 

@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/kernel32.h"
+#include "lib/platform/posix/kernel32.h"
 
 namespace crvmon::platform::pipe_protocol {
 

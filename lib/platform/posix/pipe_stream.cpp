@@ -1,4 +1,4 @@
-#include "platform/posix/pipe_stream.h"
+#include "lib/platform/posix/pipe_stream.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/posix/pipe_protocol.h"
-#include "platform/posix/system_errors.h"
+#include "lib/platform/posix/pipe_protocol.h"
+#include "lib/platform/posix/system_errors.h"
 
 namespace crvmon::platform {
 

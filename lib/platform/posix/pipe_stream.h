@@ -9,9 +9,9 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/posix/handle_table.h"
-#include "platform/posix/kernel32.h"
-#include "platform/posix/unix_socket.h"
+#include "lib/platform/posix/handle_table.h"
+#include "lib/platform/posix/kernel32.h"
+#include "lib/platform/posix/unix_socket.h"
 
 namespace crvmon::platform {
 

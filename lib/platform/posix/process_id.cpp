@@ -1,4 +1,4 @@
-#include "platform/posix/process_id.h"
+#include "lib/platform/posix/process_id.h"
 
 #include <unistd.h>
 

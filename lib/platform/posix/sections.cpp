@@ -28,11 +28,11 @@
 #include <string_view>
 #include <system_error>
 
-#include "platform/posix/handle_table.h"
-#include "platform/posix/object_names.h"
-#include "platform/posix/object_root.h"
-#include "platform/posix/system_errors.h"
-#include "platform/posix/unix_socket.h"
+#include "lib/platform/posix/handle_table.h"
+#include "lib/platform/posix/object_names.h"
+#include "lib/platform/posix/object_root.h"
+#include "lib/platform/posix/system_errors.h"
+#include "lib/platform/posix/unix_socket.h"
 
 namespace crvmon::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/posix/system_errors.h"
+#include "lib/platform/posix/system_errors.h"
 
 #include <cerrno>
 

@@ -1,7 +1,7 @@
 // Windows error codes for the errno values that the stand-in's system calls report.
 #pragma once
 
-#include "platform/posix/kernel32.h"
+#include "lib/platform/posix/kernel32.h"
 
 namespace crvmon::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/posix/unix_socket.h"
+#include "lib/platform/posix/unix_socket.h"
 
 #include <poll.h>
 #include <unistd.h>

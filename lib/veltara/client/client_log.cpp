@@ -1,4 +1,4 @@
-#include "veltara/client/client_log.h"
+#include "lib/veltara/client/client_log.h"
 
 #include <cstdarg>
 

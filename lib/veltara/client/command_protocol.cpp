@@ -1,12 +1,12 @@
-#include "veltara/client/command_protocol.h"
+#include "lib/veltara/client/command_protocol.h"
 
 #include <array>
 #include <cstring>
 #include <vector>
 
-#include "veltara/client/client_log.h"
-#include "veltara/client/veltara_client.h"
-#include "veltara/client/veltara_wire.h"
+#include "lib/veltara/client/client_log.h"
+#include "lib/veltara/client/veltara_client.h"
+#include "lib/veltara/client/veltara_wire.h"
 
 namespace crvmon::veltara {
 
@@ -98,7 +98,7 @@ std::int32_t veltara_ioctl(VeltaraClient* client, std::uint32_t code, void* buff
     constexpr const char* kFunction = "veltara_ioctl";
     if (client == nullptr) {
         CRVMON_CLIENT_LOG(kFunction, "Invalid handle!");
-        return -1;
+        return ioctl_failure::kNullClient;
     }
     const std::uint32_t type = wire::commandType(code);
     const std::uint32_t number = wire::commandNumber(code);
@@ -106,21 +106,21 @@ std::int32_t veltara_ioctl(VeltaraClient* client, std::uint32_t code, void* buff
     if (type == wire::kHostType) return veltara_host_ioctl(client, code, buffer);
     if (type != wire::kDeviceType) {
         CRVMON_CLIENT_LOG(kFunction, "Invalid IOC_TYPE: %c", static_cast<char>(type));
-        return -2;
+        return ioctl_failure::kUnknownType;
     }
 
     const std::vector<std::uint8_t> request = buildRequest(code, buffer);
     PipeLease lease(*client);
     if (!lease.valid()) {
         CRVMON_CLIENT_LOG(kFunction, "Failed to acquire pipe handle!");
-        return -3;
+        return ioctl_failure::kNoPipeInstance;
     }
-    if (!writeRequest(lease, request, number, kFunction)) return -4;
+    if (!writeRequest(lease, request, number, kFunction)) return ioctl_failure::kRequestNotWritten;
 
     const ReplyShape shape = replyShape(number, size);
     if (shape.kind == Reply::Rejected) {
         CRVMON_CLIENT_LOG(kFunction, "Unsupported ioctl command: %u", number);
-        return -5;
+        return ioctl_failure::kNotHandled;
     }
 
     std::uint32_t status = 0xFFFFFFFFu;
@@ -156,7 +156,7 @@ std::int32_t veltara_ioctl(VeltaraClient* client, std::uint32_t code, void* buff
             CRVMON_CLIENT_LOG(kFunction, "%s Failed to read response data", commandName(number));
         }
         lease.replace();
-        return -6;
+        return ioctl_failure::kReplyNotRead;
     }
 
     switch (shape.kind) {
@@ -164,7 +164,7 @@ std::int32_t veltara_ioctl(VeltaraClient* client, std::uint32_t code, void* buff
             if (status == wire::kStatusSuccess) return 0;
             CRVMON_CLIENT_LOG(kFunction, "%s Failed: %d", commandName(number),
                               static_cast<int>(status));
-            return -7;
+            return ioctl_failure::kStatusNotSuccess;
         case Reply::Value: return static_cast<std::int32_t>(value);
         case Reply::Version: return static_cast<std::int32_t>(load32(version.data()));
         default: return 0;
@@ -175,19 +175,19 @@ std::int32_t veltara_host_ioctl(VeltaraClient* client, std::uint32_t code, void*
     constexpr const char* kFunction = "veltara_host_ioctl";
     if (client == nullptr) {
         CRVMON_CLIENT_LOG(kFunction, "Invalid handle!");
-        return -1;
+        return host_ioctl_failure::kNullClient;
     }
     const std::uint32_t number = wire::commandNumber(code);
     const std::vector<std::uint8_t> request = buildRequest(code, buffer);
     PipeLease lease(*client);
     if (!lease.valid()) {
         CRVMON_CLIENT_LOG(kFunction, "Failed to acquire pipe handle!");
-        return -1;
+        return host_ioctl_failure::kNoPipeInstance;
     }
-    if (!writeRequest(lease, request, number, kFunction)) return -2;
+    if (!writeRequest(lease, request, number, kFunction)) return host_ioctl_failure::kRequestNotWritten;
     if (number != 0) {
         CRVMON_CLIENT_LOG(kFunction, "Unsupported ioctl command: %u", number);
-        return -3;
+        return host_ioctl_failure::kNotHostInfo;
     }
     std::vector<std::uint8_t> discard;
     if (buffer == nullptr) discard.resize(wire::kHostInfoReplyMax);
@@ -197,7 +197,7 @@ std::int32_t veltara_host_ioctl(VeltaraClient* client, std::uint32_t code, void*
         CRVMON_CLIENT_LOG(kFunction, "%s Failed to read response data: %d", commandName(number),
                           static_cast<int>(GetLastError()));
         lease.replace();
-        return -4;
+        return host_ioctl_failure::kReplyNotRead;
     }
     return 0;
 }

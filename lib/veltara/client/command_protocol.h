@@ -10,15 +10,34 @@ class VeltaraClient;
 
 namespace veltara {
 
+// Failures of veltara_ioctl. A failed query hands its number on as the value it could not read
+// (a signal type of -6, say), so the numbers never change.
+namespace ioctl_failure {
+constexpr std::int32_t kNullClient = -1;
+constexpr std::int32_t kUnknownType = -2;       // neither 'R' nor 'H'
+constexpr std::int32_t kNoPipeInstance = -3;
+constexpr std::int32_t kRequestNotWritten = -4;
+constexpr std::int32_t kNotHandled = -5;        // a command number the service answers no way
+constexpr std::int32_t kReplyNotRead = -6;      // also a record reply cut short
+constexpr std::int32_t kStatusNotSuccess = -7;  // the status word was not wire::kStatusSuccess
+}  // namespace ioctl_failure
+
+// Failures of veltara_host_ioctl.
+namespace host_ioctl_failure {
+constexpr std::int32_t kNullClient = -1;
+constexpr std::int32_t kNoPipeInstance = -1;
+constexpr std::int32_t kRequestNotWritten = -2;
+constexpr std::int32_t kNotHostInfo = -3;  // a host command other than host information
+constexpr std::int32_t kReplyNotRead = -4;
+}  // namespace host_ioctl_failure
+
 // Sends a device ('R') or host ('H') command. `buffer` supplies the request's payload and, for
 // record replies, receives the reply: it must hold the command's record (2576 bytes for the
-// monitor record, 96 for driver and host information). Returns 0 or the command's value, or:
-// -1 null client, -2 type neither 'R' nor 'H', -3 no pipe instance, -4 request not written,
-// -5 command not handled, -6 reply not read, -7 status word other than success.
+// monitor record, 96 for driver and host information). Returns 0 or the command's value, or an
+// ioctl_failure (a host command: a host_ioctl_failure).
 std::int32_t veltara_ioctl(VeltaraClient* client, std::uint32_t code, void* buffer);
 
-// A host command: 0, or -1 no pipe instance, -2 request not written, -3 command other than
-// host information, -4 reply not read.
+// A host command: 0, or a host_ioctl_failure.
 std::int32_t veltara_host_ioctl(VeltaraClient* client, std::uint32_t code, void* buffer);
 
 // The command's name for messages, "Invalid cmd" beyond the table.

@@ -1,11 +1,11 @@
-#include "veltara/client/pipe_transport.h"
+#include "lib/veltara/client/pipe_transport.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <vector>
 
-#include "veltara/client/veltara_wire.h"
+#include "lib/veltara/client/veltara_wire.h"
 
 namespace crvmon::veltara {
 
@@ -45,7 +45,7 @@ void setMessageReadMode(HANDLE pipe) {
 std::int32_t veltara_list_devices(veltara_device_entry* entries, std::int32_t capacity) {
     using namespace wire::device_list;
     HANDLE broker = connect_pipe(wire::kBrokerPipeName);
-    if (broker == INVALID_HANDLE_VALUE) return -1;
+    if (broker == INVALID_HANDLE_VALUE) return list_failure::kNoBrokerPipe;
     setMessageReadMode(broker);
 
     std::uint8_t request[4];
@@ -53,7 +53,7 @@ std::int32_t veltara_list_devices(veltara_device_entry* entries, std::int32_t ca
     DWORD written = 0;
     if (!WriteFile(broker, request, sizeof request, &written, nullptr)) {
         CloseHandle(broker);
-        return -2;
+        return list_failure::kRequestNotWritten;
     }
 
     std::vector<std::uint8_t> reply(kReplyCapacity, 0);
@@ -62,10 +62,10 @@ std::int32_t veltara_list_devices(veltara_device_entry* entries, std::int32_t ca
     if (!ReadFile(broker, reply.data(), static_cast<DWORD>(reply.size()), &received, nullptr) &&
         GetLastError() != ERROR_MORE_DATA) {
         CloseHandle(broker);
-        return -3;
+        return list_failure::kReplyNotRead;
     }
     CloseHandle(broker);
-    if (received < 4) return -4;
+    if (received < kEntries) return list_failure::kReplyTooShort;  // no whole count
 
     const std::uint32_t count = load32(reply.data() + kCount);
     if (entries == nullptr || capacity < 1) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/win32.h"
+#include "lib/platform/win32.h"
 
 namespace crvmon::veltara {
 
@@ -25,9 +25,17 @@ HANDLE connect_pipe(const std::wstring& name);
 // Switches a handle to message read mode; the outcome is not checked.
 void setMessageReadMode(HANDLE pipe);
 
+// Failures of veltara_list_devices.
+namespace list_failure {
+constexpr std::int32_t kNoBrokerPipe = -1;
+constexpr std::int32_t kRequestNotWritten = -2;
+constexpr std::int32_t kReplyNotRead = -3;
+constexpr std::int32_t kReplyTooShort = -4;  // no count in it
+}  // namespace list_failure
+
 // Copies up to `capacity` entries of the service's device list into `entries` and returns how
-// many; with no array (or capacity below 1) returns the number the service reports. Negative
-// on failure: -1 no broker pipe, -2 request not written, -3 reply not read, -4 reply too short.
+// many; with no array (or capacity below 1) returns the number the service reports. A
+// list_failure when the list cannot be had.
 std::int32_t veltara_list_devices(veltara_device_entry* entries, std::int32_t capacity);
 
 // The name of a device's pipe: the prefix, then each byte of the name as one code unit.

@@ -1,11 +1,11 @@
-#include "veltara/client/telemetry_queries.h"
+#include "lib/veltara/client/telemetry_queries.h"
 
 #include <array>
 
-#include "monitor/core_id.h"
-#include "platform/win32.h"
-#include "veltara/client/command_protocol.h"
-#include "veltara/client/veltara_wire.h"
+#include "lib/common/core_id.h"
+#include "lib/platform/win32.h"
+#include "lib/veltara/client/command_protocol.h"
+#include "lib/veltara/client/veltara_wire.h"
 
 namespace crvmon::veltara {
 
@@ -106,7 +106,7 @@ std::vector<crvmonCoreInfo_t> veltara_get_core_infos(const DeviceRecord& device)
 
 std::int64_t veltara_get_memory_usage(const DeviceRecord& device) {
     MonitorRecord record;
-    if (!fetchMonitorRecord(device.client, record)) return -1;
+    if (!fetchMonitorRecord(device.client, record)) return kAbsent64;
     return static_cast<std::int64_t>(load32(record.data() + wire::monitor_info::kPagesInUse))
            << 12;
 }

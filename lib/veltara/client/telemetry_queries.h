@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "api/crvmon.h"
-#include "registry/device_record.h"
+#include "lib/api/crvmon.h"
+#include "lib/registry/device_record.h"
 
 namespace crvmon::veltara {
 

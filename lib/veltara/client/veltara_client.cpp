@@ -1,11 +1,11 @@
-#include "veltara/client/veltara_client.h"
+#include "lib/veltara/client/veltara_client.h"
 
 #include <new>
 #include <vector>
 
-#include "veltara/client/client_log.h"
-#include "veltara/client/pipe_transport.h"
-#include "veltara/client/veltara_wire.h"
+#include "lib/veltara/client/client_log.h"
+#include "lib/veltara/client/pipe_transport.h"
+#include "lib/veltara/client/veltara_wire.h"
 
 namespace crvmon {
 
@@ -125,7 +125,7 @@ VeltaraClient* veltara_open(std::int32_t devNo) {
 }
 
 std::int32_t veltara_close(VeltaraClient* client) {
-    if (client == nullptr) return -1;
+    if (client == nullptr) return kCloseNullClient;
     delete client;
     return 0;
 }

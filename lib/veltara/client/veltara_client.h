@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/win32.h"
+#include "lib/platform/win32.h"
 
 namespace crvmon {
 
@@ -64,7 +64,10 @@ namespace veltara {
 // code ERROR_FILE_NOT_FOUND (left as it was when memory ran out).
 VeltaraClient* veltara_open(std::int32_t devNo);
 
-// -1 for null; otherwise destroys the client and returns 0.
+// Result of veltara_close for a null client.
+constexpr std::int32_t kCloseNullClient = -1;
+
+// kCloseNullClient for null; otherwise destroys the client and returns 0.
 std::int32_t veltara_close(VeltaraClient* client);
 
 }  // namespace veltara

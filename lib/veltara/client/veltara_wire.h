@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/little_endian.h"
+#include "lib/common/little_endian.h"
 
 namespace crvmon::veltara::wire {
 

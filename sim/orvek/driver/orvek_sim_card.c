@@ -1,4 +1,4 @@
-#include "orvek_sim_card.h"
+#include "sim/orvek/driver/orvek_sim_card.h"
 
 #include <string.h>
 

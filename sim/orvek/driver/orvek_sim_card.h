@@ -19,7 +19,13 @@ extern "C" {
 #define ORVEK_SIM_REGISTER_MAX 16u
 #define ORVEK_SIM_SELECTOR_NONE 0xFFFFFFFFu
 
-/* Control codes the card answers (the library's wire codes). */
+/* The library's wire names, codes and sizes, written again here for the C of the kernel-mode
+ * driver; a compile-time check in the card model holds them to the library's wire header. */
+
+/* Card i's device object: this name, followed by i in decimal when i > 0. */
+#define ORVEK_SIM_DEVICE_BASE_NAME "corvanta_pcie"
+
+/* Control codes the card answers. */
 #define ORVEK_SIM_IOCTL_DEVICE_INFO 0x00222000u
 #define ORVEK_SIM_IOCTL_REGISTER 0x00222012u
 #define ORVEK_SIM_IOCTL_USAGE 0x00222042u

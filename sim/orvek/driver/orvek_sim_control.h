@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "orvek_sim_card.h"
+#include "sim/orvek/driver/orvek_sim_card.h"
 
 /* "\\.\crvmon_orvek_sim" from user mode. */
 #define ORVEK_SIM_CONTROL_DEVICE L"\\Device\\crvmon_orvek_sim"

@@ -4,8 +4,8 @@
  * every request is completed before its dispatch routine returns. */
 #include <ntddk.h>
 
-#include "orvek_sim_card.h"
-#include "orvek_sim_control.h"
+#include "sim/orvek/driver/orvek_sim_card.h"
+#include "sim/orvek/driver/orvek_sim_control.h"
 
 struct card_extension {
     KSPIN_LOCK lock; /* guards card */
@@ -18,7 +18,7 @@ static FAST_MUTEX cards_mutex; /* guards cards[] */
 
 /* "\Device\corvanta_pcie" or "\Device\corvanta_pcieN", and the same under "\DosDevices\". */
 static void card_name(WCHAR* out, size_t capacity, const WCHAR* prefix, uint32_t index) {
-    static const WCHAR base[] = L"corvanta_pcie";
+    static const WCHAR base[] = L"" ORVEK_SIM_DEVICE_BASE_NAME;
     WCHAR digits[4];
     size_t used = 0, count = 0, i;
     for (i = 0; prefix[i] != 0 && used + 1 < capacity; ++i) out[used++] = prefix[i];

@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "model/activity_ring.h"
-#include "model/orvek_card_model.h"
-#include "model/power_encoding.h"
-#include "orvek/busy_fraction.h"
+#include "sim/model/activity_ring.h"
+#include "sim/model/orvek_card_model.h"
+#include "sim/model/power_encoding.h"
+#include "lib/orvek/busy_fraction.h"
 
 namespace crvmon::sim::testing {
 namespace {

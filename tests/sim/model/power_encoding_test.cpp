@@ -8,7 +8,7 @@
 #include <ostream>
 #include <stdexcept>
 
-#include "model/power_encoding.h"
+#include "sim/model/power_encoding.h"
 
 namespace crvmon::sim::testing {
 namespace {

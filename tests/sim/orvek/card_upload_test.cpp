@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "orvek/driver/orvek_sim_card.h"
+#include "sim/orvek/driver/orvek_sim_card.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "model/scenario.h"
-#include "orvek/driver/orvek_sim_control.h"
-#include "orvek/kernel_driver_service.h"
-#include "private_simulation.h"
+#include "sim/model/scenario.h"
+#include "sim/orvek/driver/orvek_sim_control.h"
+#include "sim/orvek/kernel_driver_service.h"
+#include "sim/private_simulation.h"
 
 namespace crvmon::sim {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "model/veltara_device_list.h"
-#include "model/veltara_device_model.h"
+#include "sim/model/veltara_device_list.h"
+#include "sim/model/veltara_device_model.h"
 
 namespace crvmon::sim::testing {
 namespace {

@@ -9,15 +9,15 @@
 #include <thread>
 #include <vector>
 
-#include "model/scenario.h"
-#include "platform/win32.h"
-#include "veltara/veltara_host_service.h"
+#include "sim/model/scenario.h"
+#include "lib/platform/win32.h"
+#include "sim/veltara/veltara_host_service.h"
 
 #if defined(_WIN32)
 // The pipe names are the machine's: CTest runs these tests one at a time (RESOURCE_LOCK).
 using ServiceTestBase = ::testing::Test;
 #else
-#include "platform/private_object_root.h"
+#include "tests/support/private_object_root.h"
 using ServiceTestBase = crvmon::testing::PrivateObjectRoot;
 #endif
 

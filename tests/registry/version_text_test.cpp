@@ -1,7 +1,7 @@
 // The version texts, with fixed numbers.
 #include <gtest/gtest.h>
 
-#include "monitor/version_text.h"
+#include "lib/registry/version_text.h"
 
 namespace crvmon {
 namespace {

@@ -1,4 +1,4 @@
-#include "monitor/diagnostic_print.h"
+#include "lib/common/diagnostic_print.h"
 
 #include <cstdarg>
 

@@ -23,12 +23,12 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/object_names.h"
-#include "platform/posix/object_root.h"
-#include "platform/posix/pipe_protocol.h"
-#include "platform/posix/pipe_stream.h"
-#include "platform/posix/system_errors.h"
-#include "platform/posix/unix_socket.h"
+#include "lib/platform/posix/object_names.h"
+#include "lib/platform/posix/object_root.h"
+#include "lib/platform/posix/pipe_protocol.h"
+#include "lib/platform/posix/pipe_stream.h"
+#include "lib/platform/posix/system_errors.h"
+#include "lib/platform/posix/unix_socket.h"
 
 namespace crvmon::platform {
 

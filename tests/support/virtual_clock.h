@@ -1,16 +1,15 @@
-// The stand-in's clock. Sleep and the time-outs of WaitNamedPipeW run on real time, except
-// inside a VirtualClock scope, where waiting costs nothing and every wait is counted: a retry
-// policy that would wait minutes runs in milliseconds, and a test sees exactly what it did.
+// Virtual time for tests of retry policies: inside a VirtualClock scope, waiting costs nothing
+// and every wait is counted, so a policy that would wait minutes runs in milliseconds and a test
+// sees exactly what it did. Runs on the stand-in's wait hook.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "platform/posix/kernel32.h"
+#include "lib/platform/win32.h"
 
-namespace crvmon::platform {
+namespace crvmon::testing {
 
 struct PipeOpenRecord {
     std::wstring name;  // as passed (a CreateFileA name with each byte widened)
@@ -45,16 +44,4 @@ class VirtualClock {
     std::vector<PipeWaitRecord> pipeWaits() const;
 };
 
-// The stand-in's side of the clock.
-namespace stand_in_clock {
-
-bool isVirtual();
-// Moves virtual time on; nothing outside a scope.
-void advance(std::uint64_t milliseconds);
-// Kept only inside a scope.
-void recordPipeOpen(std::wstring_view name, DWORD error);
-void recordPipeWait(std::wstring_view name, DWORD timeout, DWORD error);
-
-}  // namespace stand_in_clock
-
-}  // namespace crvmon::platform
+}  // namespace crvmon::testing

@@ -1,4 +1,4 @@
-#include "platform/posix/device_object_server.h"
+#include "sim/orvek/device_object_server.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,14 +13,22 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/posix/device_protocol.h"
-#include "platform/posix/kernel32.h"
-#include "platform/posix/object_root.h"
-#include "platform/posix/unix_socket.h"
+#include "lib/platform/posix/device_protocol.h"
+#include "lib/platform/posix/kernel32.h"
+#include "lib/platform/posix/object_root.h"
+#include "lib/platform/posix/unix_socket.h"
 
-namespace crvmon::platform {
+namespace crvmon::sim {
 
-namespace protocol = device_protocol;
+namespace protocol = platform::device_protocol;
+using platform::Descriptor;
+using platform::kMaxSocketPath;
+using platform::listenSeqpacket;
+using platform::objectDirectory;
+using platform::objectRoot;
+using platform::receiveMessage;
+using platform::sendMessage;
+using platform::waitReady;
 
 namespace {
 
@@ -229,4 +237,4 @@ const std::string& DeviceObjectServer::path() const {
     return state_->path;
 }
 
-}  // namespace crvmon::platform
+}  // namespace crvmon::sim

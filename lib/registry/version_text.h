@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "api/crvmon.h"
-#include "registry/version_info.h"
+#include "lib/api/crvmon.h"
+#include "lib/registry/version_info.h"
 
 namespace crvmon {
 
@@ -13,10 +13,12 @@ inline constexpr const char* kNotAvailable = "N/A";
 // major.minor.patch of a driver version (the revision is left out), or "N/A" when one is absent.
 std::string driverVersionText(const VersionInfo& version);
 
-// major.minor, then .patch when the patch is 0 or more; "N/A" with status 4 without major/minor.
+// major.minor, then .patch when the patch is 0 or more; "N/A" with CRVMON_STATUS_NOT_SUPPORTED
+// without major/minor.
 std::string firmwareVersionText(const VersionInfo& version, crvmonStatusCode_t& status);
 
-// major.minor.patch of the driver running on the device; "N/A" with status 4 when one is absent.
+// major.minor.patch of the driver running on the device; "N/A" with CRVMON_STATUS_NOT_SUPPORTED
+// when one is absent.
 std::string onDeviceDriverVersionText(const VersionInfo& version, crvmonStatusCode_t& status);
 
 }  // namespace crvmon

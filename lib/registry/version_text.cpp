@@ -1,4 +1,4 @@
-#include "monitor/version_text.h"
+#include "lib/registry/version_text.h"
 
 #include <sstream>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace crvmon::platform {
+namespace crvmon::sim {
 
 struct DeviceIoRequest {
     std::uint32_t code;
@@ -54,4 +54,4 @@ class DeviceObjectServer {
     std::unique_ptr<State> state_;
 };
 
-}  // namespace crvmon::platform
+}  // namespace crvmon::sim

@@ -1,16 +1,16 @@
-#include "monitor/core_id.h"
+#include "lib/common/core_id.h"
 
 namespace crvmon {
 
 CoreId makeCoreId(int cluster, int position) {
     CoreId id{};
-    id.cluster = cluster == 0 ? 0x10000u : cluster == 1 ? 0x20000u : 0x7FFF0000u;
+    id.cluster = cluster == 0 ? kFirstCluster : cluster == 1 ? kSecondCluster : kNoSuchCluster;
     if (position == 0) {
-        id.core = 0xFFFEu;
+        id.core = kWholeCluster;
     } else if (position >= 1 && position <= 4) {
         id.core = static_cast<std::uint32_t>(position);
     } else {
-        id.core = 0xFFFFu;
+        id.core = kNoSuchCore;
     }
     return id;
 }
