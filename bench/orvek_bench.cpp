@@ -9,13 +9,13 @@
 #include <memory>
 #include <optional>
 
+#include "bench/orvek_bench_cards.h"
+#include "bench/ratio_reporter.h"
 #include "lib/api/crvmon.h"
 #include "lib/orvek/orvek_monitor_win.h"
 #include "lib/orvek/orvek_wire.h"
 #include "lib/orvek/register_decoding.h"
-#include "bench/orvek_bench_cards.h"
 #include "lib/platform/win32.h"
-#include "bench/ratio_reporter.h"
 
 namespace {
 
@@ -27,9 +27,9 @@ std::unique_ptr<bench::OrvekBenchCards> cards;
 // The requests a refresh makes, overlapped, then waited for: with one event for all of them, or
 // with an event created and closed for each, as the library does.
 void RawRegisterReads(benchmark::State& state, bool eventPerRequest) {
-    HANDLE card = CreateFileA(OrvekMonitor_win::deviceObjectName(0).c_str(),
-                              GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE card =
+        CreateFileA(OrvekMonitor_win::deviceObjectName(0).c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (card == INVALID_HANDLE_VALUE) {
         state.SkipWithError("card 0 did not open");
         return;

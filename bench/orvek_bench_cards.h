@@ -10,7 +10,7 @@
 namespace crvmon::bench {
 
 class OrvekBenchCards {
-public:
+  public:
     // Throws when the cards cannot be served.
     OrvekBenchCards();
     ~OrvekBenchCards();
@@ -20,7 +20,7 @@ public:
     // Identity requests both cards have answered so far; none where the driver does not count.
     std::optional<long> identityRequests() const;
 
-private:
+  private:
     struct Served;
     std::unique_ptr<Served> served_;
 };

@@ -2,10 +2,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/orvek_bench_cards.h"
+#include "lib/orvek/orvek_wire.h"
 #include "sim/model/orvek_card_model.h"
 #include "sim/model/scenario.h"
-#include "lib/orvek/orvek_wire.h"
-#include "bench/orvek_bench_cards.h"
 #include "sim/orvek/device_object_server.h"
 #include "sim/private_simulation.h"
 
@@ -20,7 +20,8 @@ struct OrvekBenchCards::Served {
             models.push_back(std::make_unique<sim::OrvekCardModel>(config, clock));
             sim::OrvekCardModel* model = models.back().get();
             servers.push_back(std::make_unique<sim::DeviceObjectServer>(
-                orvek::wire::deviceObjectBase(config.deviceIndex), [this, model](const sim::DeviceIoRequest& r) {
+                orvek::wire::deviceObjectBase(config.deviceIndex),
+                [this, model](const sim::DeviceIoRequest& r) {
                     if (r.code == orvek::wire::kIoctlDeviceInfo) ++identityRequests;
                     return sim::DeviceIoReply{
                         model->answer(r.code, r.input, r.outputCapacity).output, 0};

@@ -1,5 +1,5 @@
-#include "sim/model/scenario.h"
 #include "bench/orvek_bench_cards.h"
+#include "sim/model/scenario.h"
 #include "sim/private_simulation.h"
 
 namespace crvmon::bench {
@@ -15,6 +15,8 @@ OrvekBenchCards::OrvekBenchCards() : served_(std::make_unique<Served>()) {}
 
 OrvekBenchCards::~OrvekBenchCards() = default;
 
-std::optional<long> OrvekBenchCards::identityRequests() const { return std::nullopt; }
+std::optional<long> OrvekBenchCards::identityRequests() const {
+    return std::nullopt;
+}
 
 }  // namespace crvmon::bench

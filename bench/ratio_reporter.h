@@ -9,7 +9,7 @@
 #include <vector>
 
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     RatioReporter(std::string measured, std::string baseline, std::string label) {
         addRatio(std::move(measured), std::move(baseline), std::move(label));
     }
@@ -31,12 +31,13 @@ public:
             auto measured = times_.find(ratio.measured);
             auto baseline = times_.find(ratio.baseline);
             if (measured != times_.end() && baseline != times_.end() && baseline->second > 0) {
-                std::printf("%s = %.3f\n", ratio.label.c_str(), measured->second / baseline->second);
+                std::printf("%s = %.3f\n", ratio.label.c_str(),
+                            measured->second / baseline->second);
             }
         }
     }
 
-private:
+  private:
     struct Ratio {
         std::string measured, baseline, label;
     };

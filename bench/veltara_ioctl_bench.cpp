@@ -7,14 +7,14 @@
 #include <memory>
 #include <string>
 
-#include "sim/model/scenario.h"
-#include "lib/platform/win32.h"
 #include "bench/ratio_reporter.h"
-#include "sim/private_simulation.h"
+#include "lib/platform/win32.h"
 #include "lib/veltara/client/command_protocol.h"
 #include "lib/veltara/client/pipe_transport.h"
 #include "lib/veltara/client/veltara_client.h"
 #include "lib/veltara/client/veltara_wire.h"
+#include "sim/model/scenario.h"
+#include "sim/private_simulation.h"
 
 namespace {
 
@@ -85,7 +85,6 @@ void registerAll() {
         ->Threads(32)
         ->UseRealTime();
 }
-
 
 }  // namespace
 

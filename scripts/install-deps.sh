@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages a build needs, if any is missing.
-# Usage: scripts/install-deps.sh [linux|windows]...   (default: linux)
+# Usage: scripts/install-deps.sh [checks|linux|windows]...   (default: linux)
 set -euo pipefail
 
 linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
        libtomlplusplus-dev libcli11-dev)
+checks=(clang-format-14)
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64)
 
 wanted=()
 for build in "${@:-linux}"; do
     case $build in
+    checks) wanted+=("${checks[@]}") ;;
     linux) wanted+=("${linux[@]}") ;;
     windows) wanted+=("${linux[@]}" "${windows[@]}") ;;
     *) echo "install-deps: unknown build '$build'" >&2; exit 2 ;;

@@ -8,6 +8,10 @@ cd "$(dirname "$0")/.."
 echo "=== layers ==="
 scripts/check-layers.sh
 
+scripts/install-deps.sh checks
+echo "=== format ==="
+scripts/check-format.sh
+
 scripts/install-deps.sh linux windows
 
 # However the run ends, no Wine server is left behind.

@@ -15,11 +15,10 @@ namespace crvmon::sim {
 class Simulator;
 
 class PrivateSimulation {
-public:
+  public:
     // Throws when the root cannot be made or the scenario cannot be served.
-    explicit PrivateSimulation(const Scenario& scenario,
-                               std::shared_ptr<const SimClock> clock =
-                                   std::make_shared<SteadySimClock>());
+    explicit PrivateSimulation(const Scenario& scenario, std::shared_ptr<const SimClock> clock =
+                                                             std::make_shared<SteadySimClock>());
     ~PrivateSimulation();
     PrivateSimulation(const PrivateSimulation&) = delete;
     PrivateSimulation& operator=(const PrivateSimulation&) = delete;
@@ -27,7 +26,7 @@ public:
     // Empty on Windows.
     const std::string& objectRoot() const { return root_; }
 
-private:
+  private:
     void restore() noexcept;
 
     std::string root_;

@@ -35,7 +35,9 @@ PrivateSimulation::PrivateSimulation(const Scenario& scenario,
     }
 }
 
-PrivateSimulation::~PrivateSimulation() { restore(); }
+PrivateSimulation::~PrivateSimulation() {
+    restore();
+}
 
 void PrivateSimulation::restore() noexcept {
     simulator_.reset();

@@ -10,8 +10,12 @@ PrivateSimulation::PrivateSimulation(const Scenario& scenario,
                                      std::shared_ptr<const SimClock> clock)
     : simulator_(std::make_unique<Simulator>(scenario, std::move(clock))) {}
 
-PrivateSimulation::~PrivateSimulation() { restore(); }
+PrivateSimulation::~PrivateSimulation() {
+    restore();
+}
 
-void PrivateSimulation::restore() noexcept { simulator_.reset(); }
+void PrivateSimulation::restore() noexcept {
+    simulator_.reset();
+}
 
 }  // namespace crvmon::sim

@@ -11,11 +11,13 @@
 
 int main(int argc, char** argv) {
 #if defined(_WIN32)
-    CLI::App app{"Serves simulated Orvek cards (through a kernel-mode driver it loads) and "
-                 "Veltara devices (a host service on named pipes) until Ctrl+C."};
+    CLI::App app{
+        "Serves simulated Orvek cards (through a kernel-mode driver it loads) and "
+        "Veltara devices (a host service on named pipes) until Ctrl+C."};
 #else
-    CLI::App app{"Serves simulated Orvek cards (and Veltara devices) under the object root "
-                 "($CRVMON_OBJECT_ROOT, else /tmp/crvmon-<uid>) until SIGINT or SIGTERM."};
+    CLI::App app{
+        "Serves simulated Orvek cards (and Veltara devices) under the object root "
+        "($CRVMON_OBJECT_ROOT, else /tmp/crvmon-<uid>) until SIGINT or SIGTERM."};
 #endif
     // Options are spelled --x everywhere, so that "/path/to/file" is a scenario under Wine.
     app.allow_windows_style_options(false);
@@ -30,8 +32,7 @@ int main(int argc, char** argv) {
         const crvmon::sim::Scenario scenario =
             scenarioFile.empty() ? crvmon::sim::parseScenario(crvmon::sim::builtInScenarioText())
                                  : crvmon::sim::loadScenario(scenarioFile);
-        crvmon::sim::Simulator simulator(scenario,
-                                         std::make_shared<crvmon::sim::SteadySimClock>());
+        crvmon::sim::Simulator simulator(scenario, std::make_shared<crvmon::sim::SteadySimClock>());
         std::printf("ready\n");
         std::fflush(stdout);
         crvmon::sim::waitForStopRequest();

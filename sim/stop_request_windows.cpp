@@ -13,11 +13,8 @@ BOOL WINAPI onConsoleControl(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-        case CTRL_CLOSE_EVENT:
-            SetEvent(stopEvent);
-            return TRUE;
-        default:
-            return FALSE;
+        case CTRL_CLOSE_EVENT: SetEvent(stopEvent); return TRUE;
+        default: return FALSE;
     }
 }
 
@@ -28,6 +25,8 @@ void prepareForStopRequest() {
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }
 
-void waitForStopRequest() { WaitForSingleObject(stopEvent, INFINITE); }
+void waitForStopRequest() {
+    WaitForSingleObject(stopEvent, INFINITE);
+}
 
 }  // namespace crvmon::sim

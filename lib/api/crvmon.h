@@ -35,6 +35,8 @@
 #define CRVMON_ENUM(name) enum name
 #endif
 
+/* The enum typedefs go through a macro that clang-format cannot read; one entry a line. */
+/* clang-format off */
 /* ---------------------------------------------------------------------------------------------
  * Status codes. Numbers never change meaning; no other value is ever reported.
  * ------------------------------------------------------------------------------------------ */
@@ -84,6 +86,8 @@ typedef CRVMON_ENUM(crvmonExtraPmicId_t){
     CRVMON_EXTRA_PMIC_3 = 3,
 } crvmonExtraPmicId_t;
 
+/* clang-format on */
+
 /* One utilisation sample of an NPU core, or of a whole cluster (core 0xfffe). */
 typedef struct crvmonCoreInfo_t {
     uint32_t cluster;  /* 0x10000 first cluster, 0x20000 second, 0x7fff0000 invalid */
@@ -124,6 +128,8 @@ typedef struct crvmonProcessInfo_t {
 extern "C" {
 #endif
 
+/* One declaration a line, grouped by what it reads. */
+/* clang-format off */
 /* Lifecycle and counting */
 CRVMON_API crvmonStatusCode_t crvmonInit(void);
 CRVMON_API crvmonStatusCode_t crvmonShutdown(void);
@@ -186,6 +192,7 @@ CRVMON_API crvmonStatusCode_t crvmonGetProcessInfos(crvmonTargetDeviceType_t typ
 
 /* A fixed English text for a status; "unknown status" for any other value. */
 CRVMON_API const char* crvmonStatusString(crvmonStatusCode_t status);
+/* clang-format on */
 
 #ifdef __cplusplus
 }
@@ -277,8 +284,7 @@ CRVMON_API int crvmonGetSignalType(crvmonTargetDeviceType_t type, int index,
 /* Version text of the first opened device of a driver type, "major.minor.patch" or "N/A".
  * CRVMON_STATUS_NOT_INITIALIZED before crvmonInit, CRVMON_STATUS_DRIVER_NOT_FOUND when no
  * device of that driver type was opened ("N/A"). */
-CRVMON_API std::string crvmonGetDriverVersion(crvmonDriverType_t type,
-                                              crvmonStatusCode_t& status);
+CRVMON_API std::string crvmonGetDriverVersion(crvmonDriverType_t type, crvmonStatusCode_t& status);
 
 /* Driver revision of the first opened device of a driver type, 0xffffffff when it gave none.
  * CRVMON_STATUS_NOT_INITIALIZED before crvmonInit, CRVMON_STATUS_DRIVER_NOT_FOUND when no
@@ -386,8 +392,7 @@ CRVMON_API crvmonStatusCode_t crvmonSetExtraPmicID(crvmonTargetDeviceType_t type
  * core 1, the host service's activity window). CRVMON_STATUS_NOT_SUPPORTED and no records when
  * an Orvek card has no activity data. */
 CRVMON_API std::vector<crvmonCoreInfo_t> crvmonGetCoreInfos(crvmonTargetDeviceType_t type,
-                                                            int index,
-                                                            crvmonStatusCode_t& status);
+                                                            int index, crvmonStatusCode_t& status);
 /* Average busy percentage of the cores (the whole-cluster entries left out), capped at 100.
  * CRVMON_STATUS_NOT_SUPPORTED (-1.0) without data. */
 CRVMON_API double crvmonGetTotalUtilization(crvmonTargetDeviceType_t type, int index,

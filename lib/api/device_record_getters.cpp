@@ -48,8 +48,7 @@ int crvmonGetPcieRev(crvmonTargetDeviceType_t type, int index, crvmonStatusCode_
     return intField<&DeviceRecord::pcieRev>(type, index, status);
 }
 
-int crvmonGetPcieClassCode(crvmonTargetDeviceType_t type, int index,
-                           crvmonStatusCode_t& status) {
+int crvmonGetPcieClassCode(crvmonTargetDeviceType_t type, int index, crvmonStatusCode_t& status) {
     return intField<&DeviceRecord::pcieClassCode>(type, index, status);
 }
 
@@ -77,10 +76,9 @@ int crvmonGetOnDeviceDriverRevision(crvmonTargetDeviceType_t type, int index,
 
 long long crvmonGetMemoryTotal(crvmonTargetDeviceType_t type, int index,
                                crvmonStatusCode_t& status) {
-    return withDevice(type, index, status, -1LL,
-                      [](const DeviceRecord& d, crvmonStatusCode_t& s) {
-                          return static_cast<long long>(storedField(d.memoryTotal, s));
-                      });
+    return withDevice(type, index, status, -1LL, [](const DeviceRecord& d, crvmonStatusCode_t& s) {
+        return static_cast<long long>(storedField(d.memoryTotal, s));
+    });
 }
 
 crvmonDriverType_t crvmonGetDriverType(crvmonTargetDeviceType_t type, int index,

@@ -313,20 +313,13 @@ crvmonStatusCode_t crvmonGetProcessInfos(crvmonTargetDeviceType_t type, int inde
 
 const char* crvmonStatusString(crvmonStatusCode_t status) {
     switch (status) {
-        case CRVMON_STATUS_OK:
-            return "success";
-        case CRVMON_STATUS_NOT_INITIALIZED:
-            return "library not initialised";
-        case CRVMON_STATUS_DRIVER_NOT_FOUND:
-            return "no device of that driver type";
-        case CRVMON_STATUS_INVALID_ARGUMENT:
-            return "invalid argument or device index";
-        case CRVMON_STATUS_NOT_SUPPORTED:
-            return "not supported by this device, or value absent";
-        case CRVMON_STATUS_BUFFER_TOO_SMALL:
-            return "buffer or array too small";
-        case CRVMON_STATUS_TARGET_NOT_FOUND:
-            return "no device of that target type";
+        case CRVMON_STATUS_OK: return "success";
+        case CRVMON_STATUS_NOT_INITIALIZED: return "library not initialised";
+        case CRVMON_STATUS_DRIVER_NOT_FOUND: return "no device of that driver type";
+        case CRVMON_STATUS_INVALID_ARGUMENT: return "invalid argument or device index";
+        case CRVMON_STATUS_NOT_SUPPORTED: return "not supported by this device, or value absent";
+        case CRVMON_STATUS_BUFFER_TOO_SMALL: return "buffer or array too small";
+        case CRVMON_STATUS_TARGET_NOT_FOUND: return "no device of that target type";
     }
     return "unknown status";
 }

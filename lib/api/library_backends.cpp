@@ -9,8 +9,12 @@ namespace crvmon {
 
 namespace {
 
-void removeMonitor(std::int32_t key) { monitorTable().remove(key); }
-void closeClient(VeltaraClient* client) { veltara::veltara_close(client); }
+void removeMonitor(std::int32_t key) {
+    monitorTable().remove(key);
+}
+void closeClient(VeltaraClient* client) {
+    veltara::veltara_close(client);
+}
 
 }  // namespace
 

@@ -7,8 +7,12 @@ namespace {
 LibraryState state;
 }  // namespace
 
-LibraryState& libraryState() { return state; }
+LibraryState& libraryState() {
+    return state;
+}
 
-MonitorTable& monitorTable() { return state.monitors; }
+MonitorTable& monitorTable() {
+    return state.monitors;
+}
 
 }  // namespace crvmon

@@ -17,6 +17,8 @@ struct LibraryState {
 
 LibraryState& libraryState();
 
-inline DeviceRegistry& registry() { return libraryState().registry; }
+inline DeviceRegistry& registry() {
+    return libraryState().registry;
+}
 
 }  // namespace crvmon

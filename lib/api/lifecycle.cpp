@@ -16,7 +16,9 @@ crvmonStatusCode_t crvmonInit() {
     });
 }
 
-crvmonStatusCode_t crvmonShutdown() { return registry().shutdown(); }
+crvmonStatusCode_t crvmonShutdown() {
+    return registry().shutdown();
+}
 
 int crvmonGetDeviceCount(crvmonStatusCode_t& status) {
     if (!registry().initialised()) {

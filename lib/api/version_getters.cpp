@@ -1,7 +1,7 @@
 // Version texts: per driver type (the first opened device of each), and per device.
 #include "lib/api/api_guard.h"
-#include "lib/api/device_frame.h"
 #include "lib/api/crvmon.h"
+#include "lib/api/device_frame.h"
 #include "lib/api/library_state.h"
 #include "lib/registry/version_text.h"
 
@@ -54,11 +54,10 @@ std::string crvmonGetFirmwareVersion(crvmonTargetDeviceType_t type, int index,
 
 std::string crvmonGetOnDeviceDriverVersion(crvmonTargetDeviceType_t type, int index,
                                            crvmonStatusCode_t& status) {
-    return crvmon::withDevice(type, index, status, std::string(),
-                              [](const DeviceRecord& d, crvmonStatusCode_t& s) {
-                                  return crvmon::onDeviceDriverVersionText(
-                                      d.onDeviceDriverVersion, s);
-                              });
+    return crvmon::withDevice(
+        type, index, status, std::string(), [](const DeviceRecord& d, crvmonStatusCode_t& s) {
+            return crvmon::onDeviceDriverVersionText(d.onDeviceDriverVersion, s);
+        });
 }
 
 }  // namespace corvanta

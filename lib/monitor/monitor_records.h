@@ -11,9 +11,9 @@ struct MonitorInfo {
     // Identity: the driver's first four identity words, copied as a block.
     std::uint16_t vendorId = 0;
     std::uint16_t deviceId = 0;
-    std::uint16_t subVendorId = 0;   // bits 10-15 firmware major, bits 0-9 firmware minor
-    std::uint16_t subDeviceId = 0;   // bits 0-2 memory code, 8-11 firmware revision, ...
-    std::uint32_t firmwareBuild = 0; // bit 31 patch present, bits 16-30 patch
+    std::uint16_t subVendorId = 0;    // bits 10-15 firmware major, bits 0-9 firmware minor
+    std::uint16_t subDeviceId = 0;    // bits 0-2 memory code, 8-11 firmware revision, ...
+    std::uint32_t firmwareBuild = 0;  // bit 31 patch present, bits 16-30 patch
     std::uint32_t reserved = 0;
     std::uint8_t pcieGen = 0;
     std::uint8_t pcieLanes = 0;

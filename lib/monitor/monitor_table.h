@@ -10,7 +10,7 @@
 namespace crvmon {
 
 class MonitorTable {
-public:
+  public:
     // Takes the monitor; an entry already under the key stays and the new monitor is dropped.
     void insert(std::int32_t key, std::unique_ptr<OrvekMonitor> monitor);
     // Null when no monitor is entered under the key.
@@ -19,7 +19,7 @@ public:
     void remove(std::int32_t key);
     std::size_t size() const { return monitors_.size(); }
 
-private:
+  private:
     std::map<std::int32_t, std::unique_ptr<OrvekMonitor>> monitors_;
 };
 

@@ -10,7 +10,7 @@
 namespace crvmon {
 
 class OrvekMonitor {
-public:
+  public:
     explicit OrvekMonitor(std::int32_t deviceIndex) : deviceIndex_(deviceIndex) {}
     virtual ~OrvekMonitor() = default;
     OrvekMonitor(const OrvekMonitor&) = delete;
@@ -37,7 +37,7 @@ public:
     std::uint32_t versionCode() const { return versionCode_; }
     std::int32_t deviceIndex() const { return deviceIndex_; }
 
-protected:
+  protected:
     std::uint32_t versionCode_ = 0;
     std::int32_t deviceIndex_;
 };

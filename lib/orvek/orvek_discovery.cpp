@@ -31,8 +31,7 @@ std::string locationText(const MonitorInfo& info) {
             }
             return text;
         }
-        default:
-            return {};
+        default: return {};
     }
 }
 

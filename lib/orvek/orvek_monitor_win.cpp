@@ -23,7 +23,7 @@ constexpr int kReferenceDriverMinor = 8;
 
 // An unnamed event, initially signalled, owned by one request (or one open).
 class RequestEvent {
-public:
+  public:
     explicit RequestEvent(bool manualReset)
         : event_(CreateEventW(nullptr, manualReset ? TRUE : FALSE, TRUE, nullptr)) {}
     ~RequestEvent() {
@@ -33,7 +33,7 @@ public:
     RequestEvent& operator=(const RequestEvent&) = delete;
     HANDLE get() const { return event_; }
 
-private:
+  private:
     HANDLE event_;
 };
 
@@ -42,7 +42,8 @@ CoreActivity readRing(const std::uint8_t* ring) {
     activity.head = ring[usage_reply::kHead];
     activity.count = ring[usage_reply::kCount];
     for (std::size_t i = 0; i < usage_reply::kIntervalCount; ++i) {
-        const std::uint8_t* interval = ring + usage_reply::kIntervals + i * usage_reply::kIntervalSize;
+        const std::uint8_t* interval =
+            ring + usage_reply::kIntervals + i * usage_reply::kIntervalSize;
         activity.intervals[i] = {load64(interval), load64(interval + 8)};
     }
     return activity;
@@ -54,7 +55,9 @@ OrvekMonitor_win::OrvekMonitor_win(std::int32_t deviceIndex) : OrvekMonitor(0) {
     if (scanDevices() > 0) open(deviceIndex);
 }
 
-OrvekMonitor_win::~OrvekMonitor_win() { close(); }
+OrvekMonitor_win::~OrvekMonitor_win() {
+    close();
+}
 
 std::string OrvekMonitor_win::deviceObjectName(std::int32_t index) {
     return wire::deviceObjectName(index);
@@ -107,8 +110,8 @@ bool OrvekMonitor_win::open(std::int32_t index) {
         close();
         return false;
     }
-    auto legacy = parseLegacyTable(std::span<const std::uint8_t, legacy_table::kSize>(
-        table.data(), legacy_table::kSize));
+    auto legacy = parseLegacyTable(
+        std::span<const std::uint8_t, legacy_table::kSize>(table.data(), legacy_table::kSize));
     if (!legacy) {
         close();
         return false;
@@ -180,7 +183,8 @@ MonitorUsage* OrvekMonitor_win::getUsage() {
 
     const std::uint64_t timestamp = load64(reply.data() + usage_reply::kTimestamp);
     for (std::size_t core = 0; core < usage_reply::kRingCount; ++core) {
-        const std::uint8_t* ring = reply.data() + usage_reply::kRings + core * usage_reply::kRingSize;
+        const std::uint8_t* ring =
+            reply.data() + usage_reply::kRings + core * usage_reply::kRingSize;
         usage_.busy[core] = busyFraction(readRing(ring), timestamp);
     }
     usage_.memoryUsed = load64(reply.data() + usage_reply::kMemoryUsed);

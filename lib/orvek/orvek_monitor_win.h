@@ -10,7 +10,7 @@
 namespace crvmon {
 
 class OrvekMonitor_win final : public OrvekMonitor {
-public:
+  public:
     // Scans the cards from index 0, then opens this index if the scan found any.
     explicit OrvekMonitor_win(std::int32_t deviceIndex);
     ~OrvekMonitor_win() override;
@@ -27,7 +27,7 @@ public:
     // "\\.\corvanta_pcie" for index 0, the same followed by the index otherwise.
     static std::string deviceObjectName(std::int32_t index);
 
-private:
+  private:
     std::uint32_t readRegister(std::uint32_t address);
     void writeRegister(std::uint32_t address, std::uint32_t value);
     // One overlapped request; the bytes the driver transferred, 0 when it failed.

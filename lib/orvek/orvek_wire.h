@@ -37,19 +37,19 @@ constexpr std::uint32_t kIoctlUsage = 0x00222042;       // function 0x810, METHO
 // Identity block, asked for first (128 bytes, the same buffer in and out).
 namespace device_info {
 constexpr std::size_t kSize = 128;
-constexpr std::size_t kVendorId = 0;         // u16
-constexpr std::size_t kDeviceId = 2;         // u16
-constexpr std::size_t kSubVendorId = 4;      // u16: firmware minor bits 0-9, major bits 10-15
-constexpr std::size_t kSubDeviceId = 6;      // u16: board bit fields
-constexpr std::size_t kFirmwareBuild = 8;    // u32: bit 31 patch present, bits 16-30 patch
-constexpr std::size_t kReserved = 12;        // u32, copied, never read
-constexpr std::size_t kPcieGen = 16;         // u8
-constexpr std::size_t kPcieLanes = 17;       // u8
-constexpr std::size_t kPcieRev = 18;         // u8
-constexpr std::size_t kPcieClassCode = 20;   // u32
-constexpr std::size_t kDriverVersion = 32;   // 4 x u16: major, minor, patch, revision
-constexpr std::size_t kLocationKind = 64;    // u16: bits 14-15 kind, bits 0-2 items minus one
-constexpr std::size_t kLocation = 66;        // 7 x u16
+constexpr std::size_t kVendorId = 0;        // u16
+constexpr std::size_t kDeviceId = 2;        // u16
+constexpr std::size_t kSubVendorId = 4;     // u16: firmware minor bits 0-9, major bits 10-15
+constexpr std::size_t kSubDeviceId = 6;     // u16: board bit fields
+constexpr std::size_t kFirmwareBuild = 8;   // u32: bit 31 patch present, bits 16-30 patch
+constexpr std::size_t kReserved = 12;       // u32, copied, never read
+constexpr std::size_t kPcieGen = 16;        // u8
+constexpr std::size_t kPcieLanes = 17;      // u8
+constexpr std::size_t kPcieRev = 18;        // u8
+constexpr std::size_t kPcieClassCode = 20;  // u32
+constexpr std::size_t kDriverVersion = 32;  // 4 x u16: major, minor, patch, revision
+constexpr std::size_t kLocationKind = 64;   // u16: bits 14-15 kind, bits 0-2 items minus one
+constexpr std::size_t kLocation = 66;       // 7 x u16
 constexpr std::size_t kLocationItems = 7;
 }  // namespace device_info
 
@@ -89,9 +89,9 @@ constexpr std::size_t kRings = 32;       // 10 rings of 1032 bytes, in core orde
 constexpr std::size_t kRingCount = 10;
 constexpr std::size_t kRingSize = 1032;
 // Within a ring:
-constexpr std::size_t kHead = 2;        // u8, 0-63
-constexpr std::size_t kCount = 3;       // u8
-constexpr std::size_t kIntervals = 8;   // 64 x {u64 start, u64 end}
+constexpr std::size_t kHead = 2;       // u8, 0-63
+constexpr std::size_t kCount = 3;      // u8
+constexpr std::size_t kIntervals = 8;  // 64 x {u64 start, u64 end}
 constexpr std::size_t kIntervalCount = 64;
 constexpr std::size_t kIntervalSize = 16;
 }  // namespace usage_reply

@@ -15,7 +15,9 @@ enum PowerChip : std::uint16_t {
     kChipA480 = 0xA480,
 };
 
-float toFloat(double value) { return static_cast<float>(value); }
+float toFloat(double value) {
+    return static_cast<float>(value);
+}
 
 }  // namespace
 
@@ -65,8 +67,7 @@ PowerReading decodePowerMonitor(std::uint32_t first, std::uint32_t second) {
             r.current = toFloat(((c >> 4) * 40) / 6800.0);
             r.power = r.current * r.voltage;
             break;
-        default:
-            break;
+        default: break;
     }
     return r;
 }

@@ -10,8 +10,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
 #include <process.h>
+#include <windows.h>
 #else
 #include "lib/platform/posix/kernel32.h"
 #include "lib/platform/posix/process_id.h"

@@ -11,10 +11,16 @@ BackendProbes& installed() {
 
 }  // namespace
 
-const BackendProbes& backendProbes() { return installed(); }
+const BackendProbes& backendProbes() {
+    return installed();
+}
 
-void installBackendProbes(const BackendProbes& probes) { installed() = probes; }
+void installBackendProbes(const BackendProbes& probes) {
+    installed() = probes;
+}
 
-void restoreBackendProbes() { installed() = libraryBackendProbes(); }
+void restoreBackendProbes() {
+    installed() = libraryBackendProbes();
+}
 
 }  // namespace crvmon

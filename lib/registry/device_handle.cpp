@@ -41,7 +41,9 @@ DeviceHandle::DeviceHandle(const std::string& nodePath) {
     }
 }
 
-DeviceHandle::~DeviceHandle() { teardown(); }
+DeviceHandle::~DeviceHandle() {
+    teardown();
+}
 
 DeviceHandle::DeviceHandle(DeviceHandle&& other) noexcept : record_(takeOver(other.record_)) {}
 

@@ -9,7 +9,7 @@
 namespace crvmon {
 
 class DeviceHandle {
-public:
+  public:
     // Runs the probe that the node path selects; a device that does not open gives a handle
     // whose open() is false.
     explicit DeviceHandle(const std::string& nodePath);
@@ -23,7 +23,7 @@ public:
     bool open() const { return record_.open; }
     const DeviceRecord& record() const { return record_; }
 
-private:
+  private:
     void teardown() noexcept;
 
     DeviceRecord record_;

@@ -24,10 +24,11 @@ constexpr DriverFamily kFamilies[] = {
 
 }  // namespace
 
-DeviceRegistry::~DeviceRegistry() { shutdown(); }
+DeviceRegistry::~DeviceRegistry() {
+    shutdown();
+}
 
-crvmonStatusCode_t DeviceRegistry::initialise(
-    const std::unordered_set<std::int32_t>& driverTypes) {
+crvmonStatusCode_t DeviceRegistry::initialise(const std::unordered_set<std::int32_t>& driverTypes) {
     if (initialised_) release();
 
     // Devices are collected apart first, so that an error part-way through releases what had
@@ -46,10 +47,10 @@ crvmonStatusCode_t DeviceRegistry::initialise(
     for (std::size_t position = 0; position < opened.size(); ++position) {
         const DeviceRecord& device = opened[position]->record();
         // The first device of a driver type decides its version; later ones do not overwrite it.
-        versions.try_emplace(device.driverType,
-                             DriverVersionEntry{driverVersionText(device.driverVersion),
-                                                static_cast<std::uint32_t>(
-                                                    device.driverVersion.revision)});
+        versions.try_emplace(
+            device.driverType,
+            DriverVersionEntry{driverVersionText(device.driverVersion),
+                               static_cast<std::uint32_t>(device.driverVersion.revision)});
         if (device.targetType != CRVMON_TARGET_NONE) {
             index[device.targetType].push_back(static_cast<std::int32_t>(position));
         }

@@ -20,7 +20,7 @@ struct DriverVersionEntry {
 };
 
 class DeviceRegistry {
-public:
+  public:
     // Node paths of one driver family stop being tried after this many have failed.
     static constexpr int kMaxProbeFailures = 8;
 
@@ -52,7 +52,7 @@ public:
         return driverVersions_;
     }
 
-private:
+  private:
     using DeviceList = std::vector<std::unique_ptr<DeviceHandle>>;
 
     static void probeDriverNodes(const std::string& basePath, DeviceList& devices);

@@ -6,7 +6,9 @@ namespace crvmon {
 
 namespace {
 
-bool present(std::int32_t value) { return value != kAbsent32; }
+bool present(std::int32_t value) {
+    return value != kAbsent32;
+}
 
 std::string joined(std::initializer_list<std::int32_t> numbers) {
     std::ostringstream text;

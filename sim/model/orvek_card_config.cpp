@@ -42,10 +42,8 @@ bool isKnownPowerChip(std::uint16_t chip) {
         case power_chip::k2586:
         case power_chip::k49D2:
         case power_chip::k546E:
-        case power_chip::kA480:
-            return true;
-        default:
-            return false;
+        case power_chip::kA480: return true;
+        default: return false;
     }
 }
 
@@ -87,8 +85,7 @@ void validateCardConfig(const OrvekCardConfig& config) {
     requireRange(config.grade, 3, "grade");
     requireRange(config.chipGeneration, 3, "chipGeneration");
     switch (config.location.kind) {
-        case LocationKind::None:
-            break;
+        case LocationKind::None: break;
         case LocationKind::SlotChain:
             require(!config.location.slots.empty() && config.location.slots.size() <= 7,
                     "location slot chain must hold 1 to 7 numbers");

@@ -5,9 +5,9 @@
 #include <string_view>
 #include <utility>
 
+#include "lib/orvek/orvek_wire.h"
 #include "sim/model/activity_ring.h"
 #include "sim/model/power_encoding.h"
-#include "lib/orvek/orvek_wire.h"
 
 namespace crvmon::sim {
 namespace wire = orvek::wire;
@@ -36,7 +36,8 @@ std::uint16_t subsystemId(const OrvekCardConfig& config) {
     std::uint32_t memoryCode = 0;
     while ((2u << memoryCode) < config.memoryGiB) ++memoryCode;
     return static_cast<std::uint16_t>(memoryCode | (config.boardKind << 3) | (config.grade << 6) |
-                                      (config.firmware.revision << 8) | (config.chipGeneration << 12));
+                                      (config.firmware.revision << 8) |
+                                      (config.chipGeneration << 12));
 }
 
 std::uint32_t firmwareWord(const OrvekCardConfig& config) {
@@ -65,8 +66,7 @@ std::vector<std::uint8_t> currentIdentityBlock(const OrvekCardConfig& config) {
     std::uint16_t header = 0;
     std::vector<std::uint16_t> items;
     switch (location.kind) {
-        case LocationKind::None:
-            break;
+        case LocationKind::None: break;
         case LocationKind::SlotChain:
             header = static_cast<std::uint16_t>(0x4000 | (location.slots.size() - 1));
             items = location.slots;
@@ -92,7 +92,8 @@ std::vector<std::uint8_t> legacyIdentityTable(const OrvekCardConfig& config) {
     }
     wire::store32(p + table::kIndex, static_cast<std::uint32_t>(config.legacyIndex));
     // An index outside the table is the fault itself: the card's entry is then nowhere.
-    if (config.legacyIndex >= 0 && static_cast<std::size_t>(config.legacyIndex) < table::kEntryCount) {
+    if (config.legacyIndex >= 0 &&
+        static_cast<std::size_t>(config.legacyIndex) < table::kEntryCount) {
         std::uint8_t* entry =
             p + table::kEntries + table::kEntrySize * static_cast<std::size_t>(config.legacyIndex);
         wire::store32(entry + table::kVendorDevice,
@@ -154,7 +155,8 @@ orvek_sim_card_image OrvekCardModel::buildImage() const {
 
     for (std::size_t selector = 0; selector < 4; ++selector) {
         PowerWords extra;
-        if (const auto& monitor = config_.extraPower[selector]) extra = encodePowerMonitor(*monitor);
+        if (const auto& monitor = config_.extraPower[selector])
+            extra = encodePowerMonitor(*monitor);
         image.extra_words[selector][0] = extra.first;
         image.extra_words[selector][1] = extra.second;
     }
@@ -204,7 +206,7 @@ std::uint32_t OrvekCardModel::selectedExtraPmic() const {
 
 std::vector<std::uint8_t> OrvekCardModel::identityBytes() const {
     return config_.identityForm == IdentityForm::Current ? currentIdentityBlock(config_)
-                                                       : legacyIdentityTable(config_);
+                                                         : legacyIdentityTable(config_);
 }
 
 std::vector<std::uint8_t> OrvekCardModel::usageReply() const {

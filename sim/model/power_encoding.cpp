@@ -46,20 +46,16 @@ ChipScales scalesOf(std::uint16_t chip) {
     switch (chip) {
         case power_chip::k5449:
             return {{1.25 / 1000, 0xFFFF}, {1.0 / 1000, 0xFFFF}, {25.0 / 1000, 0xFFFF}};
-        case power_chip::k2260:
-            return {{1.25 / 1000, 0xFFFF}, {2.5 / 6800.0, 0xFFFF}, {0, 0}};
-        case power_chip::k2586:
-            return {{1.0 / 1000, 0xFFFF}, {0.25, 0xFFFF}, {0.5, 0xFFFF}};
-        case power_chip::k49D2:
-            return {{1.0 / 1000, 0xFFFF}, {1.0 / 10, 0xFFFF}, {0, 0}};
+        case power_chip::k2260: return {{1.25 / 1000, 0xFFFF}, {2.5 / 6800.0, 0xFFFF}, {0, 0}};
+        case power_chip::k2586: return {{1.0 / 1000, 0xFFFF}, {0.25, 0xFFFF}, {0.5, 0xFFFF}};
+        case power_chip::k49D2: return {{1.0 / 1000, 0xFFFF}, {1.0 / 10, 0xFFFF}, {0, 0}};
         case power_chip::k546E:
             // Current has its own layout; this entry bounds the largest value only.
             return {{1.0 / 1000, 0xFFFF}, {32768.0, 2047}, {0, 0}};
         case power_chip::kA480:
             // Voltage and current occupy bits 4-15 of their half-words.
             return {{25.6 / 1000, 0x0FFF}, {40.0 / 6800.0, 0x0FFF}, {0, 0}};
-        default:
-            throw std::invalid_argument("unknown power monitor chip " + hexChip(chip));
+        default: throw std::invalid_argument("unknown power monitor chip " + hexChip(chip));
     }
 }
 

@@ -35,8 +35,8 @@ void checkReading(const Reader& reader, const toml::node* node, const std::strin
     }
 }
 
-PowerMonitorConfig parsePower(const Reader& reader, const toml::table& table, const std::string& path,
-                            std::optional<std::int64_t>* selector) {
+PowerMonitorConfig parsePower(const Reader& reader, const toml::table& table,
+                              const std::string& path, std::optional<std::int64_t>* selector) {
     PowerMonitorConfig monitor;
     const toml::node* volts = nullptr;
     const toml::node* amps = nullptr;

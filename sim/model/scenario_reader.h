@@ -19,20 +19,13 @@ namespace crvmon::sim::toml_scenario {
 
 inline const char* typeName(const toml::node& node) {
     switch (node.type()) {
-        case toml::node_type::string:
-            return "a string";
-        case toml::node_type::integer:
-            return "an integer";
-        case toml::node_type::floating_point:
-            return "a float";
-        case toml::node_type::boolean:
-            return "a boolean";
-        case toml::node_type::array:
-            return "an array";
-        case toml::node_type::table:
-            return "a table";
-        default:
-            return "a date or time";
+        case toml::node_type::string: return "a string";
+        case toml::node_type::integer: return "an integer";
+        case toml::node_type::floating_point: return "a float";
+        case toml::node_type::boolean: return "a boolean";
+        case toml::node_type::array: return "an array";
+        case toml::node_type::table: return "a table";
+        default: return "a date or time";
     }
 }
 
@@ -123,9 +116,9 @@ class Reader {
     std::array<std::uint16_t, 4> version4(const toml::node& node, const std::string& path) const {
         const toml::array& parts = array(node, path);
         if (parts.size() != 4) {
-            fail(node.source(), keyName(path) +
-                                    " must hold four numbers (major, minor, patch, revision), got " +
-                                    std::to_string(parts.size()));
+            fail(node.source(),
+                 keyName(path) + " must hold four numbers (major, minor, patch, revision), got " +
+                     std::to_string(parts.size()));
         }
         std::array<std::uint16_t, 4> version{};
         for (std::size_t i = 0; i < 4; ++i) {
@@ -180,7 +173,7 @@ inline std::string member(const std::string& path, std::string_view key) {
 
 // The Veltara parts of a scenario: one [[veltara]] table, and the [veltara_service] table.
 VeltaraDeviceConfig parseVeltaraDevice(const Reader& reader, const toml::table& table,
-                                     std::size_t position);
+                                       std::size_t position);
 VeltaraServiceConfig parseVeltaraService(const Reader& reader, const toml::table& table);
 
 }  // namespace crvmon::sim::toml_scenario

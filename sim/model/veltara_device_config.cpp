@@ -61,8 +61,7 @@ std::string veltaraCommandName(std::uint32_t command) {
 
 VeltaraReplyShape veltaraReplyShape(std::uint32_t command) {
     switch (command) {
-        case 1:
-            return VeltaraReplyShape::Version;
+        case 1: return VeltaraReplyShape::Version;
         case 3:
         case 4:
         case 5:
@@ -72,21 +71,17 @@ VeltaraReplyShape veltaraReplyShape(std::uint32_t command) {
         case 13:
         case 15:
         case 20:
-        case 21:
-            return VeltaraReplyShape::Status;
+        case 21: return VeltaraReplyShape::Status;
         case 9:
         case 10:
-        case 11:
-            return VeltaraReplyShape::Value;
+        case 11: return VeltaraReplyShape::Value;
         case 2:
         case 12:
         case 14:
         case 19:
         case 22:
-        case kHostInfoCommand:
-            return VeltaraReplyShape::Record;
-        default:
-            return VeltaraReplyShape::None;
+        case kHostInfoCommand: return VeltaraReplyShape::Record;
+        default: return VeltaraReplyShape::None;
     }
 }
 
@@ -99,9 +94,9 @@ void validateVeltaraDeviceConfig(const VeltaraDeviceConfig& config) {
         require(byte >= 0x20 && byte != 0x7F && c != '/' && c != '\\',
                 "name must not hold control characters, '/' or '\\'");
     }
-    require(config.pagesInUse <= config.memoryPages, "pagesInUse (" + std::to_string(config.pagesInUse) +
-                                                     ") exceeds memoryPages (" +
-                                                     std::to_string(config.memoryPages) + ")");
+    require(config.pagesInUse <= config.memoryPages,
+            "pagesInUse (" + std::to_string(config.pagesInUse) + ") exceeds memoryPages (" +
+                std::to_string(config.memoryPages) + ")");
     for (std::size_t i = 0; i < config.work.size(); ++i) {
         const VeltaraWorkConfig& work = config.work[i];
         const std::string field = "work[" + std::to_string(i) + "]";

@@ -106,16 +106,12 @@ std::vector<std::uint8_t> VeltaraDeviceModel::answerDevice(std::uint32_t number,
         case command::kLockCore:
             // In-out records: the device hands the caller's record back as it came.
             return {payload.begin(), payload.end()};
-        case command::kGetSignalType:
-            return word(static_cast<std::uint32_t>(config_.signalType));
+        case command::kGetSignalType: return word(static_cast<std::uint32_t>(config_.signalType));
         case command::kGetTemperature:
             return word(static_cast<std::uint32_t>(config_.temperatureMilliC));
-        case command::kGetClockNpu:
-            return word(static_cast<std::uint32_t>(npuClockMHz()));
-        case command::kGetMonitorInfo:
-            return monitorInfo();
-        case command::kDriverInfo:
-            return driverInfo();
+        case command::kGetClockNpu: return word(static_cast<std::uint32_t>(npuClockMHz()));
+        case command::kGetMonitorInfo: return monitorInfo();
+        case command::kDriverInfo: return driverInfo();
         case command::kSetClockNpu:
             if (size < 4) return status(number, kStatusInvalid);
             {
@@ -133,8 +129,7 @@ std::vector<std::uint8_t> VeltaraDeviceModel::answerDevice(std::uint32_t number,
             snapshotCursor_.reset();
         }
             return status(number, wire::kStatusSuccess);
-        case command::kReadSnapshot:
-            return nextSnapshotRow(size);
+        case command::kReadSnapshot: return nextSnapshotRow(size);
         default:  // the remaining status commands: nothing to simulate behind them
             return status(number, wire::kStatusSuccess);
     }

@@ -70,7 +70,8 @@ std::uint32_t commandKey(const Reader& reader, const toml::source_region& where,
     return *command;
 }
 
-VeltaraWorkConfig parseWork(const Reader& reader, const toml::table& table, const std::string& path) {
+VeltaraWorkConfig parseWork(const Reader& reader, const toml::table& table,
+                            const std::string& path) {
     VeltaraWorkConfig work;
     const toml::node* busy = nullptr;
     const toml::node* stop = nullptr;
@@ -154,7 +155,7 @@ VeltaraDeviceFaults parseFaults(const Reader& reader, const toml::table& table,
 }  // namespace
 
 VeltaraDeviceConfig parseVeltaraDevice(const Reader& reader, const toml::table& table,
-                                     std::size_t position) {
+                                       std::size_t position) {
     const std::string path = "veltara[" + std::to_string(position) + "]";
     VeltaraDeviceConfig device;
     device.devNo = static_cast<std::int32_t>(position);
@@ -187,8 +188,7 @@ VeltaraDeviceConfig parseVeltaraDevice(const Reader& reader, const toml::table& 
           }},
          {"host_driver_version",
           [&](const toml::node& node) {
-              device.hostDriverVersion =
-                  reader.version4(node, member(path, "host_driver_version"));
+              device.hostDriverVersion = reader.version4(node, member(path, "host_driver_version"));
           }},
          integerKey(reader, path, "host_revision", device.hostRevision, 0, 0xFFFF),
          {"kind",

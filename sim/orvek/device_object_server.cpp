@@ -188,16 +188,14 @@ DeviceObjectServer::DeviceObjectServer(const std::string& name, DeviceIoHandler 
     State& state = *state_;
     state.handler = std::move(handler);
     switch (protocol::devicePath(name, state.path)) {
-        case ERROR_SUCCESS:
-            break;
+        case ERROR_SUCCESS: break;
         case ERROR_FILENAME_EXCED_RANGE:
             throw std::system_error(ENAMETOOLONG, std::generic_category(),
                                     "object path too long for a Unix socket (at most " +
                                         std::to_string(kMaxSocketPath) +
                                         " bytes) for device object " + name + " under " +
                                         objectRoot());
-        default:
-            throw std::invalid_argument("invalid device object name: \"" + name + "\"");
+        default: throw std::invalid_argument("invalid device object name: \"" + name + "\"");
     }
     objectDirectory("device");
 

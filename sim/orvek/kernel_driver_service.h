@@ -8,7 +8,7 @@
 namespace crvmon::sim {
 
 class KernelDriverService {
-public:
+  public:
     // imagePath must be absolute. Throws std::runtime_error naming the step that failed.
     KernelDriverService(const std::wstring& serviceName, const std::wstring& imagePath);
     ~KernelDriverService();
@@ -19,7 +19,7 @@ public:
     // beside the running program.
     static std::wstring orvekDriverImage();
 
-private:
+  private:
     std::wstring name_;
 };
 

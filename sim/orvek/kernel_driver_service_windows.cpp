@@ -10,7 +10,7 @@ namespace crvmon::sim {
 namespace {
 
 class ServiceHandle {
-public:
+  public:
     explicit ServiceHandle(SC_HANDLE handle) : handle_(handle) {}
     ~ServiceHandle() {
         if (handle_ != nullptr) CloseServiceHandle(handle_);
@@ -20,7 +20,7 @@ public:
     SC_HANDLE get() const { return handle_; }
     explicit operator bool() const { return handle_ != nullptr; }
 
-private:
+  private:
     SC_HANDLE handle_;
 };
 
@@ -57,11 +57,10 @@ KernelDriverService::KernelDriverService(const std::wstring& serviceName,
     ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) fail("OpenSCManager");
     removeService(manager.get(), name_);
-    ServiceHandle service(CreateServiceW(manager.get(), name_.c_str(), name_.c_str(),
-                                         SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                         imagePath.c_str(), nullptr, nullptr, nullptr, nullptr,
-                                         nullptr));
+    ServiceHandle service(
+        CreateServiceW(manager.get(), name_.c_str(), name_.c_str(), SERVICE_ALL_ACCESS,
+                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                       imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service) fail("CreateService");
     if (!StartServiceW(service.get(), 0, nullptr)) {
         const DWORD error = GetLastError();

@@ -13,14 +13,14 @@
 namespace crvmon::sim {
 
 class SimulatedOrvekDriver {
-public:
+  public:
     // Publishes the cards' device objects; throws when one cannot be.
     SimulatedOrvekDriver(const std::vector<OrvekCardConfig>& cards, const SimClock& clock);
     ~SimulatedOrvekDriver();
     SimulatedOrvekDriver(const SimulatedOrvekDriver&) = delete;
     SimulatedOrvekDriver& operator=(const SimulatedOrvekDriver&) = delete;
 
-private:
+  private:
     struct Devices;
     std::unique_ptr<Devices> devices_;
 };

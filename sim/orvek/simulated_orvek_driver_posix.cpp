@@ -3,8 +3,8 @@
 
 #include "lib/orvek/orvek_wire.h"
 #include "sim/model/orvek_card_model.h"
-#include "sim/orvek/simulated_orvek_driver.h"
 #include "sim/orvek/device_object_server.h"
+#include "sim/orvek/simulated_orvek_driver.h"
 
 namespace crvmon::sim {
 
@@ -24,12 +24,13 @@ SimulatedOrvekDriver::SimulatedOrvekDriver(const std::vector<OrvekCardConfig>& c
         OrvekCardModel* model = card.get();
         devices_->cards.push_back(std::move(card));
         devices_->objects.push_back(std::make_unique<DeviceObjectServer>(
-            orvek::wire::deviceObjectBase(config.deviceIndex), [model](const DeviceIoRequest& request) {
+            orvek::wire::deviceObjectBase(config.deviceIndex),
+            [model](const DeviceIoRequest& request) {
                 // Every request completes with success and the card's byte count; "nothing
                 // transferred" is an empty reply, never a failed request.
-                ModelReply reply = model->answer(
-                    request.code, std::span<const std::uint8_t>(request.input),
-                    request.outputCapacity);
+                ModelReply reply =
+                    model->answer(request.code, std::span<const std::uint8_t>(request.input),
+                                  request.outputCapacity);
                 return DeviceIoReply{std::move(reply.output), 0};
             }));
     }

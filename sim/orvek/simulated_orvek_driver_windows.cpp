@@ -23,7 +23,7 @@ constexpr auto kRefreshPeriod = std::chrono::milliseconds(50);
 // Held while a simulation serves the driver: a second one would replace the driver under the
 // first. The mutex goes with its process, so one that ended without unloading blocks nothing.
 class MachineClaim {
-public:
+  public:
     MachineClaim() : mutex_(CreateMutexW(nullptr, FALSE, L"Global\\crvmon_orvek_sim")) {
         if (mutex_ == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
             if (mutex_ != nullptr) CloseHandle(mutex_);
@@ -35,7 +35,7 @@ public:
     MachineClaim(const MachineClaim&) = delete;
     MachineClaim& operator=(const MachineClaim&) = delete;
 
-private:
+  private:
     HANDLE mutex_;
 };
 
@@ -54,7 +54,7 @@ struct SimulatedOrvekDriver::Devices {
     MachineClaim claim;
     KernelDriverService service;
     HANDLE controlDevice = INVALID_HANDLE_VALUE;
-    std::mutex uploadMutex;  // one upload at a time on the control device
+    std::mutex uploadMutex;                   // one upload at a time on the control device
     std::optional<std::uint64_t> uploadedAt;  // the clock's time of the last usage upload
 
     std::mutex stopMutex;
@@ -66,16 +66,16 @@ struct SimulatedOrvekDriver::Devices {
 
 SimulatedOrvekDriver::Devices::Devices(const std::vector<OrvekCardConfig>& configs,
                                        const SimClock& simClock)
-    : clock(simClock),
-      service(L"crvmon_orvek_sim", KernelDriverService::orvekDriverImage()) {
+    : clock(simClock), service(L"crvmon_orvek_sim", KernelDriverService::orvekDriverImage()) {
     for (const OrvekCardConfig& config : configs) {
         cards.push_back(std::make_unique<OrvekCardModel>(config, clock));
     }
     controlDevice = CreateFileA(ORVEK_SIM_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     if (controlDevice == INVALID_HANDLE_VALUE) {
-        throw std::runtime_error("simulated Orvek driver: its control device did not appear (error " +
-                                 std::to_string(GetLastError()) + ")");
+        throw std::runtime_error(
+            "simulated Orvek driver: its control device did not appear (error " +
+            std::to_string(GetLastError()) + ")");
     }
     try {
         for (const auto& card : cards) {
@@ -126,8 +126,8 @@ void SimulatedOrvekDriver::Devices::uploadUsage() {
     for (const auto& card : cards) {
         const std::vector<std::uint8_t> usage = card->usageReply();
         upload->device_index = static_cast<std::uint32_t>(card->deviceIndex());
-        upload->length = static_cast<std::uint32_t>(std::min<std::size_t>(usage.size(),
-                                                                          ORVEK_SIM_USAGE_MAX));
+        upload->length =
+            static_cast<std::uint32_t>(std::min<std::size_t>(usage.size(), ORVEK_SIM_USAGE_MAX));
         std::copy_n(usage.begin(), upload->length, upload->bytes);
         DWORD ignored = 0;
         // A failed refresh leaves the previous bytes: the next one may succeed.

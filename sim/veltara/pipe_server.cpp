@@ -175,13 +175,9 @@ void PipeServer::serveConnection(Instance& instance) {
             return;  // nothing sensible to answer: end the connection
         }
         switch (reply.kind) {
-            case VeltaraReply::Kind::Malformed:
-                return;
-            case VeltaraReply::Kind::Withhold:
-                waitForStop(std::chrono::milliseconds(0));
-                return;
-            case VeltaraReply::Kind::None:
-                break;
+            case VeltaraReply::Kind::Malformed: return;
+            case VeltaraReply::Kind::Withhold: waitForStop(std::chrono::milliseconds(0)); return;
+            case VeltaraReply::Kind::None: break;
             case VeltaraReply::Kind::Send: {
                 static const std::uint8_t kNothing = 0;
                 const std::uint8_t* bytes = reply.bytes.empty() ? &kNothing : reply.bytes.data();

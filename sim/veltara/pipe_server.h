@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "sim/model/veltara_device_model.h"
 #include "lib/platform/win32.h"
+#include "sim/model/veltara_device_model.h"
 
 namespace crvmon::sim {
 

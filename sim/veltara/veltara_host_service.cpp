@@ -6,8 +6,8 @@
 #include <exception>
 #include <stdexcept>
 
-#include "sim/model/veltara_device_list.h"
 #include "lib/veltara/client/veltara_wire.h"
+#include "sim/model/veltara_device_list.h"
 #include "sim/veltara/pipe_server.h"
 
 namespace crvmon::sim {

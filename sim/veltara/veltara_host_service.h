@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "sim/model/sim_clock.h"
-#include "sim/model/veltara_device_model.h"
-#include "sim/model/veltara_device_config.h"
 #include "lib/platform/win32.h"
+#include "sim/model/sim_clock.h"
+#include "sim/model/veltara_device_config.h"
+#include "sim/model/veltara_device_model.h"
 
 namespace crvmon::sim {
 

@@ -17,4 +17,6 @@ _Static_assert(offsetof(crvmonProcessInfo_t, totalTime) == 16, "process record t
 _Static_assert(offsetof(crvmonProcessInfo_t, busyTime) == 24, "process record busyTime");
 _Static_assert(CRVMON_TARGET_NONE == 0x7fffffff, "none target type");
 
-int crvmonCHeaderCheck(void) { return CRVMON_STATUS_TARGET_NOT_FOUND; }
+int crvmonCHeaderCheck(void) {
+    return CRVMON_STATUS_TARGET_NOT_FOUND;
+}

@@ -48,8 +48,7 @@ std::vector<Getter> allGetters() {
     };
 }
 
-void expectEveryGetterFails(crvmonTargetDeviceType_t type, int index,
-                            crvmonStatusCode_t expected) {
+void expectEveryGetterFails(crvmonTargetDeviceType_t type, int index, crvmonStatusCode_t expected) {
     for (const Getter& getter : allGetters()) {
         crvmonStatusCode_t status = CRVMON_STATUS_OK;
         EXPECT_EQ(getter.call(type, index, status), getter.errorValue)
@@ -72,7 +71,8 @@ using DeviceGettersTest = StandInLibraryTest;
 TEST_F(DeviceGettersTest, BeforeInitialisationEveryGetterReportsNotInitialised) {
     probes.addDevice("/dev/orvek0", orvekCard());
     for (auto type : {CRVMON_TARGET_ORVEK_PCIE, static_cast<crvmonTargetDeviceType_t>(12345)}) {
-        for (int index : {0, -1, INT_MAX}) expectEveryGetterFails(type, index, CRVMON_STATUS_NOT_INITIALIZED);
+        for (int index : {0, -1, INT_MAX})
+            expectEveryGetterFails(type, index, CRVMON_STATUS_NOT_INITIALIZED);
     }
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 0);
@@ -167,8 +167,8 @@ TEST_F(DeviceGettersTest, AValueTheDeviceDidNotReportIsMinusOneWithNotSupported)
     EXPECT_EQ(status, CRVMON_STATUS_OK);
 
     // A Veltara device has no PCI Express identity and no firmware.
-    for (const char* getter : {"VendorId", "DeviceId", "PcieGen", "PcieClassCode", "FirmwareCRC",
-                               "FirmwareRevision"}) {
+    for (const char* getter :
+         {"VendorId", "DeviceId", "PcieGen", "PcieClassCode", "FirmwareCRC", "FirmwareRevision"}) {
         status = CRVMON_STATUS_OK;
         EXPECT_EQ(read(getter, CRVMON_TARGET_VELTARA_USB_KIND0, 0, status), "-1") << getter;
         EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED) << getter;

@@ -39,8 +39,8 @@ TEST(DllVersion, TheResourceCarriesTheProjectVersion) {
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
     ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
-    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(CRVMON_TEST_VERSION_MINOR,
-                                                                  CRVMON_TEST_VERSION_MAJOR)));
+    EXPECT_EQ(fixed->dwFileVersionMS,
+              static_cast<DWORD>(MAKELONG(CRVMON_TEST_VERSION_MINOR, CRVMON_TEST_VERSION_MAJOR)));
     EXPECT_EQ(HIWORD(fixed->dwFileVersionLS), CRVMON_TEST_VERSION_PATCH);
     EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));

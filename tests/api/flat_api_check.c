@@ -8,14 +8,14 @@
 
 static int passed, failed;
 
-#define CHECK(condition)                                                  \
-    do {                                                                  \
-        if (condition) {                                                  \
-            ++passed;                                                     \
-        } else {                                                          \
-            ++failed;                                                     \
+#define CHECK(condition)                                                            \
+    do {                                                                            \
+        if (condition) {                                                            \
+            ++passed;                                                               \
+        } else {                                                                    \
+            ++failed;                                                               \
             fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition); \
-        }                                                                 \
+        }                                                                           \
     } while (0)
 
 static const char* const kScenario =
@@ -31,7 +31,8 @@ static void beforeInitialisation(void) {
     /* A null pointer is reported before anything else, even before crvmonInit. */
     CHECK(crvmonGetVendorId(CRVMON_TARGET_ORVEK_PCIE, 0, NULL) == CRVMON_STATUS_INVALID_ARGUMENT);
     CHECK(crvmonGetDeviceCount(NULL) == CRVMON_STATUS_INVALID_ARGUMENT);
-    CHECK(crvmonGetNodeName(CRVMON_TARGET_ORVEK_PCIE, 0, NULL, 8) == CRVMON_STATUS_INVALID_ARGUMENT);
+    CHECK(crvmonGetNodeName(CRVMON_TARGET_ORVEK_PCIE, 0, NULL, 8) ==
+          CRVMON_STATUS_INVALID_ARGUMENT);
     CHECK(crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, NULL, NULL) ==
           CRVMON_STATUS_INVALID_ARGUMENT);
     CHECK(crvmonGetVendorId(CRVMON_TARGET_ORVEK_PCIE, 0, &value) == CRVMON_STATUS_NOT_INITIALIZED);
@@ -65,7 +66,8 @@ static void valuesAndBuffers(void) {
     CHECK(crvmonGetFirmwareVersion(CRVMON_TARGET_ORVEK_PCIE, 0, text, 6) == CRVMON_STATUS_OK);
     CHECK(strcmp(text, "1.2.3") == 0);
     CHECK(text[6] == 'x');
-    CHECK(crvmonGetNodeName(CRVMON_TARGET_ORVEK_PCIE, 0, text, 0) == CRVMON_STATUS_BUFFER_TOO_SMALL);
+    CHECK(crvmonGetNodeName(CRVMON_TARGET_ORVEK_PCIE, 0, text, 0) ==
+          CRVMON_STATUS_BUFFER_TOO_SMALL);
     CHECK(crvmonGetPcieSlot(CRVMON_TARGET_VELTARA_USB_KIND1, 0, text, sizeof text) ==
           CRVMON_STATUS_NOT_SUPPORTED);
 }
@@ -115,7 +117,8 @@ int main(void) {
         CHECK(crvmonShutdown() == CRVMON_STATUS_OK);
         crvmonTestStopSimulation(simulation);
     }
-    CHECK(strcmp(crvmonStatusString(CRVMON_STATUS_BUFFER_TOO_SMALL), "buffer or array too small") == 0);
+    CHECK(strcmp(crvmonStatusString(CRVMON_STATUS_BUFFER_TOO_SMALL), "buffer or array too small") ==
+          0);
     CHECK(strcmp(crvmonStatusString((crvmonStatusCode_t)12345), "unknown status") == 0);
     printf("flat API from C: %d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;

@@ -24,7 +24,7 @@ Function symbol(HMODULE module, const char* name) {
 
 // One loaded copy of the library whose probes open one Orvek card and one Veltara device.
 class LoadedLibrary {
-public:
+  public:
     explicit LoadedLibrary(int* live) : module_(LoadLibraryA(kStandInLibrary)) {
         if (module_ == nullptr) return;
         auto install = symbol<Install>(module_, "standInInstall");
@@ -46,7 +46,7 @@ public:
     Lifecycle shutdown = nullptr;
     DeviceCount deviceCount = nullptr;
 
-private:
+  private:
     HMODULE module_;
 };
 

@@ -13,7 +13,6 @@
 namespace crvmon {
 namespace {
 
-
 constexpr crvmonTargetDeviceType_t kCard = CRVMON_TARGET_ORVEK_PCIE;
 constexpr crvmonTargetDeviceType_t kUsb = CRVMON_TARGET_VELTARA_USB_KIND1;
 
@@ -61,9 +60,10 @@ amount = 20
 )";
 
 class TelemetryGettersTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        simulation_ = std::make_unique<sim::PrivateSimulation>(sim::parseScenario(kMachine), clock_);
+        simulation_ =
+            std::make_unique<sim::PrivateSimulation>(sim::parseScenario(kMachine), clock_);
         clock_->advance(5'000'000);
         ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
     }
@@ -98,7 +98,8 @@ TEST_F(TelemetryGettersTest, TemperaturesAndFan) {
     EXPECT_EQ(read(corvanta::crvmonGetTemperature, kUsb), -1);
     EXPECT_EQ(read(corvanta::crvmonGetPcieSwitchTemperature, kCard), 41);
     EXPECT_EQ(read(corvanta::crvmonGetFanDuty, kCard), 35);
-    EXPECT_EQ(read(corvanta::crvmonGetPcieSwitchTemperature, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
+    EXPECT_EQ(read(corvanta::crvmonGetPcieSwitchTemperature, kUsb, CRVMON_STATUS_NOT_SUPPORTED),
+              -1);
     EXPECT_EQ(read(corvanta::crvmonGetFanDuty, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1);
 }
 
@@ -115,16 +116,19 @@ TEST_F(TelemetryGettersTest, PowerAndTheExtraPmicSelector) {
     EXPECT_DOUBLE_EQ(read(corvanta::crvmonGetExtraPmicPower, kCard), 60.0);
 
     // Lookup first, then the gate: only target type 3 takes the selector.
-    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(kCard, 1, CRVMON_EXTRA_PMIC_1), CRVMON_STATUS_INVALID_ARGUMENT);
+    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(kCard, 1, CRVMON_EXTRA_PMIC_1),
+              CRVMON_STATUS_INVALID_ARGUMENT);
     EXPECT_EQ(corvanta::crvmonSetExtraPmicID(CRVMON_TARGET_ORVEK, 0, CRVMON_EXTRA_PMIC_1),
               CRVMON_STATUS_TARGET_NOT_FOUND);
-    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(kUsb, 0, CRVMON_EXTRA_PMIC_1), CRVMON_STATUS_NOT_SUPPORTED);
-    for (auto getter : {corvanta::crvmonGetTotalVoltage, corvanta::crvmonGetTotalCurrent, corvanta::crvmonGetTotalPower,
-                        corvanta::crvmonGetExtraPmicVoltage, corvanta::crvmonGetExtraPmicCurrent,
-                        corvanta::crvmonGetExtraPmicPower}) {
+    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(kUsb, 0, CRVMON_EXTRA_PMIC_1),
+              CRVMON_STATUS_NOT_SUPPORTED);
+    for (auto getter : {corvanta::crvmonGetTotalVoltage, corvanta::crvmonGetTotalCurrent,
+                        corvanta::crvmonGetTotalPower, corvanta::crvmonGetExtraPmicVoltage,
+                        corvanta::crvmonGetExtraPmicCurrent, corvanta::crvmonGetExtraPmicPower}) {
         EXPECT_EQ(read(getter, kUsb, CRVMON_STATUS_NOT_SUPPORTED), -1.0);
     }
-    EXPECT_EQ(read(corvanta::crvmonGetExtraPmicId, kUsb, CRVMON_STATUS_NOT_SUPPORTED), CRVMON_EXTRA_PMIC_0);
+    EXPECT_EQ(read(corvanta::crvmonGetExtraPmicId, kUsb, CRVMON_STATUS_NOT_SUPPORTED),
+              CRVMON_EXTRA_PMIC_0);
 }
 
 TEST_F(TelemetryGettersTest, MemoryInUse) {

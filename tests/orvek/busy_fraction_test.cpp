@@ -27,8 +27,8 @@ TEST(BusyFraction, CountsTheIntervalsBackFromTheHead) {
 
 TEST(BusyFraction, ARunningIntervalCountsUpToNow) {
     // Head interval 2 has not ended: start == end. Oldest is (2 - 1 - 2) mod 64 = 63.
-    const CoreActivity r = ring(2, 2, {{63, {100, 200}}, {0, {300, 400}}, {1, {450, 450}},
-                                       {2, {500, 500}}});
+    const CoreActivity r =
+        ring(2, 2, {{63, {100, 200}}, {0, {300, 400}}, {1, {450, 450}}, {2, {500, 500}}});
     // idle = 700 - 500 = 200 <= (500 - 100) * 3 / 2; busy = 100 + 100 + 200.
     EXPECT_DOUBLE_EQ(busyFraction(r, 700), 400.0 / 600.0);
 }
@@ -38,7 +38,8 @@ TEST(BusyFraction, RingsThatCannotBeCountedGiveZeroOrStayFinite) {
     // Nothing elapsed since the oldest start: no window, no fraction.
     EXPECT_EQ(busyFraction(ring(0, 1, {{63, {500, 500}}, {0, {500, 500}}}), 500), 0.0);
     // A head beyond the ring wraps around rather than reading past it.
-    const CoreActivity wrapped = ring(64 + 2, 2, {{0, {100, 200}}, {1, {300, 400}}, {2, {500, 600}}});
+    const CoreActivity wrapped =
+        ring(64 + 2, 2, {{0, {100, 200}}, {1, {300, 400}}, {2, {500, 600}}});
     EXPECT_DOUBLE_EQ(busyFraction(wrapped, 700), 200.0 / 600.0);
 }
 

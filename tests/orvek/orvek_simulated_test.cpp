@@ -6,19 +6,19 @@
 #include <chrono>
 #include <cmath>
 #include <future>
-#include <thread>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "lib/api/crvmon.h"
 #include "lib/api/library_state.h"
-#include "sim/model/scenario.h"
-#include "sim/model/sim_clock.h"
 #include "lib/monitor/monitor_table.h"
 #include "lib/orvek/orvek_discovery.h"
 #include "lib/orvek/orvek_monitor_win.h"
-#include "tests/support/open_handle_count.h"
+#include "sim/model/scenario.h"
+#include "sim/model/sim_clock.h"
 #include "sim/private_simulation.h"
+#include "tests/support/open_handle_count.h"
 #if !defined(_WIN32)
 #include "sim/orvek/device_object_server.h"
 #endif
@@ -79,10 +79,10 @@ device_id = 0x0200
 )";
 
 class OrvekSimulatedTest : public ::testing::Test {
-protected:
+  protected:
     void serve(const std::string& scenarioText) {
-        simulation_ = std::make_unique<sim::PrivateSimulation>(sim::parseScenario(scenarioText),
-                                                               clock_);
+        simulation_ =
+            std::make_unique<sim::PrivateSimulation>(sim::parseScenario(scenarioText), clock_);
     }
     void TearDown() override { corvanta::crvmonShutdown(); }
 
@@ -113,7 +113,8 @@ protected:
         return *monitor;
     }
 
-    std::shared_ptr<sim::ManualSimClock> clock_ = std::make_shared<sim::ManualSimClock>(1'000'000'000);
+    std::shared_ptr<sim::ManualSimClock> clock_ =
+        std::make_shared<sim::ManualSimClock>(1'000'000'000);
     std::unique_ptr<sim::PrivateSimulation> simulation_;
 };
 
@@ -234,8 +235,9 @@ TEST_F(OrvekSimulatedTest, ShortOrMissingUsageRepliesGiveNoUsage) {
 }
 
 TEST_F(OrvekSimulatedTest, RegistersThatTransferNothingReadAsZero) {
-    serve("[[orvek]]\ntemperature = 47\nfan_duty = 35\n[orvek.faults]\n"
-          "failing_registers = [0x0FC12058]\n");
+    serve(
+        "[[orvek]]\ntemperature = 47\nfan_duty = 35\n[orvek.faults]\n"
+        "failing_registers = [0x0FC12058]\n");
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
     const MonitorInfo* info = monitorOf(0).getInfo();
     EXPECT_EQ(info->thermalStatus, 0u);
@@ -370,8 +372,9 @@ driver_version = [3, 0, 0, 0]
 }
 
 TEST_F(OrvekSimulatedTest, AMonitorScansOpensAndReopens) {
-    serve("[[orvek]]\ndevice_index = 0\n[[orvek]]\ndevice_index = 1\n"
-          "[[orvek]]\ndevice_index = 3\n");
+    serve(
+        "[[orvek]]\ndevice_index = 0\n[[orvek]]\ndevice_index = 1\n"
+        "[[orvek]]\ndevice_index = 3\n");
     OrvekMonitor_win monitor(1);
     EXPECT_TRUE(monitor.isOpen());
     EXPECT_EQ(monitor.scanDevices(), 2);  // stops at the missing card 2

@@ -7,18 +7,17 @@ namespace crvmon::orvek {
 namespace {
 
 TEST(RegisterDecoding, ARefreshReadsElevenRegistersBoardMonitorBeforeExtra) {
-    const std::array<std::uint32_t, 11> expected = {0x0FC12060, 0x0FC12064, 0x0FC12068,
-                                                    0x0FC12050, 0x0FC12058, 0x0FC1205C,
-                                                    0x0FC12048, 0x0FC1204C, 0x0FC12040,
-                                                    0x0FC12044, 0x0FC12034};
+    const std::array<std::uint32_t, 11> expected = {0x0FC12060, 0x0FC12064, 0x0FC12068, 0x0FC12050,
+                                                    0x0FC12058, 0x0FC1205C, 0x0FC12048, 0x0FC1204C,
+                                                    0x0FC12040, 0x0FC12044, 0x0FC12034};
     EXPECT_EQ(kRefreshRegisters, expected);
 
     MonitorInfo info;
     info.vendorId = 0x1e52;  // identity fields are left alone
-    decodeRegisters({1'499'999'999u, 999'999u, 0x30000000u, 2u, 0x2F000000u, 0x3A000C32u,
-                     (9600u << 16) | 400u, (0x5449u << 16) | 2000u, 12000u << 16,
-                     (0x546Eu << 16) | 5u, 0xABCDu},
-                    info);
+    decodeRegisters(
+        {1'499'999'999u, 999'999u, 0x30000000u, 2u, 0x2F000000u, 0x3A000C32u, (9600u << 16) | 400u,
+         (0x5449u << 16) | 2000u, 12000u << 16, (0x546Eu << 16) | 5u, 0xABCDu},
+        info);
     EXPECT_EQ(info.npuClock, 1499u);  // integer division by a million
     EXPECT_EQ(info.busClock, 0u);
     EXPECT_EQ(info.pmicSelectLegacy, 0x30000000u);

@@ -18,11 +18,11 @@
 #include <tuple>
 #include <vector>
 
-#include "sim/orvek/device_object_server.h"
 #include "lib/platform/posix/device_protocol.h"
 #include "lib/platform/posix/object_root.h"
 #include "lib/platform/posix/unix_socket.h"
 #include "lib/platform/win32.h"
+#include "sim/orvek/device_object_server.h"
 #include "tests/support/private_object_root.h"
 
 namespace {
@@ -244,13 +244,15 @@ TEST_F(DeviceObjects, ClientBoundsRepliesAndDropsTheConnectionAfterAMalformedOne
         Bytes output(6, 0xEE);
         DWORD returned = 55;
         auto call = [&] {
-            return errorOf(DeviceIoControl(device, 1, nullptr, 0, output.data(), 4, &returned, nullptr));
+            return errorOf(
+                DeviceIoControl(device, 1, nullptr, 0, output.data(), 4, &returned, nullptr));
         };
         EXPECT_EQ(call(), error) << what;
         // Never beyond the caller's buffer; nothing at all from a reply it cannot trust.
         const bool ok = error == ERROR_SUCCESS;
         EXPECT_EQ(returned, ok ? 4u : 0u) << what;
-        EXPECT_EQ(output, (ok ? Bytes{0x5A, 0x5A, 0x5A, 0x5A, 0xEE, 0xEE} : Bytes(6, 0xEE))) << what;
+        EXPECT_EQ(output, (ok ? Bytes{0x5A, 0x5A, 0x5A, 0x5A, 0xEE, 0xEE} : Bytes(6, 0xEE)))
+            << what;
         if (!ok) {
             EXPECT_EQ(call(), ERROR_BROKEN_PIPE) << what;
         }
@@ -279,7 +281,8 @@ TEST_F(DeviceObjects, ServerDropsMalformedRequestsAndKeepsServing) {
         Bytes reply(protocol::kMaxReplyFrame);
         bool truncated = false;
         EXPECT_EQ(  // hung up without answering
-            crvmon::platform::receiveMessage(client.get(), reply.data(), reply.size(), truncated), 0);
+            crvmon::platform::receiveMessage(client.get(), reply.data(), reply.size(), truncated),
+            0);
     }
     EXPECT_EQ(calls.load(), 0);
 

@@ -16,9 +16,9 @@
 #include "lib/platform/posix/object_root.h"
 #include "lib/platform/posix/pipe_protocol.h"
 #include "lib/platform/posix/unix_socket.h"
-#include "tests/support/virtual_clock.h"
 #include "lib/platform/win32.h"
 #include "tests/support/private_object_root.h"
+#include "tests/support/virtual_clock.h"
 
 namespace {
 
@@ -39,7 +39,9 @@ HANDLE openPipe(const wchar_t* name) {
     return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-DWORD errorOf(BOOL result) { return result ? ERROR_SUCCESS : GetLastError(); }
+DWORD errorOf(BOOL result) {
+    return result ? ERROR_SUCCESS : GetLastError();
+}
 
 // The error of a call that returns a handle; ERROR_SUCCESS (the handle closed) when it worked.
 DWORD failureOf(HANDLE handle) {

@@ -39,10 +39,9 @@ TEST_F(DeviceRegistryTest, FailuresAddUpOverAFamilyAndTheEighthEndsIt) {
     EXPECT_EQ(targetCount(CRVMON_TARGET_ORVEK_PCIE), 2);
     EXPECT_EQ(nodeName(CRVMON_TARGET_ORVEK_PCIE, 0), "/dev/orvek0");
     EXPECT_EQ(nodeName(CRVMON_TARGET_ORVEK_PCIE, 1), "/dev/orvek5");
-    EXPECT_THAT(probes.probedPaths,
-                ElementsAreArray(concat({numbered("/dev/orvek", 0, 9),
-                                         numbered("/dev/veltara-npu", 0, 7),
-                                         numbered("/dev/veltara-usb", 0, 7)})));
+    EXPECT_THAT(probes.probedPaths, ElementsAreArray(concat({numbered("/dev/orvek", 0, 9),
+                                                             numbered("/dev/veltara-npu", 0, 7),
+                                                             numbered("/dev/veltara-usb", 0, 7)})));
     // The device beyond the limit was never probed, so it holds nothing.
     EXPECT_EQ(probes.liveMonitors.size(), 2u);
 }
@@ -53,10 +52,9 @@ TEST_F(DeviceRegistryTest, NothingFoundLeavesTheLibraryUninitialisedWithOneLine)
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "Failed to initialize - No driver installed\n");
 
-    EXPECT_THAT(probes.probedPaths,
-                ElementsAreArray(concat({numbered("/dev/orvek", 0, 7),
-                                         numbered("/dev/veltara-npu", 0, 7),
-                                         numbered("/dev/veltara-usb", 0, 7)})));
+    EXPECT_THAT(probes.probedPaths, ElementsAreArray(concat({numbered("/dev/orvek", 0, 7),
+                                                             numbered("/dev/veltara-npu", 0, 7),
+                                                             numbered("/dev/veltara-usb", 0, 7)})));
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 0);
     EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);

@@ -11,7 +11,7 @@
 namespace crvmon::testing {
 
 class StandInLibraryTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { corvanta::crvmonShutdown(); }
 
     static int targetCount(crvmonTargetDeviceType_t type) {

@@ -24,7 +24,9 @@ void StandInProbes::addDevice(const std::string& nodePath, DeviceRecord record) 
     devices_[nodePath] = std::move(record);
 }
 
-void StandInProbes::addFaultyPath(const std::string& nodePath) { faulty_.insert(nodePath); }
+void StandInProbes::addFaultyPath(const std::string& nodePath) {
+    faulty_.insert(nodePath);
+}
 
 void StandInProbes::clearDevices() {
     devices_.clear();

@@ -13,7 +13,7 @@
 namespace crvmon::testing {
 
 class StandInProbes {
-public:
+  public:
     // Installs itself as the library's probes until destroyed.
     StandInProbes();
     ~StandInProbes();
@@ -35,7 +35,7 @@ public:
     // Also kept outside, for a library that is unloaded before the count is read.
     int* liveCounter = nullptr;
 
-private:
+  private:
     static DeviceRecord probe(const std::string& nodePath);
     static void removeMonitor(std::int32_t key);
     static void closeClient(VeltaraClient* client);

@@ -70,9 +70,13 @@ class Recorder final : public platform::WaitHook {
 
 }  // namespace
 
-VirtualClock::VirtualClock() { Recorder::instance().start(); }
+VirtualClock::VirtualClock() {
+    Recorder::instance().start();
+}
 
-VirtualClock::~VirtualClock() { Recorder::instance().stop(); }
+VirtualClock::~VirtualClock() {
+    Recorder::instance().stop();
+}
 
 std::uint64_t VirtualClock::elapsedMs() const {
     return Recorder::instance().records().elapsed;

@@ -13,7 +13,7 @@ namespace {
 constexpr std::int64_t kNow = 50'000'000;
 
 class ActivityLog {
-public:
+  public:
     ActivityLog& slot(int index, std::int64_t start, std::int64_t end, std::int32_t pid) {
         std::uint8_t* p = bytes_.data() + 20 * index;
         store64(p, static_cast<std::uint64_t>(start));
@@ -31,7 +31,7 @@ public:
         return result;
     }
 
-private:
+  private:
     std::array<std::uint8_t, 2576> bytes_{};
 };
 

@@ -14,14 +14,14 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/private_object_root.h"
 #include "lib/common/little_endian.h"
-#include "tests/support/virtual_clock.h"
 #include "lib/veltara/client/client_log.h"
 #include "lib/veltara/client/command_protocol.h"
 #include "lib/veltara/client/pipe_transport.h"
 #include "lib/veltara/client/veltara_client.h"
 #include "sim/veltara/pipe_server.h"
+#include "tests/support/private_object_root.h"
+#include "tests/support/virtual_clock.h"
 
 namespace crvmon::veltara {
 namespace {
@@ -43,7 +43,8 @@ Bytes operator+(Bytes a, const Bytes& b) {
 }
 
 // A device-list reply: the count, then each (dev_no, name) entry of 68 bytes.
-Bytes deviceList(std::uint32_t count, const std::vector<std::pair<std::int32_t, std::string>>& entries) {
+Bytes deviceList(std::uint32_t count,
+                 const std::vector<std::pair<std::int32_t, std::string>>& entries) {
     Bytes reply = le32(count);
     for (const auto& [devNo, name] : entries) {
         Bytes entry(68, 0);
@@ -56,7 +57,7 @@ Bytes deviceList(std::uint32_t count, const std::vector<std::pair<std::int32_t, 
 
 // A pipe whose every request is answered by a script, and which keeps what it was sent.
 class ScriptedPipe {
-public:
+  public:
     using Script = std::function<VeltaraReply(const Bytes& request)>;
 
     ScriptedPipe(const std::wstring& name, std::uint32_t instances, Script script)
@@ -75,11 +76,12 @@ public:
     // the client does not wait an answer for reach the service in their own time.
     std::vector<Bytes> requests(std::size_t count = 0) const {
         std::unique_lock<std::mutex> lock(mutex_);
-        arrived_.wait_for(lock, std::chrono::seconds(10), [&] { return requests_.size() >= count; });
+        arrived_.wait_for(lock, std::chrono::seconds(10),
+                          [&] { return requests_.size() >= count; });
         return requests_;
     }
 
-private:
+  private:
     Script script_;
     mutable std::mutex mutex_;
     mutable std::condition_variable arrived_;
@@ -87,10 +89,12 @@ private:
     PipeServer server_;
 };
 
-VeltaraReply send(Bytes bytes) { return {VeltaraReply::Kind::Send, std::move(bytes)}; }
+VeltaraReply send(Bytes bytes) {
+    return {VeltaraReply::Kind::Send, std::move(bytes)};
+}
 
 class HostClientTest : public testing::PrivateObjectRoot {
-protected:
+  protected:
     void TearDown() override {
         setClientLogLevel(0);
         testing::PrivateObjectRoot::TearDown();
@@ -98,9 +102,9 @@ protected:
 
     // A broker listing one device, "dev7" with number 7, whose pipe answers by `script`.
     std::unique_ptr<ScriptedPipe> serveDevice(ScriptedPipe::Script script) {
-        broker_ = std::make_unique<ScriptedPipe>(
-            L"\\\\.\\pipe\\veltara", 2,
-            [](const Bytes&) { return send(deviceList(1, {{7, "dev7"}})); });
+        broker_ = std::make_unique<ScriptedPipe>(L"\\\\.\\pipe\\veltara", 2, [](const Bytes&) {
+            return send(deviceList(1, {{7, "dev7"}}));
+        });
         return std::make_unique<ScriptedPipe>(L"\\\\.\\pipe\\veltara_dev7", 40, std::move(script));
     }
 
@@ -181,7 +185,8 @@ TEST_F(HostClientTest, OpenTakesTheFirstEntryOfItsNumberAndFillsItsPool) {
         return send(deviceList(4, {{3, "three"}, {9, "n\xEFne"}, {9, "second"}, {4, ""}}));
     });
     // The name's bytes, each widened, name the pipe and the section.
-    ScriptedPipe nine(L"\\\\.\\pipe\\veltara_n\u00EFne", 40, [](const Bytes&) { return send(le32(0)); });
+    ScriptedPipe nine(L"\\\\.\\pipe\\veltara_n\u00EFne", 40,
+                      [](const Bytes&) { return send(le32(0)); });
 
     VeltaraClient* client = veltara_open(9);
     ASSERT_NE(client, nullptr);
@@ -200,9 +205,10 @@ TEST_F(HostClientTest, OpenTakesTheFirstEntryOfItsNumberAndFillsItsPool) {
         SetLastError(0);
         EXPECT_EQ(veltara_open(devNo), nullptr);
         EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-        EXPECT_THAT(::testing::internal::GetCapturedStderr(),
-                    MatchesRegex("\\[CLIENT\\] dev_no " + std::to_string(devNo) +
-                                 " not found \\(4 device\\(s\\) connected\\) \\(veltara_open:[0-9]+\\)\n"));
+        EXPECT_THAT(
+            ::testing::internal::GetCapturedStderr(),
+            MatchesRegex("\\[CLIENT\\] dev_no " + std::to_string(devNo) +
+                         " not found \\(4 device\\(s\\) connected\\) \\(veltara_open:[0-9]+\\)\n"));
     }
 }
 
@@ -234,9 +240,9 @@ TEST_F(HostClientTest, RequestsCarryTheCodeAndExactlyItsPayload) {
     EXPECT_EQ(requests[0], le32(0x4004520B) + le32(0));
     EXPECT_EQ(requests[1], expectedMonitor);
     // Unanswered, these reach their instances' threads in any order.
-    EXPECT_THAT(std::vector<Bytes>(requests.begin() + 2, requests.end()),
-                ::testing::UnorderedElementsAre(le32(0x00005200), le32(0x00005210),
-                                                le32(0x000048FF)));
+    EXPECT_THAT(
+        std::vector<Bytes>(requests.begin() + 2, requests.end()),
+        ::testing::UnorderedElementsAre(le32(0x00005200), le32(0x00005210), le32(0x000048FF)));
     veltara_close(client);
 }
 

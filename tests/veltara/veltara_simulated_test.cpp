@@ -8,12 +8,12 @@
 
 #include "lib/api/crvmon.h"
 #include "lib/api/library_state.h"
-#include "sim/model/scenario.h"
-#include "sim/model/sim_clock.h"
 #include "lib/platform/win32.h"
-#include "sim/private_simulation.h"
 #include "lib/veltara/client/telemetry_queries.h"
 #include "lib/veltara/client/veltara_client.h"
+#include "sim/model/scenario.h"
+#include "sim/model/sim_clock.h"
+#include "sim/private_simulation.h"
 
 namespace crvmon {
 namespace {
@@ -21,11 +21,11 @@ namespace {
 using ::testing::HasSubstr;
 
 class VeltaraSimulatedTest : public ::testing::Test {
-protected:
+  protected:
     // Serves the scenario and initialises the library on it; returns crvmonInit's status.
     crvmonStatusCode_t start(const std::string& scenarioText) {
-        simulation_ = std::make_unique<sim::PrivateSimulation>(sim::parseScenario(scenarioText),
-                                                               clock_);
+        simulation_ =
+            std::make_unique<sim::PrivateSimulation>(sim::parseScenario(scenarioText), clock_);
         ::testing::internal::CaptureStderr();
         const crvmonStatusCode_t status = corvanta::crvmonInit();
         stderr_ = ::testing::internal::GetCapturedStderr();
@@ -207,7 +207,8 @@ amount = 900
 )"),
               CRVMON_STATUS_OK);
     clock_->advance(5'000'000);
-    const auto processes = veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0));
+    const auto processes =
+        veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0));
     ASSERT_EQ(processes.size(), 2u);
     EXPECT_EQ(processes[0].pid, 10);
     EXPECT_EQ(processes[0].quantity, 4u);

@@ -10,10 +10,10 @@ namespace crvmon::smi {
 namespace {
 
 class RunningSimulation final : public SimulationOption::Running {
-public:
+  public:
     explicit RunningSimulation(const sim::Scenario& scenario) : simulation_(scenario) {}
 
-private:
+  private:
     sim::PrivateSimulation simulation_;
 };
 

@@ -8,9 +8,9 @@
 namespace crvmon::smi {
 
 class SimulationOption {
-public:
+  public:
     class Running {
-    public:
+      public:
         virtual ~Running() = default;
     };
 
@@ -18,7 +18,7 @@ public:
     // Starts the simulation when asked for; null otherwise. Throws when it cannot start.
     std::unique_ptr<Running> start() const;
 
-private:
+  private:
     bool simulate_ = false;
     std::string scenario_;
 };

@@ -40,4 +40,6 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     return reinterpret_cast<FARPROC>(symbol);
 }
 
-BOOL FreeLibrary(HMODULE module) { return dlclose(module) == 0 ? TRUE : FALSE; }
+BOOL FreeLibrary(HMODULE module) {
+    return dlclose(module) == 0 ? TRUE : FALSE;
+}

@@ -6,7 +6,9 @@ namespace crvmon::platform {
 
 __attribute__((init_priority(101))) HandleTable HandleTable::table_;
 
-HandleTable& HandleTable::instance() { return table_; }
+HandleTable& HandleTable::instance() {
+    return table_;
+}
 
 HANDLE HandleTable::insert(std::shared_ptr<KernelObject> object) {
     std::lock_guard lock(mutex_);

@@ -4,8 +4,14 @@ namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
 }
 
-DWORD GetLastError() { return lastError; }
+DWORD GetLastError() {
+    return lastError;
+}
 
-void SetLastError(DWORD code) { lastError = code; }
+void SetLastError(DWORD code) {
+    lastError = code;
+}
 
-BOOL DisableThreadLibraryCalls(HMODULE) { return TRUE; }
+BOOL DisableThreadLibraryCalls(HMODULE) {
+    return TRUE;
+}

@@ -6,8 +6,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 
 namespace {
 
-__attribute__((constructor)) void attachProcess() { DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr); }
+__attribute__((constructor)) void attachProcess() {
+    DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+}
 
-__attribute__((destructor)) void detachProcess() { DllMain(nullptr, DLL_PROCESS_DETACH, nullptr); }
+__attribute__((destructor)) void detachProcess() {
+    DllMain(nullptr, DLL_PROCESS_DETACH, nullptr);
+}
 
 }  // namespace

@@ -137,17 +137,10 @@ void PipeInstance::closed() {
 std::shared_ptr<PipeStream> PipeInstance::stream(DWORD& error) {
     std::lock_guard lock(endpoint_->mutex);
     switch (state) {
-        case State::Connected:
-            return connection;
-        case State::Listening:
-            error = ERROR_PIPE_LISTENING;
-            break;
-        case State::Disconnected:
-            error = ERROR_PIPE_NOT_CONNECTED;
-            break;
-        case State::Closed:
-            error = ERROR_INVALID_HANDLE;
-            break;
+        case State::Connected: return connection;
+        case State::Listening: error = ERROR_PIPE_LISTENING; break;
+        case State::Disconnected: error = ERROR_PIPE_NOT_CONNECTED; break;
+        case State::Closed: error = ERROR_INVALID_HANDLE; break;
     }
     return nullptr;
 }
@@ -155,25 +148,19 @@ std::shared_ptr<PipeStream> PipeInstance::stream(DWORD& error) {
 DWORD PipeInstance::connect() {
     std::unique_lock lock(endpoint_->mutex);
     switch (state) {
-        case State::Connected:
-            return connection->peerGone() ? ERROR_NO_DATA : ERROR_PIPE_CONNECTED;
+        case State::Connected: return connection->peerGone() ? ERROR_NO_DATA : ERROR_PIPE_CONNECTED;
         case State::Disconnected:
             state = State::Listening;
             endpoint_->kick();
             break;
-        case State::Listening:
-            break;
-        case State::Closed:
-            return ERROR_INVALID_HANDLE;
+        case State::Listening: break;
+        case State::Closed: return ERROR_INVALID_HANDLE;
     }
     changed.wait(lock, [this] { return state != State::Listening; });
     switch (state) {
-        case State::Connected:
-            return ERROR_SUCCESS;
-        case State::Disconnected:
-            return ERROR_PIPE_NOT_CONNECTED;
-        default:
-            return ERROR_OPERATION_ABORTED;  // the handle was closed
+        case State::Connected: return ERROR_SUCCESS;
+        case State::Disconnected: return ERROR_PIPE_NOT_CONNECTED;
+        default: return ERROR_OPERATION_ABORTED;  // the handle was closed
     }
 }
 
@@ -189,10 +176,8 @@ DWORD PipeInstance::disconnect() {
             state = State::Disconnected;
             changed.notify_all();
             return ERROR_SUCCESS;
-        case State::Disconnected:
-            return ERROR_PIPE_NOT_CONNECTED;
-        case State::Closed:
-            break;
+        case State::Disconnected: return ERROR_PIPE_NOT_CONNECTED;
+        case State::Closed: break;
     }
     return ERROR_INVALID_HANDLE;
 }
@@ -433,10 +418,8 @@ DWORD checkModes(DWORD openMode, DWORD pipeMode, DWORD maxInstances) {
 
 DWORD startError(const std::system_error& failure) {
     switch (failure.code().value()) {
-        case EADDRINUSE:
-            return ERROR_ACCESS_DENIED;  // the pipe is served by another process
-        default:
-            return windowsError(failure.code().value());
+        case EADDRINUSE: return ERROR_ACCESS_DENIED;  // the pipe is served by another process
+        default: return windowsError(failure.code().value());
     }
 }
 

@@ -2,4 +2,6 @@
 
 #include <unistd.h>
 
-int _getpid() { return static_cast<int>(getpid()); }
+int _getpid() {
+    return static_cast<int>(getpid());
+}

@@ -308,10 +308,8 @@ HANDLE OpenFileMappingA(DWORD desiredAccess, BOOL, LPCSTR name) {
         switch (openExisting(path, section, error)) {
             case Found::Yes:
                 return insertHandle(std::move(section), (desiredAccess & FILE_MAP_WRITE) != 0);
-            case Found::Gone:
-                return failWith(ERROR_FILE_NOT_FOUND);
-            case Found::Failed:
-                break;
+            case Found::Gone: return failWith(ERROR_FILE_NOT_FOUND);
+            case Found::Failed: break;
         }
         return failWith(error);
     } catch (const std::bad_alloc&) {

@@ -11,9 +11,13 @@ namespace {
 std::atomic<WaitHook*> hook{nullptr};
 }
 
-void installWaitHook(WaitHook* waitHook) { hook.store(waitHook); }
+void installWaitHook(WaitHook* waitHook) {
+    hook.store(waitHook);
+}
 
-WaitHook* installedWaitHook() { return hook.load(); }
+WaitHook* installedWaitHook() {
+    return hook.load();
+}
 
 }  // namespace crvmon::platform
 

@@ -6,10 +6,12 @@ namespace crvmon::veltara {
 
 std::atomic<int> client_log_level{0};
 
-void setClientLogLevel(int level) { client_log_level.store(level, std::memory_order_relaxed); }
+void setClientLogLevel(int level) {
+    client_log_level.store(level, std::memory_order_relaxed);
+}
 
-void client_log(int level, std::FILE* stream, const char* tag, const char* function,
-                unsigned line, const char* format, ...) {
+void client_log(int level, std::FILE* stream, const char* tag, const char* function, unsigned line,
+                const char* format, ...) {
     if (level > client_log_level.load(std::memory_order_relaxed) || stream == nullptr) return;
     // One line in one write, so that lines of concurrent commands do not interleave.
     char message[512];

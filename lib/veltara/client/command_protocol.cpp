@@ -13,14 +13,29 @@ namespace crvmon::veltara {
 namespace {
 
 constexpr std::array<const char*, wire::command::kCount> kCommandNames = {
-    "IOC_RESET",           "IOC_VERSION",          "IOC_ALLOC_CMA",
-    "IOC_FREE_CMA",        "IOC_WRITE_CMA",        "IOC_READ_CMA",
-    "IOC_WRITE_MEM",       "IOC_POST_INFER",       "IOC_WAIT_DONE",
-    "IOC_GET_SIGNAL_TYPE", "IOC_GET_TEMPERATURE",  "IOC_GET_CLOCK_NPU",
-    "IOC_LOCK_CORE",       "IOC_UNLOCK_CORE",      "IOC_GET_MONITOR_INFO",
-    "IOC_SET_CLOCK_NPU",   "IOC_OPEN_DEV_FILE",    "IOC_RELEASE_DEV_FILE",
-    "IOC_CACHE_REQ",       "IOC_DRIVER_INFO",      "IOC_CAPTURE_SNAPSHOT",
-    "IOC_RELEASE_SNAPSHOT", "IOC_READ_SNAPSHOT",
+    "IOC_RESET",
+    "IOC_VERSION",
+    "IOC_ALLOC_CMA",
+    "IOC_FREE_CMA",
+    "IOC_WRITE_CMA",
+    "IOC_READ_CMA",
+    "IOC_WRITE_MEM",
+    "IOC_POST_INFER",
+    "IOC_WAIT_DONE",
+    "IOC_GET_SIGNAL_TYPE",
+    "IOC_GET_TEMPERATURE",
+    "IOC_GET_CLOCK_NPU",
+    "IOC_LOCK_CORE",
+    "IOC_UNLOCK_CORE",
+    "IOC_GET_MONITOR_INFO",
+    "IOC_SET_CLOCK_NPU",
+    "IOC_OPEN_DEV_FILE",
+    "IOC_RELEASE_DEV_FILE",
+    "IOC_CACHE_REQ",
+    "IOC_DRIVER_INFO",
+    "IOC_CAPTURE_SNAPSHOT",
+    "IOC_RELEASE_SNAPSHOT",
+    "IOC_READ_SNAPSHOT",
 };
 
 enum class Reply { Rejected, Version, Status, Value, Record };
@@ -68,8 +83,8 @@ std::vector<std::uint8_t> buildRequest(std::uint32_t code, const void* buffer) {
 
 // One write of the whole request. An instance that cannot take it is broken: it is closed and
 // a new connection takes its place in the lease.
-bool writeRequest(PipeLease& lease, const std::vector<std::uint8_t>& request,
-                  std::uint32_t number, const char* function) {
+bool writeRequest(PipeLease& lease, const std::vector<std::uint8_t>& request, std::uint32_t number,
+                  const char* function) {
     DWORD written = 0;
     if (WriteFile(lease.handle(), request.data(), static_cast<DWORD>(request.size()), &written,
                   nullptr) != FALSE) {
@@ -84,8 +99,8 @@ bool writeRequest(PipeLease& lease, const std::vector<std::uint8_t>& request,
 // One read of the reply; `received` is how many bytes it brought.
 bool readReply(PipeLease& lease, void* destination, std::size_t length, DWORD& received) {
     received = 0;
-    return ReadFile(lease.handle(), destination, static_cast<DWORD>(length), &received,
-                    nullptr) != FALSE;
+    return ReadFile(lease.handle(), destination, static_cast<DWORD>(length), &received, nullptr) !=
+           FALSE;
 }
 
 }  // namespace
@@ -150,8 +165,8 @@ std::int32_t veltara_ioctl(VeltaraClient* client, std::uint32_t code, void* buff
         const DWORD error = GetLastError();
         if (number == wire::command::kAllocCma || number == wire::command::kLockCore ||
             number == wire::command::kDriverInfo) {
-            CRVMON_CLIENT_LOG(kFunction, "%s Failed to read response data: %d",
-                              commandName(number), static_cast<int>(error));
+            CRVMON_CLIENT_LOG(kFunction, "%s Failed to read response data: %d", commandName(number),
+                              static_cast<int>(error));
         } else {
             CRVMON_CLIENT_LOG(kFunction, "%s Failed to read response data", commandName(number));
         }
@@ -184,7 +199,8 @@ std::int32_t veltara_host_ioctl(VeltaraClient* client, std::uint32_t code, void*
         CRVMON_CLIENT_LOG(kFunction, "Failed to acquire pipe handle!");
         return host_ioctl_failure::kNoPipeInstance;
     }
-    if (!writeRequest(lease, request, number, kFunction)) return host_ioctl_failure::kRequestNotWritten;
+    if (!writeRequest(lease, request, number, kFunction))
+        return host_ioctl_failure::kRequestNotWritten;
     if (number != 0) {
         CRVMON_CLIENT_LOG(kFunction, "Unsupported ioctl command: %u", number);
         return host_ioctl_failure::kNotHostInfo;

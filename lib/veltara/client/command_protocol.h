@@ -14,7 +14,7 @@ namespace veltara {
 // (a signal type of -6, say), so the numbers never change.
 namespace ioctl_failure {
 constexpr std::int32_t kNullClient = -1;
-constexpr std::int32_t kUnknownType = -2;       // neither 'R' nor 'H'
+constexpr std::int32_t kUnknownType = -2;  // neither 'R' nor 'H'
 constexpr std::int32_t kNoPipeInstance = -3;
 constexpr std::int32_t kRequestNotWritten = -4;
 constexpr std::int32_t kNotHandled = -5;        // a command number the service answers no way

@@ -74,8 +74,8 @@ std::int32_t veltara_list_devices(veltara_device_entry* entries, std::int32_t ca
             std::min<std::uint32_t>(count, std::numeric_limits<std::int32_t>::max()));
     }
     // Records the service did not send read as zero; none lies beyond the buffer.
-    const std::size_t copied = std::min<std::size_t>(
-        {static_cast<std::size_t>(capacity), count, kMaxEntries});
+    const std::size_t copied =
+        std::min<std::size_t>({static_cast<std::size_t>(capacity), count, kMaxEntries});
     for (std::size_t i = 0; i < copied; ++i) {
         const std::uint8_t* record = reply.data() + kEntries + i * kEntrySize;
         entries[i].dev_no = static_cast<std::int32_t>(load32(record + kEntryDevNo));

@@ -29,8 +29,8 @@ struct Slot {
 };
 
 Slot slotAt(std::span<const std::uint8_t, 2576> record, int index) {
-    const std::uint8_t* p =
-        record.data() + wire::monitor_info::kSlots + static_cast<std::size_t>(index) * wire::monitor_info::kSlotSize;
+    const std::uint8_t* p = record.data() + wire::monitor_info::kSlots +
+                            static_cast<std::size_t>(index) * wire::monitor_info::kSlotSize;
     return {static_cast<std::int64_t>(load64(p + wire::monitor_info::kSlotStart)),
             static_cast<std::int64_t>(load64(p + wire::monitor_info::kSlotEnd)),
             static_cast<std::int32_t>(load32(p + wire::monitor_info::kSlotPid))};
@@ -55,7 +55,8 @@ void busyFromActivityLog(VeltaraClient* client, std::map<std::int32_t, std::int6
     busy.clear();
     window = 0;
     if (fetchMonitorRecord(client, record)) {
-        const auto now = static_cast<std::int64_t>(load64(record.data() + wire::monitor_info::kNow));
+        const auto now =
+            static_cast<std::int64_t>(load64(record.data() + wire::monitor_info::kNow));
         collect_busy_times(now, record, busy, window);
     }
 }
@@ -87,8 +88,8 @@ void collect_busy_times(std::int64_t now, std::span<const std::uint8_t, 2576> re
         }
         oldestStart = slot.start;
         // Inside the window, work that has not ended counts up to now.
-        const std::int64_t part = slot.start < slot.end ? minus(slot.end, slot.start)
-                                                        : minus(now, slot.start);
+        const std::int64_t part =
+            slot.start < slot.end ? minus(slot.end, slot.start) : minus(now, slot.start);
         busy[slot.pid] = plus(busy[slot.pid], part);
     }
     window = minus(now, oldestStart);
@@ -107,8 +108,7 @@ std::vector<crvmonCoreInfo_t> veltara_get_core_infos(const DeviceRecord& device)
 std::int64_t veltara_get_memory_usage(const DeviceRecord& device) {
     MonitorRecord record;
     if (!fetchMonitorRecord(device.client, record)) return kAbsent64;
-    return static_cast<std::int64_t>(load32(record.data() + wire::monitor_info::kPagesInUse))
-           << 12;
+    return static_cast<std::int64_t>(load32(record.data() + wire::monitor_info::kPagesInUse)) << 12;
 }
 
 std::int32_t veltara_get_npu_clock(const DeviceRecord& device) {

@@ -13,7 +13,7 @@
 namespace crvmon {
 
 class VeltaraClient {
-public:
+  public:
     // Opens up to `pipeCount` instances of the device's pipe (in message read mode) and maps
     // its section; keeps what it could open.
     VeltaraClient(const std::string& name, int pipeCount);
@@ -28,7 +28,7 @@ public:
     std::size_t idlePipeCount();
     void* view() const { return view_; }
 
-private:
+  private:
     friend class PipeLease;
 
     std::string name_;
@@ -42,7 +42,7 @@ private:
 // One pipe instance on loan for one command: an idle one of the pool, or a fresh connection
 // when the pool is empty. Returned to the pool when the lease ends, unless it is invalid.
 class PipeLease {
-public:
+  public:
     explicit PipeLease(VeltaraClient& client);
     ~PipeLease();
     PipeLease(const PipeLease&) = delete;
@@ -53,7 +53,7 @@ public:
     // A broken instance is closed and a new connection takes its place (possibly none).
     void replace();
 
-private:
+  private:
     VeltaraClient& client_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };

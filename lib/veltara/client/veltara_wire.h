@@ -31,10 +31,18 @@ constexpr std::size_t kReplyCapacity = kEntries + kMaxEntries * kEntrySize;  // 
 
 // Command codes: number bits 0-7, type bits 8-15, payload size bits 16-29, direction 30-31.
 // A request is the code followed by exactly `size` payload bytes.
-constexpr std::uint32_t commandNumber(std::uint32_t code) { return code & 0xFFu; }
-constexpr std::uint32_t commandType(std::uint32_t code) { return (code >> 8) & 0xFFu; }
-constexpr std::uint32_t commandSize(std::uint32_t code) { return (code >> 16) & 0x3FFFu; }
-constexpr std::uint32_t commandDirection(std::uint32_t code) { return code >> 30; }
+constexpr std::uint32_t commandNumber(std::uint32_t code) {
+    return code & 0xFFu;
+}
+constexpr std::uint32_t commandType(std::uint32_t code) {
+    return (code >> 8) & 0xFFu;
+}
+constexpr std::uint32_t commandSize(std::uint32_t code) {
+    return (code >> 16) & 0x3FFFu;
+}
+constexpr std::uint32_t commandDirection(std::uint32_t code) {
+    return code >> 30;
+}
 
 constexpr std::uint32_t kDeviceType = 'R';
 constexpr std::uint32_t kHostType = 'H';
@@ -97,21 +105,21 @@ namespace monitor_info {
 constexpr std::size_t kSlots = 0;
 constexpr std::size_t kSlotCount = 128;
 constexpr std::size_t kSlotSize = 20;
-constexpr std::size_t kSlotStart = 0;  // i64, 0 in a slot never written
-constexpr std::size_t kSlotEnd = 8;    // i64, below start while the work still runs
-constexpr std::size_t kSlotPid = 16;   // i32
-constexpr std::size_t kHead = 2560;         // i32
-constexpr std::size_t kPagesInUse = 2564;   // u32, 4096-byte pages
-constexpr std::size_t kNow = 2568;          // i64
+constexpr std::size_t kSlotStart = 0;      // i64, 0 in a slot never written
+constexpr std::size_t kSlotEnd = 8;        // i64, below start while the work still runs
+constexpr std::size_t kSlotPid = 16;       // i32
+constexpr std::size_t kHead = 2560;        // i32
+constexpr std::size_t kPagesInUse = 2564;  // u32, 4096-byte pages
+constexpr std::size_t kNow = 2568;         // i64
 }  // namespace monitor_info
 
 // Reply of IOC_READ_SNAPSHOT: one process, or the end of the snapshot.
 namespace process_record {
 constexpr std::size_t kSize = 33;
-constexpr std::size_t kFlags = 0;  // u8, bit 0: end of snapshot
-constexpr std::size_t kPid = 1;    // i32
-constexpr std::size_t kCount = 5;  // u32
-constexpr std::size_t kAmount = 9; // u64
+constexpr std::size_t kFlags = 0;   // u8, bit 0: end of snapshot
+constexpr std::size_t kPid = 1;     // i32
+constexpr std::size_t kCount = 5;   // u32
+constexpr std::size_t kAmount = 9;  // u64
 constexpr std::uint8_t kEndFlag = 1;
 }  // namespace process_record
 

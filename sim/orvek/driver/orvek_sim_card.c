@@ -3,8 +3,7 @@
 #include <string.h>
 
 static uint32_t load32(const uint8_t* p) {
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
-           ((uint32_t)p[3] << 24);
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
 static void store32(uint8_t* p, uint32_t value) {
@@ -97,8 +96,7 @@ static long answer_register(struct orvek_sim_card* card, const uint8_t* input,
             const uint32_t old_selector = (before >> image->selector_shift) & 3u;
             const uint32_t new_selector = (value >> image->selector_shift) & 3u;
             if (old_selector != new_selector) {
-                set_register(card, image->extra_first_address,
-                             image->extra_words[new_selector][0]);
+                set_register(card, image->extra_first_address, image->extra_words[new_selector][0]);
                 set_register(card, image->extra_second_address,
                              image->extra_words[new_selector][1]);
             }
@@ -119,13 +117,10 @@ long orvek_sim_card_answer(struct orvek_sim_card* card, uint32_t code, const uin
                            uint32_t input_length, uint8_t* output, uint32_t output_capacity) {
     if (output == NULL) output_capacity = 0;
     switch (code) {
-        case ORVEK_SIM_IOCTL_DEVICE_INFO:
-            return answer_identity(card, output, output_capacity);
+        case ORVEK_SIM_IOCTL_DEVICE_INFO: return answer_identity(card, output, output_capacity);
         case ORVEK_SIM_IOCTL_REGISTER:
             return answer_register(card, input, input_length, output, output_capacity);
-        case ORVEK_SIM_IOCTL_USAGE:
-            return answer_usage(card, output, output_capacity);
-        default:
-            return ORVEK_SIM_UNKNOWN_CODE;
+        case ORVEK_SIM_IOCTL_USAGE: return answer_usage(card, output, output_capacity);
+        default: return ORVEK_SIM_UNKNOWN_CODE;
     }
 }

@@ -13,9 +13,9 @@
 extern "C" {
 #endif
 
-#define ORVEK_SIM_MAX_CARDS 64u           /* device indexes 0-63 */
-#define ORVEK_SIM_IDENTITY_MAX 1040u      /* the larger identity form */
-#define ORVEK_SIM_USAGE_MAX 10352u        /* a whole usage reply */
+#define ORVEK_SIM_MAX_CARDS 64u      /* device indexes 0-63 */
+#define ORVEK_SIM_IDENTITY_MAX 1040u /* the larger identity form */
+#define ORVEK_SIM_USAGE_MAX 10352u   /* a whole usage reply */
 #define ORVEK_SIM_REGISTER_MAX 16u
 #define ORVEK_SIM_SELECTOR_NONE 0xFFFFFFFFu
 

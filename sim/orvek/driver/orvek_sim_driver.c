@@ -145,13 +145,9 @@ static NTSTATUS control_request(PDEVICE_OBJECT device, PIRP irp) {
     switch (code) {
         case ORVEK_SIM_LOAD_CARD:
             return complete(irp, load_card(device->DriverObject, input, length), 0);
-        case ORVEK_SIM_SET_USAGE:
-            return complete(irp, set_usage((const uint8_t*)input, length), 0);
-        case ORVEK_SIM_REMOVE_CARDS:
-            remove_cards();
-            return complete(irp, STATUS_SUCCESS, 0);
-        default:
-            return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+        case ORVEK_SIM_SET_USAGE: return complete(irp, set_usage((const uint8_t*)input, length), 0);
+        case ORVEK_SIM_REMOVE_CARDS: remove_cards(); return complete(irp, STATUS_SUCCESS, 0);
+        default: return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
 }
 
@@ -170,18 +166,15 @@ static NTSTATUS card_request(PDEVICE_OBJECT device, PIRP irp) {
     KIRQL irql;
 
     switch (METHOD_FROM_CTL_CODE(code)) {
-        case METHOD_BUFFERED:
-            output = (uint8_t*)irp->AssociatedIrp.SystemBuffer;
-            break;
+        case METHOD_BUFFERED: output = (uint8_t*)irp->AssociatedIrp.SystemBuffer; break;
         case METHOD_IN_DIRECT:
         case METHOD_OUT_DIRECT:
             if (irp->MdlAddress != NULL) {
-                output = (uint8_t*)MmGetSystemAddressForMdlSafe(irp->MdlAddress,
-                                                                NormalPagePriority);
+                output =
+                    (uint8_t*)MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority);
             }
             break;
-        default:
-            return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+        default: return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
     if (output == NULL) output_length = 0;
 
@@ -193,8 +186,8 @@ static NTSTATUS card_request(PDEVICE_OBJECT device, PIRP irp) {
     }
 
     KeAcquireSpinLock(&extension->lock, &irql);
-    transferred = orvek_sim_card_answer(&extension->card, code, request, input_length, output,
-                                        output_length);
+    transferred =
+        orvek_sim_card_answer(&extension->card, code, request, input_length, output, output_length);
     KeReleaseSpinLock(&extension->lock, irql);
 
     if (transferred == ORVEK_SIM_UNKNOWN_CODE) {
@@ -231,8 +224,8 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
     ExInitializeFastMutex(&cards_mutex);
     RtlInitUnicodeString(&device_name, ORVEK_SIM_CONTROL_DEVICE);
     RtlInitUnicodeString(&link_name, ORVEK_SIM_CONTROL_LINK);
-    status = IoCreateDevice(driver, 0, &device_name, FILE_DEVICE_UNKNOWN, 0, FALSE,
-                            &control_device);
+    status =
+        IoCreateDevice(driver, 0, &device_name, FILE_DEVICE_UNKNOWN, 0, FALSE, &control_device);
     if (!NT_SUCCESS(status)) return status;
     status = IoCreateSymbolicLink(&link_name, &device_name);
     if (!NT_SUCCESS(status)) {

@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "lib/orvek/busy_fraction.h"
 #include "sim/model/activity_ring.h"
 #include "sim/model/orvek_card_model.h"
 #include "sim/model/power_encoding.h"
-#include "lib/orvek/busy_fraction.h"
 
 namespace crvmon::sim::testing {
 namespace {
@@ -194,14 +194,14 @@ TEST_F(OrvekCard, RefusedRegisterRequestsTransferNothingAndChangeNothing) {
     OrvekCardConfig card;
     card.faults.failingRegisters = {0x0FC12058, 0x0FC12050};
     OrvekCardModel model(card, clock);
-    const Bytes refused[] = {
-        registerRequest(2, 0x0FC12000, 0),  // no such register
-        registerRequest(3, 0x0FC12000, 1),
-        registerRequest(7, 0x0FC1205C, 0),  // no such operation
-        registerRequest(4, 0x0FC1205C, 0x11111111),
-        registerRequest(2, 0x0FC12058, 0),  // failing
-        registerRequest(3, 0x0FC12050, 2)};  // failing: the write is dropped
-    for (const Bytes& input : refused) EXPECT_TRUE(model.answer(kRegister, input, 4).output.empty());
+    const Bytes refused[] = {registerRequest(2, 0x0FC12000, 0),  // no such register
+                             registerRequest(3, 0x0FC12000, 1),
+                             registerRequest(7, 0x0FC1205C, 0),  // no such operation
+                             registerRequest(4, 0x0FC1205C, 0x11111111),
+                             registerRequest(2, 0x0FC12058, 0),   // failing
+                             registerRequest(3, 0x0FC12050, 2)};  // failing: the write is dropped
+    for (const Bytes& input : refused)
+        EXPECT_TRUE(model.answer(kRegister, input, 4).output.empty());
     EXPECT_TRUE(model.answer(kUsage, {}, 10351).output.empty());  // the reply is 10352 bytes
     EXPECT_EQ(model.selectedExtraPmic(), 0u);
     EXPECT_EQ(model.registerValue(0x0FC12050), 0x80000000u);

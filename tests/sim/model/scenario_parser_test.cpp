@@ -7,8 +7,8 @@
 #include <ostream>
 #include <string>
 
-#include "tests/sim/model/example_scenario.h"
 #include "sim/model/scenario.h"
+#include "tests/sim/model/example_scenario.h"
 
 namespace crvmon::sim::testing {
 namespace {

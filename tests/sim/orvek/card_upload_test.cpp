@@ -81,23 +81,30 @@ TEST(CardUpload, RequestsNeverWriteBeyondTheirBufferOrReadBeyondTheirInput) {
 
     // A guard byte after each buffer shows any write past its end.
     std::vector<std::uint8_t> buffer(21, 0);
-    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_DEVICE_INFO, nullptr, 0, buffer.data(), 20),
-              20);
+    EXPECT_EQ(
+        orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_DEVICE_INFO, nullptr, 0, buffer.data(), 20),
+        20);
     EXPECT_EQ(buffer[20], 0);
-    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_DEVICE_INFO, nullptr, 0, buffer.data(), 15),
-              0);
+    EXPECT_EQ(
+        orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_DEVICE_INFO, nullptr, 0, buffer.data(), 15),
+        0);
     // No output buffer: nothing transferred, whatever capacity is claimed.
-    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_DEVICE_INFO, nullptr, 0, nullptr, 4096), 0);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_DEVICE_INFO, nullptr, 0, nullptr, 4096),
+              0);
     EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_USAGE, nullptr, 0, nullptr, 4096), 0);
 
     const auto read = registerRequest(ORVEK_SIM_REGISTER_READ, 0x100, 0);
     std::vector<std::uint8_t> word(5, 0);
-    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read.data(), 12, word.data(), 3), 0);
-    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read.data(), 12, word.data(), 4), 4);
+    EXPECT_EQ(
+        orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read.data(), 12, word.data(), 3), 0);
+    EXPECT_EQ(
+        orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read.data(), 12, word.data(), 4), 4);
     EXPECT_EQ(word[0], 7);
     EXPECT_EQ(word[4], 0);
-    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read.data(), 11, word.data(), 4), 0);
-    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, nullptr, 12, word.data(), 4), 0);
+    EXPECT_EQ(
+        orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read.data(), 11, word.data(), 4), 0);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, nullptr, 12, word.data(), 4),
+              0);
     EXPECT_EQ(orvek_sim_card_answer(&card, 0x00222016, read.data(), 12, word.data(), 4),
               ORVEK_SIM_UNKNOWN_CODE);
 }
@@ -108,7 +115,8 @@ TEST(CardUpload, ASelectorWriteLoadsTheWordsOfTheNewSelectorOnly) {
     ASSERT_EQ(orvek_sim_card_load(&card, &image, sizeof image), 0);
     // Same selector (bits 28-29 stay 3): the extra word is left alone.
     auto write = registerRequest(ORVEK_SIM_REGISTER_WRITE, 0x104, 0x3000FFFF);
-    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, write.data(), 12, nullptr, 0), 0);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, write.data(), 12, nullptr, 0),
+              0);
     EXPECT_EQ(orvek_sim_card_register(&card, 0x100), 7u);
     EXPECT_EQ(orvek_sim_card_register(&card, 0x104), 0x3000FFFFu);
     write = registerRequest(ORVEK_SIM_REGISTER_WRITE, 0x104, 0x10000000);

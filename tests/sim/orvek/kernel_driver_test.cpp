@@ -25,7 +25,7 @@ struct Outcome {
 };
 
 class Handle {
-public:
+  public:
     explicit Handle(HANDLE handle) : handle_(handle) {}
     ~Handle() {
         if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
@@ -34,7 +34,7 @@ public:
     Handle& operator=(const Handle&) = delete;
     HANDLE get() const { return handle_; }
 
-private:
+  private:
     HANDLE handle_;
 };
 
@@ -65,7 +65,7 @@ Outcome request(HANDLE device, DWORD code, const void* input, DWORD inputLength,
 }
 
 class KernelDriver : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         simulation_ = std::make_unique<PrivateSimulation>(
             parseScenario("[[orvek]]\ndevice_index = 0\n[[orvek]]\ndevice_index = 2\n"));
@@ -90,8 +90,9 @@ TEST_F(KernelDriver, MalformedUploadsAreRefusedAndTheCardsAnswerOn) {
     ASSERT_NE(control.get(), INVALID_HANDLE_VALUE);
 
     orvek_sim_card_image image{};
-    EXPECT_EQ(request(control.get(), ORVEK_SIM_LOAD_CARD, &image, sizeof image - 1, nullptr, 0).error,
-              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(
+        request(control.get(), ORVEK_SIM_LOAD_CARD, &image, sizeof image - 1, nullptr, 0).error,
+        static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     image.device_index = ORVEK_SIM_MAX_CARDS;
     EXPECT_EQ(request(control.get(), ORVEK_SIM_LOAD_CARD, &image, sizeof image, nullptr, 0).error,
               static_cast<DWORD>(ERROR_INVALID_PARAMETER));
@@ -106,13 +107,13 @@ TEST_F(KernelDriver, MalformedUploadsAreRefusedAndTheCardsAnswerOn) {
     EXPECT_FALSE(request(control.get(), ORVEK_SIM_SET_USAGE, usage.get(), sizeof *usage, nullptr, 0)
                      .succeeded);
     usage->length = 100;  // claims more than was sent
-    EXPECT_FALSE(request(control.get(), ORVEK_SIM_SET_USAGE, usage.get(), ORVEK_SIM_USAGE_HEADER + 99,
-                         nullptr, 0)
+    EXPECT_FALSE(request(control.get(), ORVEK_SIM_SET_USAGE, usage.get(),
+                         ORVEK_SIM_USAGE_HEADER + 99, nullptr, 0)
                      .succeeded);
     EXPECT_FALSE(request(control.get(), ORVEK_SIM_SET_USAGE, usage.get(), 4, nullptr, 0).succeeded);
     usage->device_index = 1;  // no such card
-    EXPECT_FALSE(request(control.get(), ORVEK_SIM_SET_USAGE, usage.get(), ORVEK_SIM_USAGE_HEADER + 100,
-                         nullptr, 0)
+    EXPECT_FALSE(request(control.get(), ORVEK_SIM_SET_USAGE, usage.get(),
+                         ORVEK_SIM_USAGE_HEADER + 100, nullptr, 0)
                      .succeeded);
     EXPECT_EQ(request(control.get(), ORVEK_SIM_CONTROL_CODE(0x9FF), nullptr, 0, nullptr, 0).error,
               static_cast<DWORD>(ERROR_INVALID_FUNCTION));
@@ -129,8 +130,8 @@ TEST_F(KernelDriver, CardRequestsCompleteWithTheirCountAndOnlyUnknownCodesFail) 
     std::vector<std::uint8_t> buffer(ORVEK_SIM_USAGE_MAX, 0);
 
     // Too small for the card's answer: success with nothing transferred, never a failure.
-    Outcome small = request(card.get(), ORVEK_SIM_IOCTL_DEVICE_INFO, buffer.data(), 127,
-                            buffer.data(), 127);
+    Outcome small =
+        request(card.get(), ORVEK_SIM_IOCTL_DEVICE_INFO, buffer.data(), 127, buffer.data(), 127);
     EXPECT_TRUE(small.succeeded);
     EXPECT_EQ(small.transferred, 0u);
     small = request(card.get(), ORVEK_SIM_IOCTL_USAGE, nullptr, 0, buffer.data(), 88);
@@ -169,7 +170,8 @@ TEST_F(KernelDriver, ASecondSimulationIsRefusedAndLeavesTheFirstServing) {
 
 TEST_F(KernelDriver, CardsAndTheServiceLeaveWithTheSimulation) {
     simulation_.reset();  // one simulation at a time on a machine
-    simulation_ = std::make_unique<PrivateSimulation>(parseScenario("[[orvek]]\ndevice_index = 1\n"));
+    simulation_ =
+        std::make_unique<PrivateSimulation>(parseScenario("[[orvek]]\ndevice_index = 1\n"));
     EXPECT_EQ(openDevice("\\\\.\\corvanta_pcie").get(), INVALID_HANDLE_VALUE);
     EXPECT_NE(openDevice("\\\\.\\corvanta_pcie1").get(), INVALID_HANDLE_VALUE);
 

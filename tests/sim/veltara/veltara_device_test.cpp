@@ -209,9 +209,9 @@ TEST_F(VeltaraDevice, ActivityLogAdvancesWithTheClockAndWrapsAfter128Items) {
 
 TEST_F(VeltaraDevice, ActivityLogStreamsInterleaveByStartAndStopOrStartLate) {
     config.work = {{1, 0, 1000, 100, {}},
-                 {2, 0, 2000, 0, {}},          // ends as it begins
-                 {3, 500, 1000, 100, 1'600},   // two items, then no more
-                 {4, 50'000, 1000, 100, {}}};  // not begun yet
+                   {2, 0, 2000, 0, {}},          // ends as it begins
+                   {3, 500, 1000, 100, 1'600},   // two items, then no more
+                   {4, 50'000, 1000, 100, {}}};  // not begun yet
     const Bytes info = infoAt(10'000);
     // At 0 stream 1 before stream 2; then 500 (3), 1000 (1), 1500 (3), 2000 (1, 2), ...
     const std::vector<std::int64_t> pids = {1, 2, 3, 1, 3, 1, 2, 1, 1, 2};

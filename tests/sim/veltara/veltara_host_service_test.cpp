@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "sim/model/scenario.h"
 #include "lib/platform/win32.h"
+#include "sim/model/scenario.h"
 #include "sim/veltara/veltara_host_service.h"
 
 #if defined(_WIN32)
