@@ -5,13 +5,19 @@
 #include <cstdint>
 
 #include "lib/monitor/monitor_records.h"
+#include "lib/orvek/orvek_wire.h"
 
 namespace crvmon::orvek {
 
-// The registers a refresh reads, in the order it reads them.
+// The registers a refresh reads, in the order it reads them: the board's power monitor before
+// the extra one.
 inline constexpr std::array<std::uint32_t, 11> kRefreshRegisters = {
-    0x0FC12060, 0x0FC12064, 0x0FC12068, 0x0FC12050, 0x0FC12058, 0x0FC1205C,
-    0x0FC12048, 0x0FC1204C, 0x0FC12040, 0x0FC12044, 0x0FC12034,
+    wire::registers::kNpuClock,         wire::registers::kBusClock,
+    wire::registers::kPmicSelectLegacy, wire::registers::kPmicSelect,
+    wire::registers::kThermalStatus,    wire::registers::kBoardStatus,
+    wire::registers::kBoardPmicFirst,   wire::registers::kBoardPmicSecond,
+    wire::registers::kExtraPmicFirst,   wire::registers::kExtraPmicSecond,
+    wire::registers::kAuxStatus,
 };
 
 // Stores the words read from kRefreshRegisters (same order) into the record's register fields.

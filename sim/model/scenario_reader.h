@@ -91,6 +91,13 @@ class Reader {
         return value;
     }
 
+    bool boolean(const toml::node& node, const std::string& path) const {
+        if (!node.is_boolean()) {
+            fail(node.source(), keyName(path) + " must be true or false, not " + typeName(node));
+        }
+        return node.as_boolean()->get();
+    }
+
     const std::string& string(const toml::node& node, const std::string& path) const {
         if (!node.is_string()) {
             fail(node.source(), keyName(path) + " must be a string, not " + typeName(node));

@@ -70,6 +70,8 @@ struct VeltaraDeviceFaults {
     std::map<std::uint32_t, std::uint32_t> status;
     // Commands whose requests are read and never answered, until the service stops.
     std::set<std::uint32_t> silent;
+    // A captured snapshot never ends: past its last row it starts again, until released.
+    bool endlessSnapshot = false;
 };
 
 constexpr std::size_t kVeltaraNameMax = 64;  // 64 bytes leave no room for the NUL: a fault

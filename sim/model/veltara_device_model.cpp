@@ -79,6 +79,10 @@ std::vector<std::uint8_t> VeltaraDeviceModel::nextSnapshotRow(std::uint32_t size
     namespace record = wire::process_record;
     std::vector<std::uint8_t> row(record::kSize, 0);
     std::lock_guard lock(mutex_);
+    if (config_.faults.endlessSnapshot && snapshotCursor_ &&
+        *snapshotCursor_ == config_.processes.size()) {
+        snapshotCursor_ = 0;
+    }
     if (snapshotCursor_ && *snapshotCursor_ < config_.processes.size()) {
         const VeltaraProcessRow& process = config_.processes[(*snapshotCursor_)++];
         store32(row.data() + record::kPid, static_cast<std::uint32_t>(process.pid));

@@ -142,6 +142,11 @@ VeltaraDeviceFaults parseFaults(const Reader& reader, const toml::table& table,
                             0xFFFFFFFF),
                  perCommand("reply_length", kMaxReplyLength, "bytes", false, faults.replyLength),
                  perCommand("status", 0xFFFFFFFF, "", true, faults.status),
+                 {"endless_snapshot",
+                  [&](const toml::node& node) {
+                      faults.endlessSnapshot =
+                          reader.boolean(node, member(path, "endless_snapshot"));
+                  }},
                  {"silent", [&](const toml::node& node) {
                       const std::string key = member(path, "silent");
                       for (const toml::node& item : reader.array(node, key)) {

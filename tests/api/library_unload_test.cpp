@@ -1,15 +1,23 @@
 // Unloading the library releases every device, with or without a shutdown first.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "lib/api/crvmon.h"
 #include "lib/platform/win32.h"
+#include "sim/model/scenario.h"
+#include "sim/private_simulation.h"
+#include "tests/support/open_handle_count.h"
 
 namespace {
 
 #if defined(_WIN32)
 constexpr const char* kStandInLibrary = "crvmon_stand_in.dll";
+constexpr const char* kProduct = "crvmon.dll";
 #else
 constexpr const char* kStandInLibrary = "libcrvmon_stand_in.so";
+constexpr const char* kProduct = "libcrvmon.so";
 #endif
 
 using Install = void (*)(int*);
@@ -79,6 +87,38 @@ TEST(LibraryUnload, AfterShutdownReleasesNothingTwice) {
     EXPECT_EQ(live, 0);
     library.unload();
     EXPECT_EQ(live, 0);
+}
+
+// The shipped library, loaded afresh, against the simulated machine: unloaded without a
+// shutdown, it closes every handle its devices held (pipe instances, device objects, views).
+TEST(LibraryUnload, TheProductClosesEveryHandleOfItsDevices) {
+    crvmon::sim::PrivateSimulation simulation(crvmon::sim::builtInScenario());
+    // A first load and unload, so that what loading alone leaves behind (the system libraries
+    // the product brings in keep handles of their own under Wine) is in the count.
+    HMODULE product = LoadLibraryA(kProduct);
+    ASSERT_NE(product, nullptr) << "cannot load " << kProduct;
+    ASSERT_TRUE(FreeLibrary(product));
+    const int before = openHandleCount();
+
+    product = LoadLibraryA(kProduct);
+    ASSERT_NE(product, nullptr);
+    auto init = symbol<crvmonStatusCode_t (*)()>(product, "crvmonInit");
+    auto deviceCount = symbol<crvmonStatusCode_t (*)(int*)>(product, "crvmonGetDeviceCount");
+    ASSERT_TRUE(init && deviceCount);
+    ASSERT_EQ(init(), CRVMON_STATUS_OK);
+    int devices = 0;
+    EXPECT_EQ(deviceCount(&devices), CRVMON_STATUS_OK);
+    EXPECT_EQ(devices, 4);
+    EXPECT_GT(openHandleCount(), before + devices);
+    ASSERT_TRUE(FreeLibrary(product));
+
+    // The simulator serves in this process and closes its ends of the connections on its own
+    // threads: give it a moment before counting.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (openHandleCount() != before && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(openHandleCount(), before);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // simulator: which devices have which values, and the values the scenario fixes.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <string>
 
@@ -19,7 +20,7 @@ constexpr crvmonTargetDeviceType_t kUsb = CRVMON_TARGET_VELTARA_USB_KIND1;
 constexpr const char* kMachine = R"(
 [[orvek]]
 temperature = 255
-switch_temperature = 41
+switch_temperature = 200
 npu_clock_mhz = 1200
 bus_clock_mhz = 600
 fan_duty = 35
@@ -42,6 +43,9 @@ selector = 1
 chip = 0x546E
 volts = 12.0
 amps = 5.0
+
+[[orvek]]
+load = 0.9
 
 [[veltara]]
 kind = 1
@@ -96,7 +100,7 @@ TEST_F(TelemetryGettersTest, TemperaturesAndFan) {
     EXPECT_EQ(read(corvanta::crvmonGetTemperature, kCard), 255);
     // Milli-degrees truncate toward zero.
     EXPECT_EQ(read(corvanta::crvmonGetTemperature, kUsb), -1);
-    EXPECT_EQ(read(corvanta::crvmonGetPcieSwitchTemperature, kCard), 41);
+    EXPECT_EQ(read(corvanta::crvmonGetPcieSwitchTemperature, kCard), 200);
     EXPECT_EQ(read(corvanta::crvmonGetFanDuty, kCard), 35);
     EXPECT_EQ(read(corvanta::crvmonGetPcieSwitchTemperature, kUsb, CRVMON_STATUS_NOT_SUPPORTED),
               -1);
@@ -116,7 +120,7 @@ TEST_F(TelemetryGettersTest, PowerAndTheExtraPmicSelector) {
     EXPECT_DOUBLE_EQ(read(corvanta::crvmonGetExtraPmicPower, kCard), 60.0);
 
     // Lookup first, then the gate: only target type 3 takes the selector.
-    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(kCard, 1, CRVMON_EXTRA_PMIC_1),
+    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(kCard, 2, CRVMON_EXTRA_PMIC_1),
               CRVMON_STATUS_INVALID_ARGUMENT);
     EXPECT_EQ(corvanta::crvmonSetExtraPmicID(CRVMON_TARGET_ORVEK, 0, CRVMON_EXTRA_PMIC_1),
               CRVMON_STATUS_TARGET_NOT_FOUND);
@@ -139,15 +143,42 @@ TEST_F(TelemetryGettersTest, MemoryInUse) {
 TEST_F(TelemetryGettersTest, UtilisationAndCores) {
     const auto cores = read(corvanta::crvmonGetCoreInfos, kCard);
     ASSERT_EQ(cores.size(), 10u);
-    EXPECT_EQ(cores[0].core, 0xFFFEu);
-    EXPECT_EQ(cores[5].cluster, 0x20000u);
-    EXPECT_NEAR(static_cast<double>(cores[1].busyTime), 750'000.0, 20'000.0);
-    EXPECT_NEAR(read(corvanta::crvmonGetTotalUtilization, kCard), 28.125, 1.0);
+    // Per cluster its whole entry, then cores 1-4, each counting the cluster's fraction too.
+    for (std::size_t i = 0; i < cores.size(); ++i) {
+        EXPECT_EQ(cores[i].cluster, i < 5 ? 0x10000u : 0x20000u) << i;
+        EXPECT_EQ(cores[i].core, i % 5 == 0 ? 0xFFFEu : i % 5) << i;
+        EXPECT_EQ(cores[i].totalTime, 1'000'000) << i;
+    }
+    // The activity rings the card samples hold the scenario's loads within a few millionths.
+    EXPECT_NEAR(static_cast<double>(cores[0].busyTime), 500'000.0, 100.0);
+    EXPECT_NEAR(static_cast<double>(cores[1].busyTime), 750'000.0, 100.0);
+    EXPECT_NEAR(static_cast<double>(cores[2].busyTime), 500'000.0, 100.0);
+    EXPECT_EQ(cores[5].busyTime, 0);
+
+    // The total is the average of the eight cores, the whole-cluster entries left out: exactly
+    // the same arithmetic on the same list (the clock stands still, so the card answers alike).
+    double cores8 = 0.0;
+    double all10 = 0.0;
+    for (const auto& core : cores) {
+        const double share = static_cast<double>(core.busyTime) / core.totalTime;
+        all10 += share;
+        if (core.core != 0xFFFEu) cores8 += share;
+    }
+    const double total = read(corvanta::crvmonGetTotalUtilization, kCard);
+    EXPECT_DOUBLE_EQ(total, cores8 / 8 * 100.0);
+    EXPECT_GT(std::abs(total - all10 / 10 * 100.0), 0.25) << "the whole entries would show";
+
+    // Ten loads of 0.9 make every core 1.8 busy: the total stops at exactly 100.
+    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
+    EXPECT_EQ(corvanta::crvmonGetTotalUtilization(kCard, 1, status), 100.0);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
 
     const auto usb = read(corvanta::crvmonGetCoreInfos, kUsb);
     ASSERT_EQ(usb.size(), 1u);
     EXPECT_EQ(usb[0].totalTime, 1'000'000);
-    EXPECT_NEAR(read(corvanta::crvmonGetTotalUtilization, kUsb), 50.0, 5.0);
+    // Half of every 100 ms busy, read at a period's end: exactly half the window.
+    EXPECT_EQ(usb[0].busyTime, 500'000);
+    EXPECT_DOUBLE_EQ(read(corvanta::crvmonGetTotalUtilization, kUsb), 50.0);
 }
 
 TEST_F(TelemetryGettersTest, ProcessesOnlyOnVeltaraDevices) {

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,12 +14,14 @@
 #include "lib/monitor/monitor_table.h"
 #include "lib/orvek/orvek_discovery.h"
 #include "lib/orvek/orvek_monitor_win.h"
+#include "lib/registry/backend_probes.h"
 #include "sim/model/scenario.h"
 #include "sim/model/sim_clock.h"
 #include "sim/private_simulation.h"
 #include "tests/support/open_handle_count.h"
 #if !defined(_WIN32)
 #include "sim/orvek/device_object_server.h"
+#include "tests/support/virtual_clock.h"
 #endif
 
 namespace crvmon {
@@ -329,19 +330,42 @@ TEST_F(OrvekSimulatedTest, RequestsTheDriverFailsAtOnceReadAsNothingTransferred)
         }
         return reply;
     });
-    auto run = std::async(std::launch::async, [] {
-        if (corvanta::crvmonInit() != CRVMON_STATUS_OK) return false;
-        OrvekMonitor& monitor = monitorOf(0);
-        const MonitorInfo* info = monitor.getInfo();
-        monitor.setExtraPmicId(CRVMON_EXTRA_PMIC_1);
-        return info != nullptr && info->thermalStatus == 0 && info->npuClock == 0 &&
-               monitor.getExtraPmicId() == CRVMON_EXTRA_PMIC_0 && monitor.getUsage() == nullptr;
-    });
-    ASSERT_EQ(run.wait_for(std::chrono::seconds(30)), std::future_status::ready)
-        << "a getter waited for a request that had already failed";
-    EXPECT_TRUE(run.get());
+    // On virtual time such a wait ends at once, and is counted.
+    testing::VirtualClock clock;
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    OrvekMonitor& monitor = monitorOf(0);
+    const MonitorInfo* info = monitor.getInfo();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->thermalStatus, 0u);
+    EXPECT_EQ(info->npuClock, 0u);
+    monitor.setExtraPmicId(CRVMON_EXTRA_PMIC_1);
+    EXPECT_EQ(monitor.getExtraPmicId(), CRVMON_EXTRA_PMIC_0);
+    EXPECT_EQ(monitor.getUsage(), nullptr);
+    EXPECT_EQ(clock.endlessWaits(), 0) << "a getter waited for a request that had already failed";
 }
 #endif
+
+TEST_F(OrvekSimulatedTest, OnlyTargetType3TakesTheExtraPmicSelector) {
+    serve(kTwoCards);
+    // The same cards, as a probe would give them with target type 1.
+    BackendProbes probes = libraryBackendProbes();
+    probes.probeOrvek = [](const std::string& nodePath) {
+        DeviceRecord record = orvek::probeOrvekDevice(nodePath);
+        record.targetType = CRVMON_TARGET_ORVEK;
+        return record;
+    };
+    installBackendProbes(probes);
+    const crvmonStatusCode_t initialised = corvanta::crvmonInit();
+    restoreBackendProbes();
+    ASSERT_EQ(initialised, CRVMON_STATUS_OK);
+
+    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(CRVMON_TARGET_ORVEK, 0, CRVMON_EXTRA_PMIC_2),
+              CRVMON_STATUS_NOT_SUPPORTED);
+    // Reading the selector works on type 1 too; the refused call changed nothing.
+    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
+    EXPECT_EQ(corvanta::crvmonGetExtraPmicId(CRVMON_TARGET_ORVEK, 0, status), CRVMON_EXTRA_PMIC_0);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+}
 
 TEST_F(OrvekSimulatedTest, FailedOpensLeaveNoHandleBehind) {
     serve(R"(

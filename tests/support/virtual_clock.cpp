@@ -49,12 +49,17 @@ class Recorder final : public platform::WaitHook {
         std::lock_guard lock(mutex_);
         records_.waits.push_back({std::wstring(name), timeout, error});
     }
+    void endlessWait() override {
+        std::lock_guard lock(mutex_);
+        ++records_.endlessWaits;
+    }
 
     struct Records {
         std::uint64_t elapsed = 0;
         std::vector<DWORD> sleeps;
         std::vector<PipeOpenRecord> opens;
         std::vector<PipeWaitRecord> waits;
+        int endlessWaits = 0;
     };
 
     Records records() {
@@ -92,6 +97,10 @@ std::vector<PipeOpenRecord> VirtualClock::pipeOpens() const {
 
 std::vector<PipeWaitRecord> VirtualClock::pipeWaits() const {
     return Recorder::instance().records().waits;
+}
+
+int VirtualClock::endlessWaits() const {
+    return Recorder::instance().records().endlessWaits;
 }
 
 }  // namespace crvmon::testing

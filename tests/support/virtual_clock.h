@@ -29,6 +29,8 @@ struct PipeWaitRecord {
 //   with ERROR_SEM_TIMEOUT. NMPWAIT_WAIT_FOREVER still waits for real.
 // - Every Sleep, every attempt to open a pipe name (CreateFileW, CreateFileA) and every
 //   WaitNamedPipeW is recorded, from any thread, in call order.
+// - A GetOverlappedResult that would wait for ever (for a request that failed at once) fails
+//   at once with ERROR_IO_INCOMPLETE, and is counted.
 // One scope at a time (a second one throws std::logic_error). Since the switch is
 // process-wide, tests that use it must not run beside other tests in the same process.
 class VirtualClock {
@@ -42,6 +44,7 @@ class VirtualClock {
     std::vector<DWORD> sleeps() const;
     std::vector<PipeOpenRecord> pipeOpens() const;
     std::vector<PipeWaitRecord> pipeWaits() const;
+    int endlessWaits() const;
 };
 
 }  // namespace crvmon::testing

@@ -67,6 +67,10 @@ TEST(BusyTimes, SlotsInsideCountWholeAndTheStraddlingOneCountsItsPartInside) {
     // Inside the window, end equal to start means still running: busy up to now.
     EXPECT_EQ(ActivityLog().head(0).slot(0, 49'900'000, 49'900'000, 4).busy(window),
               Busy({{4, 100'000}}));
+    // A slot that began exactly one window ago is inside it, not before it: still running, it
+    // fills the window (before it, the same slot would count as ended with nothing inside).
+    EXPECT_EQ(ActivityLog().head(0).slot(0, 49'000'000, 49'000'000, 4).busy(window),
+              Busy({{4, 1'000'000}}));
 }
 
 TEST(BusyTimes, TheNewestSlotIsFoundAcrossTheRingsEdge) {

@@ -9,8 +9,11 @@
 #include "lib/api/crvmon.h"
 #include "lib/api/library_state.h"
 #include "lib/platform/win32.h"
+#include "lib/veltara/client/command_protocol.h"
 #include "lib/veltara/client/telemetry_queries.h"
 #include "lib/veltara/client/veltara_client.h"
+#include "lib/veltara/client/veltara_wire.h"
+#include "lib/veltara/veltara_probe.h"
 #include "sim/model/scenario.h"
 #include "sim/model/sim_clock.h"
 #include "sim/private_simulation.h"
@@ -65,6 +68,7 @@ dev_no = 3
 name = "second"
 kind = 1
 host_driver_version = [9, 9, 9, 0]
+memory_pages = 0x100000
 )"),
               CRVMON_STATUS_OK);
     EXPECT_EQ(count(CRVMON_TARGET_VELTARA_USB_KIND0), 1);
@@ -80,6 +84,13 @@ host_driver_version = [9, 9, 9, 0]
     EXPECT_EQ(first.onDeviceDriverVersion.revision, 1);
     EXPECT_EQ(first.vendorId, -1);
     EXPECT_EQ(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0).client->name(), "second");
+    // 2^20 pages of 4096 bytes: 4 GiB, beyond 32 bits.
+    EXPECT_EQ(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0).memoryTotal, 4'294'967'296LL);
+
+    // Positions run from 0 to one below the listed count.
+    const DeviceRecord beyond = veltara::probeVeltaraDevice("/dev/veltara-usb2");
+    EXPECT_FALSE(beyond.open);
+    EXPECT_EQ(beyond.client, nullptr);
 
     crvmonStatusCode_t status;
     EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_VELTARA_USB, status), "1.2.3");
@@ -217,6 +228,30 @@ amount = 900
     EXPECT_NEAR(static_cast<double>(processes[0].busyTime), 500'000.0, 50'000.0);
     EXPECT_EQ(processes[1].pid, 11);
     EXPECT_EQ(processes[1].busyTime, 0);
+}
+
+TEST_F(VeltaraSimulatedTest, ASnapshotIsReadToItsEndAndReleasedEvenWhenItNeverEnds) {
+    std::string rows;
+    for (int pid = 1; pid <= 100; ++pid) {
+        rows += "[[veltara.process]]\npid = " + std::to_string(pid) + "\ncount = 1\n";
+    }
+    ASSERT_EQ(start("[[veltara]]\nname = \"long\"\n" + rows +
+                    "[[veltara]]\nname = \"endless\"\n[veltara.faults]\n"
+                    "endless_snapshot = true\n[[veltara.process]]\npid = 5\ncount = 1\n"),
+              CRVMON_STATUS_OK);
+    const auto all = veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0));
+    ASSERT_EQ(all.size(), 100u);
+    EXPECT_EQ(all.back().pid, 100);
+
+    // One row read over and over: the reads stop at the guard, 65,536 rows, all summed.
+    const DeviceRecord& endless = device(CRVMON_TARGET_VELTARA_USB_KIND1, 1);
+    const auto repeated = veltara::veltara_get_process_infos(endless);
+    ASSERT_EQ(repeated.size(), 1u);
+    EXPECT_EQ(repeated[0].quantity, 65'536u);
+    // And the snapshot was released: a read now finds no snapshot, only its end.
+    std::uint8_t row[veltara::wire::process_record::kSize] = {};
+    ASSERT_EQ(veltara::veltara_ioctl(endless.client, veltara::wire::code::kReadSnapshot, row), 0);
+    EXPECT_EQ(row[veltara::wire::process_record::kFlags], veltara::wire::process_record::kEndFlag);
 }
 
 TEST_F(VeltaraSimulatedTest, FailedQueriesShowOnlyInTheirValues) {

@@ -2,12 +2,19 @@
 
 #include <new>
 
+#include "lib/platform/posix/kept_forever.h"
+
 namespace crvmon::platform {
 
 __attribute__((init_priority(101))) HandleTable HandleTable::table_;
 
 HandleTable& HandleTable::instance() {
     return table_;
+}
+
+// Handles still open stay open, their descriptors with the process.
+HandleTable::~HandleTable() {
+    keepForever(objects_);
 }
 
 HANDLE HandleTable::insert(std::shared_ptr<KernelObject> object) {

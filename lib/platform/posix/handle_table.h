@@ -45,6 +45,7 @@ class HandleTable {
 
   private:
     HandleTable() = default;
+    ~HandleTable();
     std::shared_ptr<KernelObject> find(HANDLE handle);
 
     // The process's one table. Built before, and so destroyed after, every static object of

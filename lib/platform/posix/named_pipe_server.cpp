@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "lib/platform/posix/kept_forever.h"
 #include "lib/platform/posix/object_names.h"
 #include "lib/platform/posix/object_root.h"
 #include "lib/platform/posix/pipe_protocol.h"
@@ -118,12 +119,15 @@ class PipeEndpoint {
 struct Registry {
     std::mutex mutex;
     std::map<std::u16string, std::shared_ptr<PipeEndpoint>> endpoints;
+    // Pipes still served when the image unloads or the process ends stay as they are.
+    ~Registry() { keepForever(endpoints); }
 };
 
-// Never destroyed: handles closed during the process's exit still find it.
+// Built before, and so destroyed after, every static object of the image that serves pipes.
+__attribute__((init_priority(101))) Registry pipes;
+
 Registry& registry() {
-    static auto* pipes = new Registry;
-    return *pipes;
+    return pipes;
 }
 
 PipeInstance::~PipeInstance() {

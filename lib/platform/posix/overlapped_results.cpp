@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "lib/platform/posix/events.h"
+#include "lib/platform/posix/wait_hook.h"
 
 using crvmon::platform::overlappedEvent;
 
@@ -21,6 +22,13 @@ BOOL GetOverlappedResult(HANDLE, LPOVERLAPPED overlapped, LPDWORD bytesTransferr
         auto event = overlappedEvent(overlapped->hEvent);
         if (!event) {
             SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        // Requests complete before their call returns: one still pending failed at once, and
+        // only another thread setting the event could end this wait.
+        if (crvmon::platform::WaitHook* hook = crvmon::platform::installedWaitHook()) {
+            hook->endlessWait();
+            SetLastError(ERROR_IO_INCOMPLETE);
             return FALSE;
         }
         event->wait(INFINITE);

@@ -29,6 +29,7 @@
 #include <system_error>
 
 #include "lib/platform/posix/handle_table.h"
+#include "lib/platform/posix/kept_forever.h"
 #include "lib/platform/posix/object_names.h"
 #include "lib/platform/posix/object_root.h"
 #include "lib/platform/posix/system_errors.h"
@@ -103,12 +104,16 @@ struct View {
 struct Views {
     std::mutex mutex;
     std::map<std::uintptr_t, View> byBase;
+    // Views still mapped when the image unloads or the process ends stay mapped.
+    ~Views() { keepForever(byBase); }
 };
 
-// Never destroyed: views may be unmapped while the process exits.
+// Built before, and so destroyed after, every static object of the image that maps views: the
+// library's state unmaps its views when it is unloaded.
+__attribute__((init_priority(101))) Views mapped;
+
 Views& views() {
-    static auto* mapped = new Views;
-    return *mapped;
+    return mapped;
 }
 
 // The file of a section name: ERROR_SUCCESS with its directory under the object root (as

@@ -1,6 +1,6 @@
-// Where test instrumentation may take over the stand-in's waiting. With a hook installed, Sleep
-// and the time-outs of WaitNamedPipeW cost no real time: the hook is told of them instead, and
-// of every pipe open and wait. Nothing in the library installs one.
+// Where test instrumentation may take over the stand-in's waiting. With a hook installed, Sleep,
+// the time-outs of WaitNamedPipeW and waits that could never end cost no real time: the hook
+// is told of them instead, and of every pipe open and wait. Nothing in the library installs one.
 #pragma once
 
 #include <string_view>
@@ -21,6 +21,11 @@ class WaitHook {
     // widened), and every WaitNamedPipeW, with its error (ERROR_SUCCESS when it worked).
     virtual void pipeOpened(std::wstring_view name, DWORD error) = 0;
     virtual void pipeWaited(std::wstring_view name, DWORD timeout, DWORD error) = 0;
+    // GetOverlappedResult was asked to wait for a request that is not in flight (the device
+    // failed it at once, or it was never made): its event will never be signalled, and on
+    // Windows the wait would never end. In place of that wait the call fails at once with
+    // ERROR_IO_INCOMPLETE.
+    virtual void endlessWait() = 0;
 };
 
 // Null puts real time back. The hook must outlive every call that may still reach it, on any
