@@ -2,34 +2,11 @@
 
 #include <stdexcept>
 
-namespace crvmon::sim {
-namespace {
+#include "lib/veltara/client/veltara_wire.h"
 
-// Device command names by number; the host command is named on its own.
-constexpr std::array<std::string_view, 23> kCommandNames{"IOC_RESET",
-                                                         "IOC_VERSION",
-                                                         "IOC_ALLOC_CMA",
-                                                         "IOC_FREE_CMA",
-                                                         "IOC_WRITE_CMA",
-                                                         "IOC_READ_CMA",
-                                                         "IOC_WRITE_MEM",
-                                                         "IOC_POST_INFER",
-                                                         "IOC_WAIT_DONE",
-                                                         "IOC_GET_SIGNAL_TYPE",
-                                                         "IOC_GET_TEMPERATURE",
-                                                         "IOC_GET_CLOCK_NPU",
-                                                         "IOC_LOCK_CORE",
-                                                         "IOC_UNLOCK_CORE",
-                                                         "IOC_GET_MONITOR_INFO",
-                                                         "IOC_SET_CLOCK_NPU",
-                                                         "IOC_OPEN_DEV_FILE",
-                                                         "IOC_RELEASE_DEV_FILE",
-                                                         "IOC_CACHE_REQ",
-                                                         "IOC_DRIVER_INFO",
-                                                         "IOC_CAPTURE_SNAPSHOT",
-                                                         "IOC_RELEASE_SNAPSHOT",
-                                                         "IOC_READ_SNAPSHOT"};
-constexpr std::string_view kHostInfoName = "IOC_HOST_INFO";
+namespace crvmon::sim {
+namespace wire = veltara::wire;
+namespace {
 
 void require(bool ok, const std::string& what) {
     if (!ok) throw std::invalid_argument(what);
@@ -44,16 +21,16 @@ void requireAnswered(std::uint32_t command, const char* field) {
 }  // namespace
 
 std::optional<std::uint32_t> veltaraCommandByName(std::string_view name) {
-    if (name == kHostInfoName) return kHostInfoCommand;
-    for (std::uint32_t i = 0; i < kCommandNames.size(); ++i) {
-        if (kCommandNames[i] == name) return i;
+    if (name == wire::kHostInfoName) return kHostInfoCommand;
+    for (std::uint32_t i = 0; i < wire::kCommandNames.size(); ++i) {
+        if (wire::kCommandNames[i] == name) return i;
     }
     return std::nullopt;
 }
 
 std::string veltaraCommandName(std::uint32_t command) {
-    if (command == kHostInfoCommand) return std::string(kHostInfoName);
-    if (command < kCommandNames.size()) return std::string(kCommandNames[command]);
+    if (command == kHostInfoCommand) return wire::kHostInfoName;
+    if (command < wire::kCommandNames.size()) return wire::kCommandNames[command];
     if (command >= kHostCommandBase)
         return "host command " + std::to_string(command - kHostCommandBase);
     return "command " + std::to_string(command);

@@ -189,9 +189,11 @@ TEST_F(TelemetryGettersTest, ProcessesOnlyOnVeltaraDevices) {
     EXPECT_TRUE(read(corvanta::crvmonGetProcessInfos, kCard, CRVMON_STATUS_NOT_SUPPORTED).empty());
 }
 
-TEST(TelemetryWithoutUsageData, UsageBasedValuesAreAbsentNotMadeUp) {
+TEST(TelemetryWithoutData, ValuesTheDeviceCannotGiveAreAbsentNotMadeUp) {
     sim::PrivateSimulation simulation(
-        sim::parseScenario("[[orvek]]\nload = 0.5\n[orvek.faults]\nusage_reply_length = 88\n"));
+        sim::parseScenario("[[orvek]]\nload = 0.5\n[orvek.faults]\nusage_reply_length = 88\n"
+                           "[[veltara]]\n[veltara.faults]\n"
+                           "reply_length = { IOC_GET_CLOCK_NPU = 8 }\n"));
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     EXPECT_TRUE(corvanta::crvmonGetCoreInfos(kCard, 0, status).empty());
@@ -203,6 +205,9 @@ TEST(TelemetryWithoutUsageData, UsageBasedValuesAreAbsentNotMadeUp) {
     // Register-backed values are still there.
     EXPECT_EQ(corvanta::crvmonGetNPUClock(kCard, 0, status), 1000);
     EXPECT_EQ(status, CRVMON_STATUS_OK);
+    // A clock command that fails gives no clock, not the command's failure code.
+    EXPECT_EQ(corvanta::crvmonGetNPUClock(kUsb, 0, status), -1);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
     corvanta::crvmonShutdown();
 }
 

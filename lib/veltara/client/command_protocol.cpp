@@ -12,32 +12,6 @@ namespace crvmon::veltara {
 
 namespace {
 
-constexpr std::array<const char*, wire::command::kCount> kCommandNames = {
-    "IOC_RESET",
-    "IOC_VERSION",
-    "IOC_ALLOC_CMA",
-    "IOC_FREE_CMA",
-    "IOC_WRITE_CMA",
-    "IOC_READ_CMA",
-    "IOC_WRITE_MEM",
-    "IOC_POST_INFER",
-    "IOC_WAIT_DONE",
-    "IOC_GET_SIGNAL_TYPE",
-    "IOC_GET_TEMPERATURE",
-    "IOC_GET_CLOCK_NPU",
-    "IOC_LOCK_CORE",
-    "IOC_UNLOCK_CORE",
-    "IOC_GET_MONITOR_INFO",
-    "IOC_SET_CLOCK_NPU",
-    "IOC_OPEN_DEV_FILE",
-    "IOC_RELEASE_DEV_FILE",
-    "IOC_CACHE_REQ",
-    "IOC_DRIVER_INFO",
-    "IOC_CAPTURE_SNAPSHOT",
-    "IOC_RELEASE_SNAPSHOT",
-    "IOC_READ_SNAPSHOT",
-};
-
 enum class Reply { Rejected, Version, Status, Value, Record };
 
 struct ReplyShape {
@@ -106,7 +80,7 @@ bool readReply(PipeLease& lease, void* destination, std::size_t length, DWORD& r
 }  // namespace
 
 const char* commandName(std::uint32_t number) {
-    return number < kCommandNames.size() ? kCommandNames[number] : "Invalid cmd";
+    return number < wire::kCommandNames.size() ? wire::kCommandNames[number] : "Invalid cmd";
 }
 
 std::int32_t veltara_ioctl(VeltaraClient* client, std::uint32_t code, void* buffer) {

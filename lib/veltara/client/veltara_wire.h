@@ -3,6 +3,7 @@
 // little-endian. The simulated host service builds its replies from this file too.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -74,6 +75,35 @@ constexpr std::uint32_t kReleaseSnapshot = 21;
 constexpr std::uint32_t kReadSnapshot = 22;
 constexpr std::uint32_t kCount = 23;
 }  // namespace command
+
+// The device commands' names, by number.
+inline constexpr std::array<const char*, command::kCount> kCommandNames = {
+    "IOC_RESET",
+    "IOC_VERSION",
+    "IOC_ALLOC_CMA",
+    "IOC_FREE_CMA",
+    "IOC_WRITE_CMA",
+    "IOC_READ_CMA",
+    "IOC_WRITE_MEM",
+    "IOC_POST_INFER",
+    "IOC_WAIT_DONE",
+    "IOC_GET_SIGNAL_TYPE",
+    "IOC_GET_TEMPERATURE",
+    "IOC_GET_CLOCK_NPU",
+    "IOC_LOCK_CORE",
+    "IOC_UNLOCK_CORE",
+    "IOC_GET_MONITOR_INFO",
+    "IOC_SET_CLOCK_NPU",
+    "IOC_OPEN_DEV_FILE",
+    "IOC_RELEASE_DEV_FILE",
+    "IOC_CACHE_REQ",
+    "IOC_DRIVER_INFO",
+    "IOC_CAPTURE_SNAPSHOT",
+    "IOC_RELEASE_SNAPSHOT",
+    "IOC_READ_SNAPSHOT",
+};
+// The one host command's name.
+inline constexpr const char* kHostInfoName = "IOC_HOST_INFO";
 
 // The codes the library sends.
 namespace code {

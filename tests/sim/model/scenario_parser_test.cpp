@@ -99,6 +99,18 @@ TEST(Scenario, LeftOutKeysTakeTheirDefaults) {
     EXPECT_TRUE(parseScenario("").orvekCards.empty());
 }
 
+// The largest values each limit allows are taken, one past them refused (ScenarioErrors).
+TEST(Scenario, ValuesAtTheirLimitsAreTaken) {
+    const Scenario scenario = parseScenario(
+        "[[orvek]]\nmemory_gib = 256\n[[orvek.extra_power]]\n[[orvek.extra_power]]\n"
+        "[[orvek.extra_power]]\n[[orvek.extra_power]]\n"
+        "[[veltara]]\nname = \"" +
+        std::string(64, 'x') + "\"\n");
+    EXPECT_EQ(scenario.orvekCards[0].memoryGiB, 256u);
+    EXPECT_TRUE(scenario.orvekCards[0].extraPower[3].has_value());
+    EXPECT_EQ(scenario.veltaraDevices[0].name.size(), 64u);
+}
+
 // crvmon-sim's test loads scenario files from disk; a missing one is named.
 TEST(Scenario, AMissingFileIsNamed) {
     const auto path = std::filesystem::temp_directory_path() / "crvmon_sim_no_such_file.toml";
