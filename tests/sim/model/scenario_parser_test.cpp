@@ -106,6 +106,8 @@ TEST(Scenario, ValuesAtTheirLimitsAreTaken) {
         "[[orvek.extra_power]]\n[[orvek.extra_power]]\n"
         "[[veltara]]\nname = \"" +
         std::string(64, 'x') + "\"\n");
+    ASSERT_EQ(scenario.orvekCards.size(), 1u);
+    ASSERT_EQ(scenario.veltaraDevices.size(), 1u);
     EXPECT_EQ(scenario.orvekCards[0].memoryGiB, 256u);
     EXPECT_TRUE(scenario.orvekCards[0].extraPower[3].has_value());
     EXPECT_EQ(scenario.veltaraDevices[0].name.size(), 64u);

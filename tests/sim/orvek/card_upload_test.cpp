@@ -109,21 +109,4 @@ TEST(CardUpload, RequestsNeverWriteBeyondTheirBufferOrReadBeyondTheirInput) {
               ORVEK_SIM_UNKNOWN_CODE);
 }
 
-TEST(CardUpload, ASelectorWriteLoadsTheWordsOfTheNewSelectorOnly) {
-    orvek_sim_card card{};
-    const orvek_sim_card_image image = soundImage();
-    ASSERT_EQ(orvek_sim_card_load(&card, &image, sizeof image), 0);
-    // Same selector (bits 28-29 stay 3): the extra word is left alone.
-    auto write = registerRequest(ORVEK_SIM_REGISTER_WRITE, 0x104, 0x3000FFFF);
-    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, write.data(), 12, nullptr, 0),
-              0);
-    EXPECT_EQ(orvek_sim_card_register(&card, 0x100), 7u);
-    EXPECT_EQ(orvek_sim_card_register(&card, 0x104), 0x3000FFFFu);
-    write = registerRequest(ORVEK_SIM_REGISTER_WRITE, 0x104, 0x10000000);
-    orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, write.data(), 12, nullptr, 0);
-    EXPECT_EQ(orvek_sim_card_register(&card, 0x100), 11u);
-    // The second extra address names no register: nothing else changed, nothing added.
-    EXPECT_EQ(orvek_sim_card_register(&card, ORVEK_SIM_SELECTOR_NONE), 0u);
-}
-
 }  // namespace
