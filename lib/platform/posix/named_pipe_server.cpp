@@ -502,12 +502,6 @@ std::shared_ptr<PipeInstance> lookupInstance(HANDLE pipe) {
     return instance;
 }
 
-BOOL finish(DWORD error) {
-    if (error == ERROR_SUCCESS) return TRUE;
-    SetLastError(error);
-    return FALSE;
-}
-
 }  // namespace
 
 }  // namespace crvmon::platform

@@ -130,12 +130,6 @@ std::shared_ptr<Kind> lookupOrFail(HANDLE handle) {
     return object;
 }
 
-BOOL finish(DWORD error) {
-    if (error == ERROR_SUCCESS) return TRUE;
-    SetLastError(error);
-    return FALSE;
-}
-
 }  // namespace
 
 HANDLE openPipeClient(std::u16string_view fullName, std::wstring_view recordedName) {

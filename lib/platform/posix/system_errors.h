@@ -7,4 +7,12 @@ namespace crvmon::platform {
 
 DWORD windowsError(int errnoValue);
 
+// The result of a call that returns BOOL: TRUE for ERROR_SUCCESS, else FALSE with the error as
+// the thread's last-error code.
+inline BOOL finish(DWORD error) {
+    if (error == ERROR_SUCCESS) return TRUE;
+    SetLastError(error);
+    return FALSE;
+}
+
 }  // namespace crvmon::platform
