@@ -87,17 +87,26 @@ memory_pages = 0x100000
     // 2^20 pages of 4096 bytes: 4 GiB, beyond 32 bits.
     EXPECT_EQ(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0).memoryTotal, 4'294'967'296LL);
 
-    // Positions run from 0 to one below the listed count.
-    const DeviceRecord beyond = veltara::probeVeltaraDevice("/dev/veltara-usb2");
-    EXPECT_FALSE(beyond.open);
-    EXPECT_EQ(beyond.client, nullptr);
-
     crvmonStatusCode_t status;
     EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_VELTARA_USB, status), "1.2.3");
     EXPECT_EQ(corvanta::crvmonGetDriverRevision(CRVMON_DRIVER_VELTARA_USB, status), 0u);
     EXPECT_EQ(corvanta::crvmonGetOnDeviceDriverVersion(CRVMON_TARGET_VELTARA_USB_KIND0, 0, status),
               "2.5.3");
     EXPECT_EQ(stderr_, "");
+}
+
+TEST_F(VeltaraSimulatedTest, APositionAtTheListedCountIsNoDevice) {
+    // Devices 0 and 1, with instances enough for two more clients of either (32 each): a
+    // position past the list that named an empty entry, device number 0, would open device 0
+    // again, at crvmonInit and here.
+    ASSERT_EQ(start("[veltara_service]\npipe_instances = 100\n[[veltara]]\n[[veltara]]\n"),
+              CRVMON_STATUS_OK);
+    crvmonStatusCode_t status;
+    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 2);
+    const DeviceRecord beyond = veltara::probeVeltaraDevice("/dev/veltara-usb2");
+    EXPECT_FALSE(beyond.open);
+    EXPECT_EQ(beyond.client, nullptr);
+    veltara::veltara_close(beyond.client);
 }
 
 TEST_F(VeltaraSimulatedTest, AnUnknownKindIsCountedButNotAddressableAndReleasedAtShutdown) {
