@@ -39,7 +39,7 @@ Fixture& fixture() {
 constexpr std::uint32_t kCode = veltara::wire::code::kGetTemperature;
 
 void RawPipeRoundTrip(benchmark::State& state) {
-    HANDLE pipe = veltara::connect_pipe(veltara::devicePipeName("bench0"));
+    HANDLE pipe = veltara::connect_pipe(veltara::wire::devicePipeName("bench0"));
     if (pipe == INVALID_HANDLE_VALUE) {
         state.SkipWithError("no pipe instance");
         return;

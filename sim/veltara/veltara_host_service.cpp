@@ -34,16 +34,6 @@ VeltaraReply answerBroker(std::span<const std::uint8_t> request,
 
 }  // namespace
 
-std::wstring VeltaraHostService::devicePipeName(std::string_view deviceName) {
-    std::wstring name = wire::kDevicePipePrefix;
-    for (char c : deviceName) name.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    return name;
-}
-
-std::string VeltaraHostService::sectionName(std::string_view deviceName) {
-    return std::string(wire::kSharedMemoryPrefix) + std::string(deviceName);
-}
-
 VeltaraHostService::VeltaraHostService(const std::vector<VeltaraDeviceConfig>& devices,
                                        const VeltaraServiceConfig& service, const SimClock& clock)
     : service_(validated(service)),  // before the list is sized by it
@@ -90,7 +80,7 @@ void VeltaraHostService::bringUp() {
     for (auto& model : models_) {
         const VeltaraDeviceConfig& config = model->config();
         VeltaraDeviceModel* device = model.get();
-        const std::string section = sectionName(config.name);
+        const std::string section = wire::sectionName(config.name);
         HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                             kSectionSize, section.c_str());
         if (mapping) {
@@ -103,7 +93,7 @@ void VeltaraHostService::bringUp() {
         }
 
         devicePipes_.push_back(std::make_unique<PipeServer>(
-            PipeServer::Options{devicePipeName(config.name), service_.pipeInstances,
+            PipeServer::Options{wire::devicePipeName(config.name), service_.pipeInstances,
                                 config.faults.brokenAfterRequests, kLongestRequest},
             [device](std::span<const std::uint8_t> request) { return device->answer(request); }));
         if (config.faults.busyMs > 0) {

@@ -44,11 +44,6 @@ class VeltaraHostService {
     VeltaraHostService(const VeltaraHostService&) = delete;
     VeltaraHostService& operator=(const VeltaraHostService&) = delete;
 
-    // "\\.\pipe\veltara_" and the name, each byte one code unit.
-    static std::wstring devicePipeName(std::string_view deviceName);
-    // "Global\VeltaraSharedMem_" and the name.
-    static std::string sectionName(std::string_view deviceName);
-
     // True once the pipes and sections exist.
     bool serving() const { return serving_.load(); }
 

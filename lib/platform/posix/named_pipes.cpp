@@ -91,17 +91,16 @@ DWORD openInstance(std::u16string_view fullName, HANDLE& handle) {
 DWORD waitForInstance(std::u16string_view fullName, DWORD timeout) {
     // A hook takes the time-out in place of real time; a wait that has no end cannot time out.
     WaitHook* hook = timeout != NMPWAIT_WAIT_FOREVER ? installedWaitHook() : nullptr;
-    const bool virtualTime = hook != nullptr;
     Descriptor socket;
     DWORD error = greet(
-        fullName, virtualTime ? protocol::HelloKind::Probe : protocol::HelloKind::Wait, socket);
+        fullName, hook != nullptr ? protocol::HelloKind::Probe : protocol::HelloKind::Wait, socket);
     if (error != ERROR_SUCCESS) return error;
     auto answer = receiveAnswer(socket.get(), error);
     if (!answer) return error;
     if (answer->error != ERROR_PIPE_BUSY) return answer->error;
 
     DWORD limit = timeout == NMPWAIT_USE_DEFAULT_WAIT ? answer->defaultTimeout : timeout;
-    if (virtualTime) {
+    if (hook != nullptr) {
         hook->waitTimedOut(limit);
         return ERROR_SEM_TIMEOUT;
     }

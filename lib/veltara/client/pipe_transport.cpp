@@ -88,10 +88,4 @@ std::int32_t veltara_list_devices(veltara_device_entry* entries, std::int32_t ca
     return static_cast<std::int32_t>(copied);
 }
 
-std::wstring devicePipeName(const std::string& deviceName) {
-    std::wstring name = wire::kDevicePipePrefix;
-    for (unsigned char byte : deviceName) name += static_cast<wchar_t>(byte);
-    return name;
-}
-
 }  // namespace crvmon::veltara

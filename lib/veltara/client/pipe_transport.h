@@ -38,7 +38,4 @@ constexpr std::int32_t kReplyTooShort = -4;  // no count in it
 // list_failure when the list cannot be had.
 std::int32_t veltara_list_devices(veltara_device_entry* entries, std::int32_t capacity);
 
-// The name of a device's pipe: the prefix, then each byte of the name as one code unit.
-std::wstring devicePipeName(const std::string& deviceName);
-
 }  // namespace crvmon::veltara

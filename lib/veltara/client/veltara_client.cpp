@@ -13,8 +13,8 @@ using veltara::connect_pipe;
 
 VeltaraClient::VeltaraClient(const std::string& name, int pipeCount)
     : name_(name),
-      pipeName_(veltara::devicePipeName(name)),
-      sharedMemName_(std::string(veltara::wire::kSharedMemoryPrefix) + name) {
+      pipeName_(veltara::wire::devicePipeName(name)),
+      sharedMemName_(veltara::wire::sectionName(name)) {
     // Not yet shared with another thread: no lock needed while filling the pool.
     for (int i = 0; i < pipeCount; ++i) {
         HANDLE pipe = connect_pipe(pipeName_);

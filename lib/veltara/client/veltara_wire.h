@@ -6,6 +6,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "lib/common/little_endian.h"
 
@@ -16,6 +18,18 @@ namespace crvmon::veltara::wire {
 inline constexpr const wchar_t* kBrokerPipeName = L"\\\\.\\pipe\\veltara";
 inline constexpr const wchar_t* kDevicePipePrefix = L"\\\\.\\pipe\\veltara_";
 inline constexpr const char* kSharedMemoryPrefix = "Global\\VeltaraSharedMem_";
+
+// The name of a device's pipe: the prefix, then each byte of the name as one code unit.
+inline std::wstring devicePipeName(std::string_view deviceName) {
+    std::wstring name = kDevicePipePrefix;
+    for (unsigned char byte : deviceName) name += static_cast<wchar_t>(byte);
+    return name;
+}
+
+// The name of a device's shared-memory section.
+inline std::string sectionName(std::string_view deviceName) {
+    return kSharedMemoryPrefix + std::string(deviceName);
+}
 
 // Device list: the request is the u32 value 1; the reply a u32 count, then the entries.
 namespace device_list {
