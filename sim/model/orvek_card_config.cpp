@@ -54,6 +54,29 @@ bool isCardRegister(std::uint32_t address) {
     return false;
 }
 
+std::uint16_t subsystemVendorId(const OrvekCardConfig& config) {
+    return static_cast<std::uint16_t>((config.firmware.major << 10) | config.firmware.minor);
+}
+
+std::uint16_t subsystemId(const OrvekCardConfig& config) {
+    std::uint32_t memoryCode = 0;
+    while ((2u << memoryCode) < config.memoryGiB) ++memoryCode;
+    return static_cast<std::uint16_t>(memoryCode | (config.boardKind << 3) | (config.grade << 6) |
+                                      (config.firmware.revision << 8) |
+                                      (config.chipGeneration << 12));
+}
+
+std::optional<SubsystemIdFields> splitSubsystemId(std::uint16_t id) {
+    if ((id >> 14) != 0) return std::nullopt;
+    SubsystemIdFields fields;
+    fields.memoryGiB = 2u << (id & 7u);
+    fields.boardKind = (id >> 3) & 7u;
+    fields.grade = (id >> 6) & 3u;
+    fields.firmwareRevision = (id >> 8) & 15u;
+    fields.chipGeneration = (id >> 12) & 3u;
+    return fields;
+}
+
 bool reportsOwnPower(std::uint16_t chip) {
     return chip == power_chip::k5449 || chip == power_chip::k2586;
 }

@@ -135,4 +135,21 @@ struct OrvekCardConfig {
 // another, so that a card built in code is held to the same rules as one read from a scenario.
 void validateCardConfig(const OrvekCardConfig& config);
 
+// The PCI subsystem ids the card reports. The subsystem vendor id holds the firmware's major
+// (bits 10-15) and minor (bits 0-9); the subsystem id the memory size code (bits 0-2: 2 << code
+// GiB), board kind (bits 3-5), grade (bits 6-7), firmware revision (bits 8-11) and chip
+// generation (bits 12-13).
+std::uint16_t subsystemVendorId(const OrvekCardConfig& config);
+std::uint16_t subsystemId(const OrvekCardConfig& config);
+
+struct SubsystemIdFields {
+    std::uint32_t memoryGiB = 16;
+    std::uint32_t boardKind = 0;
+    std::uint32_t grade = 0;
+    std::uint32_t firmwareRevision = 0;
+    std::uint32_t chipGeneration = 0;
+};
+// What subsystemId packed; nullopt when bits 14-15, which no field uses, are set.
+std::optional<SubsystemIdFields> splitSubsystemId(std::uint16_t id);
+
 }  // namespace crvmon::sim

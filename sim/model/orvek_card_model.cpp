@@ -28,18 +28,6 @@ namespace {
 
 constexpr std::uint32_t kHz = 1'000'000;
 
-std::uint16_t subsystemVendorId(const OrvekCardConfig& config) {
-    return static_cast<std::uint16_t>((config.firmware.major << 10) | config.firmware.minor);
-}
-
-std::uint16_t subsystemId(const OrvekCardConfig& config) {
-    std::uint32_t memoryCode = 0;
-    while ((2u << memoryCode) < config.memoryGiB) ++memoryCode;
-    return static_cast<std::uint16_t>(memoryCode | (config.boardKind << 3) | (config.grade << 6) |
-                                      (config.firmware.revision << 8) |
-                                      (config.chipGeneration << 12));
-}
-
 std::uint32_t firmwareWord(const OrvekCardConfig& config) {
     if (!config.firmware.patch) return 0;
     return 0x80000000u | (*config.firmware.patch << 16);

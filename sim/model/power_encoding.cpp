@@ -76,6 +76,12 @@ std::uint16_t encodeExponentMantissa(double amps) {
     return static_cast<std::uint16_t>((15u << 11) | 2047u);
 }
 
+double decodeExponentMantissa(std::uint32_t c) {
+    const std::uint32_t exponent = c >> 11;
+    return std::ldexp(static_cast<double>(c & 0x7FFu),
+                      exponent < 16 ? static_cast<int>(exponent) : static_cast<int>(exponent) - 32);
+}
+
 }  // namespace
 
 PowerLimits powerMonitorLimits(std::uint16_t chip) {
@@ -102,6 +108,24 @@ PowerWords encodePowerMonitor(const PowerMonitorConfig& monitor) {
         c <<= 4;
     }
     return {a | (b << 16), c | (static_cast<std::uint32_t>(chip) << 16)};
+}
+
+PowerMonitorConfig nearestReadings(const PowerMonitorConfig& monitor) {
+    const PowerWords words = encodePowerMonitor(monitor);
+    const ChipScales scales = scalesOf(monitor.chip);
+    std::uint32_t b = words.first >> 16;
+    std::uint32_t c = words.second & 0xFFFFu;
+    if (monitor.chip == power_chip::kA480) {
+        b >>= 4;
+        c >>= 4;
+    }
+    PowerMonitorConfig carried = monitor;
+    carried.volts = b * scales.volts.step;
+    carried.amps =
+        monitor.chip == power_chip::k546E ? decodeExponentMantissa(c) : c * scales.amps.step;
+    carried.watts = scales.watts.step != 0 ? (words.first & 0xFFFFu) * scales.watts.step
+                                           : carried.volts * carried.amps;
+    return carried;
 }
 
 }  // namespace crvmon::sim

@@ -20,6 +20,11 @@ struct PowerWords {
 // negative, not finite, beyond what the chip's half-words can carry, or the chip is unknown.
 PowerWords encodePowerMonitor(const PowerMonitorConfig& monitor);
 
+// The readings the chip's words carry for the wanted ones: each rounded as encodePowerMonitor
+// rounds it, and watts as volts x amps for the chips without a power reading of their own.
+// Throws as encodePowerMonitor does.
+PowerMonitorConfig nearestReadings(const PowerMonitorConfig& monitor);
+
 // The largest reading of each kind the chip can carry (watts is 0 for chips without their own
 // power reading).
 struct PowerLimits {
