@@ -24,3 +24,4 @@ endfunction()
 
 crvmon_header_only_dep(CLI11::CLI11 CLI11 /usr/include/CLI)
 crvmon_header_only_dep(tomlplusplus::tomlplusplus tomlplusplus /usr/include/toml++)
+crvmon_header_only_dep(nlohmann_json::nlohmann_json nlohmann_json /usr/include/nlohmann)

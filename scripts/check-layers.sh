@@ -22,10 +22,11 @@ lib/registry        lib/api/crvmon.h lib/common
 lib/common          lib/api/crvmon.h
 lib/platform
 sim                 lib/platform lib/common lib/orvek/orvek_wire.h lib/veltara/client/veltara_wire.h
-tools               lib/api/crvmon.h sim
+tools/common        lib/api/crvmon.h sim
+tools/smi           lib/api/crvmon.h sim tools/common
 examples            lib/api/crvmon.h
-bench               lib sim
-tests               lib sim
+bench               lib sim tools
+tests               lib sim tools
 '
 
 trees=(lib sim tools bench tests examples)

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
-       libtomlplusplus-dev libcli11-dev)
+       libtomlplusplus-dev libcli11-dev nlohmann-json3-dev)
 checks=(clang-format-14)
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64)
 

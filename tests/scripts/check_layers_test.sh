@@ -40,7 +40,7 @@ expect_refused lib/orvek/orvek_discovery.cpp '#include "lib/platform/posix/handl
 expect_refused sim/simulator.cpp '#include "lib/monitor/metric_accessors.h"' \
     "sim may not include lib/monitor/metric_accessors.h"
 expect_refused tools/smi/main.cpp '#include "lib/api/library_state.h"' \
-    "tools may not include lib/api/library_state.h"
+    "tools/smi may not include lib/api/library_state.h"
 expect_refused lib/api/lifecycle.cpp '#include "tests/support/stand_in_probes.h"' \
     "lib/api may not include tests/support/stand_in_probes.h"
 expect_refused lib/orvek/orvek_discovery.cpp '#include "orvek_wire.h"' \

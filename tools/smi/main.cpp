@@ -1,34 +1,278 @@
-// crvmon-smi: lists the NPUs the library finds.
+// crvmon-smi: the Orvek and Veltara NPUs of this machine, their telemetry and their processes,
+// for people (tables, live views) and for scripts (CSV, JSON). Built on the flat functions of
+// crvmon.h alone, as any program outside the library would be.
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstdio>
 #include <exception>
-#include <memory>
-#include <string>
+#include <fstream>
+#include <stdexcept>
 
-#include "crvmon.h"
-#include "tools/smi/device_listing.h"
-#include "tools/smi/simulation_option.h"
+#include "tools/common/console.h"
+#include "tools/common/device_sample.h"
+#include "tools/common/field_catalogue.h"
+#include "tools/common/library_session.h"
+#include "tools/common/run_deadline.h"
+#include "tools/common/simulation_option.h"
+#include "tools/common/utc_time.h"
+#include "tools/smi/details_view.h"
+#include "tools/smi/device_views.h"
+#include "tools/smi/exit_codes.h"
+#include "tools/smi/extra_pmic_setting.h"
+#include "tools/smi/live_loop.h"
+#include "tools/smi/scenario_dump.h"
+#include "tools/smi/smi_options.h"
+#include "tools/smi/top_view.h"
+
+namespace crvmon::smi {
+
+namespace {
+
+using tools::DeviceId;
+using tools::DeviceSample;
+
+constexpr int kTableWidth = 80;
+
+// The options turned into what the run needs, or an exit code for options that cannot be used.
+struct Plan {
+    std::vector<DeviceId> ids;
+    std::vector<const tools::Field*> fields;
+    std::vector<ExtraPmicSetting> settings;
+};
+
+int badArgument(const std::string& message) {
+    std::fprintf(stderr, "crvmon-smi: %s\n", message.c_str());
+    return exit_code::kBadArgument;
+}
+
+int checkOptions(const SmiOptions& o, Plan& plan) {
+    const int modes = (o.details ? 1 : 0) + (o.query.empty() ? 0 : 1) + (o.processes ? 1 : 0) +
+                      (o.top ? 1 : 0) + (o.dumpScenario.empty() ? 0 : 1) +
+                      (o.setExtraPmic.empty() ? 0 : 1);
+    if (modes > 1) {
+        return badArgument(
+            "choose one of --details, --query, --processes, top, --dump-scenario and "
+            "--set-extra-pmic");
+    }
+    if (o.count > 0 && o.loopSeconds == 0 && !o.top) {
+        return badArgument("--count needs --loop (or top)");
+    }
+    if (!o.query.empty()) {
+        try {
+            plan.fields = tools::parseFieldList(o.query);
+        } catch (const std::invalid_argument& e) {
+            return badArgument(std::string("--query: ") + e.what());
+        }
+    }
+    for (const std::string& text : o.ids) {
+        const auto id = tools::parseDeviceId(text);
+        if (!id) {
+            return badArgument("--id '" + text +
+                               "': expected TYPE:INDEX, such as 3:0 or orvek-pcie:0");
+        }
+        plan.ids.push_back(*id);
+    }
+    for (const std::string& text : o.setExtraPmic) {
+        const auto setting = parseExtraPmicSetting(text);
+        if (!setting) {
+            return badArgument("--set-extra-pmic '" + text +
+                               "': expected TYPE:INDEX=ID with ID 0-3, such as 3:0=2");
+        }
+        plan.settings.push_back(*setting);
+    }
+    return exit_code::kOk;
+}
+
+// The devices to show: those --id names (each must exist), else all.
+int chooseDevices(Plan& plan) {
+    const tools::DeviceList found = tools::listDevices();
+    if (plan.ids.empty()) {
+        plan.ids = found.devices;
+        if (found.unaddressable > 0) {
+            std::fprintf(stderr, "crvmon-smi: %d device(s) of no known target type are not shown\n",
+                         found.unaddressable);
+        }
+        return exit_code::kOk;
+    }
+    for (const DeviceId& id : plan.ids) {
+        bool present = false;
+        for (const DeviceId& d : found.devices) present = present || d == id;
+        if (!present) {
+            std::fprintf(stderr, "crvmon-smi: no device %s on this machine\n",
+                         tools::formatDeviceId(id).c_str());
+            return exit_code::kNoDevice;
+        }
+    }
+    return exit_code::kOk;
+}
+
+// Reads the devices; a failing read is named on standard error and fails the round.
+std::vector<DeviceSample> readDevices(const std::vector<DeviceId>& ids, unsigned groups,
+                                      bool& failed) {
+    std::vector<DeviceSample> samples;
+    for (const DeviceId& id : ids) {
+        samples.push_back(tools::readDevice(id, groups));
+        for (const tools::ReadError& error : samples.back().errors) {
+            std::fprintf(stderr, "crvmon-smi: %s: %s: %s\n", tools::formatDeviceId(id).c_str(),
+                         error.what.c_str(), tools::statusText(error.status).c_str());
+            failed = true;
+        }
+    }
+    return samples;
+}
+
+// The time of the read and the driver versions, above the device table.
+std::string headline(int maxWidth) {
+    std::string time = tools::utcTimestamp(std::chrono::system_clock::now());
+    time = time.substr(0, time.find('.')) + 'Z';  // to the second: a person reads this line
+    std::string line = "crvmon-smi  " + time + "  Drivers:";
+    const char* separator = " ";
+    for (const tools::DriverVersion& driver : tools::driverVersions()) {
+        line += separator + std::string(driver.name) + " " + driver.version;
+        separator = ", ";
+    }
+    if (static_cast<int>(line.size()) > maxWidth) line.resize(static_cast<std::size_t>(maxWidth));
+    return line + '\n';
+}
+
+Round readRound(const SmiOptions& o, const Plan& plan, int round, bool inPlace) {
+    Round result;
+    if (!plan.fields.empty()) {
+        QueryStyle style;
+        style.format = o.format;
+        style.header = !o.noHeader;
+        style.units = !o.noUnits;
+        style.compactJson = o.loopSeconds > 0 && !inPlace;
+        const auto samples = readDevices(plan.ids, tools::readGroupsOf(plan.fields), result.failed);
+        // Rounds appended to a pipe carry the header once, so the output stays one CSV table.
+        result.text = queryText(samples, plan.fields, style, round == 0 || inPlace);
+        return result;
+    }
+    if (o.details) {
+        const auto samples = readDevices(plan.ids, tools::kReadEverything, result.failed);
+        result.text = detailsText(samples);
+    } else if (o.processes) {
+        const auto samples = readDevices(plan.ids, processTableGroups(), result.failed);
+        result.text = processTable(samples, kTableWidth);
+    } else {
+        const auto samples =
+            readDevices(plan.ids, deviceTableGroups() | processTableGroups(), result.failed);
+        result.text = headline(kTableWidth) + deviceTable(samples, kTableWidth) + '\n' +
+                      processTable(samples, kTableWidth);
+    }
+    if (o.loopSeconds > 0 && !inPlace && round > 0) result.text = '\n' + result.text;
+    return result;
+}
+
+int dumpScenario(const std::string& path, const Plan& plan) {
+    bool failed = false;
+    const auto samples = readDevices(plan.ids, tools::kReadEverything, failed);
+    std::ofstream file(path, std::ios::binary);
+    file << scenarioText(samples);
+    file.close();
+    if (!file) {
+        std::fprintf(stderr, "crvmon-smi: cannot write %s\n", path.c_str());
+        return exit_code::kFailure;
+    }
+    std::fprintf(stderr, "crvmon-smi: wrote %zu device(s) to %s\n", samples.size(), path.c_str());
+    return failed ? exit_code::kDeviceError : exit_code::kOk;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int run(const SmiOptions& o, Plan& plan, tools::RunDeadline& deadline, double simulationSeconds) {
+    const auto start = std::chrono::steady_clock::now();
+    deadline.arm("initialisation");
+    tools::LibrarySession session;
+    deadline.disarm();
+    const double initSeconds = secondsSince(start);
+    if (session.status() != CRVMON_STATUS_OK) {
+        std::fprintf(stderr, "crvmon-smi: no device found (%s)\n",
+                     tools::statusText(session.status()).c_str());
+        return exit_code::kNoDevice;
+    }
+    if (const int code = chooseDevices(plan); code != exit_code::kOk) return code;
+
+    const auto readStart = std::chrono::steady_clock::now();
+    int code = exit_code::kOk;
+    if (!plan.settings.empty()) {
+        for (const ExtraPmicSetting& setting : plan.settings) {
+            const int outcome = applyExtraPmicSetting(setting);
+            if (code == exit_code::kOk) code = outcome;
+        }
+    } else if (!o.dumpScenario.empty()) {
+        code = dumpScenario(o.dumpScenario, plan);
+    } else if (o.top) {
+        TopOptions top;
+        top.ids = plan.ids;
+        if (o.loopSeconds > 0) {
+            top.interval = std::chrono::milliseconds(static_cast<long long>(o.loopSeconds * 1000));
+        }
+        if (o.count > 0) top.count = o.count;
+        code = runTopView(top, deadline);
+    } else {
+        LoopSettings loop;
+        loop.seconds = o.loopSeconds;
+        loop.count = o.count;
+        loop.inPlace = tools::isTerminal(stdout);
+        code = runRounds(loop, deadline,
+                         [&](int round) { return readRound(o, plan, round, loop.inPlace); });
+    }
+    if (o.timings) {
+        std::fprintf(stderr,
+                     "crvmon-smi: timings: simulation start %.4f s, initialisation %.4f s, "
+                     "reads %.4f s\n",
+                     simulationSeconds, initSeconds, secondsSince(readStart));
+    }
+    return code;
+}
+
+}  // namespace
+
+}  // namespace crvmon::smi
 
 int main(int argc, char** argv) {
-    CLI::App app{"Lists the Orvek and Veltara NPUs of this machine."};
-    crvmon::smi::SimulationOption simulation(app);
-    CLI11_PARSE(app, argc, argv);
-
-    std::unique_ptr<crvmon::smi::SimulationOption::Running> simulated;
+    using namespace crvmon;
+    CLI::App app{
+        "crvmon-smi: telemetry and processes of the Orvek and Veltara NPUs of this "
+        "machine.\nWithout options: a table of every device and of the processes on "
+        "them.",
+        "crvmon-smi"};
+    smi::SmiOptions options;
+    tools::SimulationOption simulation(app);
+    smi::declareOptions(app, options);
     try {
-        simulated = simulation.start();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "crvmon-smi: cannot simulate: %s\n", e.what());
-        return 2;
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? smi::exit_code::kOk : smi::exit_code::kBadArgument;
     }
 
-    const crvmonStatusCode_t status = corvanta::crvmonInit();
-    if (status != CRVMON_STATUS_OK) {
-        std::fprintf(stderr, "crvmon-smi: initialisation failed (status %d: %s)\n",
-                     static_cast<int>(status), crvmon::smi::statusWords(status));
-        return 1;
+    try {
+        if (options.listFields) {
+            std::fputs(smi::fieldListText(options.format).c_str(), stdout);
+            return smi::exit_code::kOk;
+        }
+        smi::Plan plan;
+        if (const int code = smi::checkOptions(options, plan); code != smi::exit_code::kOk) {
+            return code;
+        }
+        std::unique_ptr<tools::SimulationOption::Running> simulated;
+        const auto simulationStart = std::chrono::steady_clock::now();
+        try {
+            simulated = simulation.start();
+        } catch (const std::exception& e) {
+            return smi::badArgument(std::string("cannot simulate: ") + e.what());
+        }
+        tools::RunDeadline deadline(
+            "crvmon-smi",
+            std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000)),
+            smi::exit_code::kTimeout);
+        return smi::run(options, plan, deadline, smi::secondsSince(simulationStart));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "crvmon-smi: %s\n", e.what());
+        return smi::exit_code::kFailure;
     }
-    crvmon::smi::printDeviceList(stdout);
-    corvanta::crvmonShutdown();
-    return 0;
 }

@@ -1,11 +1,11 @@
-#include "tools/smi/simulation_option.h"
+#include "tools/common/simulation_option.h"
 
 #include <stdexcept>
 
 #include "sim/model/scenario.h"
 #include "sim/private_simulation.h"
 
-namespace crvmon::smi {
+namespace crvmon::tools {
 
 namespace {
 
@@ -23,7 +23,8 @@ SimulationOption::SimulationOption(CLI::App& app) {
     app.add_flag("--simulate", simulate_,
                  "Run against a simulated machine (the built-in scenario unless --scenario)");
     app.add_option("--scenario", scenario_, "Scenario file (TOML) to simulate; implies --simulate")
-        ->check(CLI::ExistingFile);
+        ->check(CLI::Validator(CLI::ExistingFile).description(""))
+        ->type_name("FILE");
 }
 
 std::unique_ptr<SimulationOption::Running> SimulationOption::start() const {
@@ -34,4 +35,4 @@ std::unique_ptr<SimulationOption::Running> SimulationOption::start() const {
     return std::make_unique<RunningSimulation>(scenario);
 }
 
-}  // namespace crvmon::smi
+}  // namespace crvmon::tools

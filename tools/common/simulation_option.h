@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-namespace crvmon::smi {
+namespace crvmon::tools {
 
 class SimulationOption {
   public:
@@ -23,4 +23,4 @@ class SimulationOption {
     std::string scenario_;
 };
 
-}  // namespace crvmon::smi
+}  // namespace crvmon::tools

@@ -1,0 +1,458 @@
+// crvmon-smi --dump-scenario: a simulated machine read through the library, written as a
+// scenario, the scenario simulated and read again. Every reading must come back: identity,
+// versions and telemetry exactly; loads within what the activity records' whole microseconds
+// allow.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sim/model/activity_ring.h"
+#include "sim/model/orvek_card_config.h"
+#include "sim/model/power_encoding.h"
+#include "sim/model/scenario.h"
+#include "sim/model/sim_clock.h"
+#include "sim/private_simulation.h"
+#include "tools/common/device_id.h"
+#include "tools/common/device_sample.h"
+#include "tools/common/library_session.h"
+#include "tools/smi/scenario_dump.h"
+
+namespace crvmon::smi {
+namespace {
+
+using tools::DeviceSample;
+
+// Time from the simulation's start to the reads: every Orvek ring and every Veltara one-second
+// window is full by then, and the built-in's third Veltara process (from 5 s on) is at work. A
+// whole number of Orvek activity periods, so that the reads fall on a period's start.
+constexpr std::uint64_t kSettleUs = 5'500'000;
+// A later moment inside a period, where the ring rule reads a load least faithfully.
+constexpr std::uint64_t kMidPeriodUs = 3'333;
+
+// How far the library's busy fraction of one Orvek core entry may lie from the load the card
+// runs. The card's busy time per period is the load stretched by (n + 1) / n (n the ring's
+// window) and rounded to a whole microsecond (at least one): one microsecond of it moves the
+// reading by n / ((n + 1) x period). The library then truncates to millionths. At a period's
+// start that is all; inside a period the open or just-closed interval adds up to
+// load x (1 - load) / n, at most 1 / (4n).
+constexpr double kRounding =
+    sim::kActivityWindow / (sim::kActivityWindow + 1.0) / sim::kActivityPeriod + 1e-6;
+constexpr double kAtPeriodStart = 100 * kRounding;  // percent
+constexpr double kInsidePeriod = 100 * (kRounding + 0.25 / sim::kActivityWindow);
+// A Veltara work stream of the dump reproduces its share up to the rounding of the share to a
+// whole microsecond of the one-second window.
+constexpr double kPerStream = 100 * 0.5 / 1e6;  // percent
+
+class RunningMachine {
+  public:
+    explicit RunningMachine(const sim::Scenario& scenario)
+        : simulation_(std::make_unique<sim::PrivateSimulation>(scenario, clock_)) {
+        clock_->advance(kSettleUs);
+    }
+    void advance(std::uint64_t micros) { clock_->advance(micros); }
+
+    // Every device, read as --dump-scenario reads it.
+    std::vector<DeviceSample> read() const {
+        const tools::LibrarySession session;
+        EXPECT_EQ(session.status(), CRVMON_STATUS_OK);
+        std::vector<DeviceSample> samples;
+        for (const tools::DeviceId& id : tools::listDevices().devices) {
+            samples.push_back(tools::readDevice(id, tools::kReadEverything));
+        }
+        return samples;
+    }
+
+    // Per Orvek card, whether selecting the next extra power monitor changes the extra-PMIC
+    // readings: on an older driver's card with newer firmware the library writes a selector
+    // register the card does not use, and the dump must keep that.
+    std::vector<bool> selectionTakes() const {
+        const tools::LibrarySession session;
+        std::vector<bool> takes;
+        for (const tools::DeviceId& id : tools::listDevices().devices) {
+            if (tools::familyOf(id.type) != tools::Family::Orvek) continue;
+            const DeviceSample before = tools::readDevice(id, tools::kReadExtraPmic);
+            const auto next =
+                static_cast<crvmonExtraPmicId_t>((before.extraPmicId.value_or(0) + 1) % 4);
+            EXPECT_EQ(crvmonSetExtraPmicID(id.type, id.index, next), CRVMON_STATUS_OK);
+            const DeviceSample after = tools::readDevice(id, tools::kReadExtraPmic);
+            takes.push_back(after.extraPmicVoltageV != before.extraPmicVoltageV ||
+                            after.extraPmicCurrentA != before.extraPmicCurrentA ||
+                            after.extraPmicPowerW != before.extraPmicPowerW);
+        }
+        return takes;
+    }
+
+  private:
+    std::shared_ptr<sim::ManualSimClock> clock_ = std::make_shared<sim::ManualSimClock>();
+    std::unique_ptr<sim::PrivateSimulation> simulation_;
+};
+
+template <class T>
+void expectSame(const DeviceSample& first, const DeviceSample& second, T DeviceSample::*field,
+                const char* what) {
+    EXPECT_EQ(first.*field, second.*field) << what << " of " << first.node.value_or("?");
+}
+
+void expectSameValues(const DeviceSample& a, const DeviceSample& b) {
+    EXPECT_EQ(a.id, b.id);
+    EXPECT_TRUE(b.errors.empty()) << b.node.value_or("?");
+    expectSame(a, b, &DeviceSample::node, "node");
+    expectSame(a, b, &DeviceSample::driverType, "driver type");
+    expectSame(a, b, &DeviceSample::vendorId, "vendor id");
+    expectSame(a, b, &DeviceSample::deviceId, "device id");
+    expectSame(a, b, &DeviceSample::subVendorId, "subsystem vendor id");
+    expectSame(a, b, &DeviceSample::subDeviceId, "subsystem id");
+    expectSame(a, b, &DeviceSample::pcieGen, "PCI Express generation");
+    expectSame(a, b, &DeviceSample::pcieLanes, "lanes");
+    expectSame(a, b, &DeviceSample::pcieRev, "PCI Express revision");
+    expectSame(a, b, &DeviceSample::pcieClassCode, "class code");
+    expectSame(a, b, &DeviceSample::pcieSlot, "location");
+    expectSame(a, b, &DeviceSample::signalType, "signal type");
+    expectSame(a, b, &DeviceSample::chipId, "chip id");
+    expectSame(a, b, &DeviceSample::driverVersion, "driver version");
+    expectSame(a, b, &DeviceSample::driverRevision, "driver revision");
+    expectSame(a, b, &DeviceSample::firmwareVersion, "firmware");
+    expectSame(a, b, &DeviceSample::firmwareRevision, "firmware revision");
+    expectSame(a, b, &DeviceSample::firmwareCrc, "firmware CRC");
+    expectSame(a, b, &DeviceSample::onDeviceDriverVersion, "on-device driver");
+    expectSame(a, b, &DeviceSample::onDeviceDriverRevision, "on-device driver revision");
+    expectSame(a, b, &DeviceSample::npuClockMHz, "NPU clock");
+    expectSame(a, b, &DeviceSample::busClockMHz, "bus clock");
+    expectSame(a, b, &DeviceSample::temperatureC, "temperature");
+    expectSame(a, b, &DeviceSample::switchTemperatureC, "switch temperature");
+    expectSame(a, b, &DeviceSample::fanDutyPercent, "fan duty");
+    expectSame(a, b, &DeviceSample::boardCurrentA, "board current");
+    expectSame(a, b, &DeviceSample::boardPowerW, "board power");
+    expectSame(a, b, &DeviceSample::boardVoltageV, "board voltage");
+    expectSame(a, b, &DeviceSample::extraPmicId, "extra-PMIC id");
+    expectSame(a, b, &DeviceSample::extraPmicCurrentA, "extra-PMIC current");
+    expectSame(a, b, &DeviceSample::extraPmicPowerW, "extra-PMIC power");
+    expectSame(a, b, &DeviceSample::extraPmicVoltageV, "extra-PMIC voltage");
+    expectSame(a, b, &DeviceSample::memoryTotalBytes, "memory");
+    expectSame(a, b, &DeviceSample::memoryUsedBytes, "memory used");
+}
+
+// The Orvek core entries against the loads the dump wrote: the dump holds what the first read
+// saw (whose source load may have been moving), and the card it describes must read as that.
+void expectOrvekLoads(const DeviceSample& first, const DeviceSample& second,
+                      const sim::OrvekCardConfig& card, double tolerance) {
+    ASSERT_TRUE(first.cores && second.cores);
+    ASSERT_EQ(second.cores->size(), first.cores->size());
+    double sum = 0;
+    int cores = 0;
+    for (std::size_t i = 0; i < first.cores->size(); ++i) {
+        const tools::CoreLoad& entry = (*first.cores)[i];
+        ASSERT_TRUE(entry.cluster);
+        const auto cluster = static_cast<std::size_t>(*entry.cluster);
+        const double whole = card.load[5 * cluster + 4];
+        // The library adds the whole cluster's share to each of its cores.
+        const double expected =
+            100 * (entry.core
+                       ? card.load[5 * cluster + static_cast<std::size_t>(*entry.core) - 1] + whole
+                       : whole);
+        const std::string where = *first.node + " entry " + std::to_string(i);
+        EXPECT_NEAR(*entry.busyPercent(), expected, 1e-9) << where << ": the dump's value";
+        EXPECT_NEAR(*(*second.cores)[i].busyPercent(), expected,
+                    entry.core ? 2 * tolerance : tolerance)
+            << where;
+        if (entry.core) {
+            sum += expected;
+            ++cores;
+        }
+    }
+    const double utilization = std::min(100.0, sum / cores);
+    EXPECT_NEAR(*first.utilizationPercent, utilization, 1e-9) << *first.node;
+    EXPECT_NEAR(*second.utilizationPercent, utilization, 2 * tolerance) << *first.node;
+}
+
+// Veltara busy shares: each process's, and the device's one core record (all processes).
+void expectVeltaraLoads(const DeviceSample& first, const DeviceSample& second,
+                        const sim::VeltaraDeviceConfig& device) {
+    ASSERT_TRUE(first.processes && second.processes);
+    ASSERT_EQ(second.processes->size(), first.processes->size());
+    for (std::size_t i = 0; i < first.processes->size(); ++i) {
+        const tools::ProcessLoad& p = (*first.processes)[i];
+        const tools::ProcessLoad& q = (*second.processes)[i];
+        EXPECT_EQ(q.pid, p.pid);
+        EXPECT_EQ(q.quantity, p.quantity) << p.pid;
+        EXPECT_EQ(q.amount, p.amount) << p.pid;
+        EXPECT_NEAR(*q.busyPercent(), *p.busyPercent(), kPerStream) << p.pid;
+    }
+    ASSERT_TRUE(first.cores && second.cores);
+    ASSERT_EQ(first.cores->size(), 1u);
+    ASSERT_EQ(second.cores->size(), 1u);
+    const double streams = static_cast<double>(std::max<std::size_t>(device.work.size(), 1));
+    EXPECT_NEAR(*second.cores->front().busyPercent(), *first.cores->front().busyPercent(),
+                streams * kPerStream);
+    EXPECT_NEAR(*second.utilizationPercent, *first.utilizationPercent, streams * kPerStream);
+}
+
+// Dumps the machine, simulates the dump, reads it at the same moment and once more inside an
+// Orvek activity period, and compares.
+void expectRoundTrip(const sim::Scenario& source) {
+    const std::size_t devices = source.orvekCards.size() + source.veltaraDevices.size();
+    std::vector<DeviceSample> first;
+    std::vector<bool> selectionTook;
+    {
+        const RunningMachine machine(source);
+        first = machine.read();
+        selectionTook = machine.selectionTakes();
+    }
+    ASSERT_EQ(first.size(), devices);
+    for (const DeviceSample& sample : first) {
+        EXPECT_TRUE(sample.errors.empty()) << sample.node.value_or("?");
+    }
+    const std::string text = scenarioText(first);
+    SCOPED_TRACE(text);
+    sim::Scenario dumped;
+    ASSERT_NO_THROW(dumped = sim::parseScenario(text, "dump"));
+
+    RunningMachine machine(dumped);
+    for (const double tolerance : {kAtPeriodStart, kInsidePeriod}) {
+        const std::vector<DeviceSample> second = machine.read();
+        ASSERT_EQ(second.size(), first.size());
+        std::size_t orvek = 0;
+        std::size_t veltara = 0;
+        for (std::size_t i = 0; i < first.size(); ++i) {
+            expectSameValues(first[i], second[i]);
+            if (first[i].family == tools::Family::Orvek) {
+                ASSERT_LT(orvek, dumped.orvekCards.size());
+                expectOrvekLoads(first[i], second[i], dumped.orvekCards[orvek++], tolerance);
+            } else {
+                ASSERT_LT(veltara, dumped.veltaraDevices.size());
+                expectVeltaraLoads(first[i], second[i], dumped.veltaraDevices[veltara++]);
+            }
+        }
+        machine.advance(kMidPeriodUs);
+    }
+    EXPECT_EQ(machine.selectionTakes(), selectionTook);
+}
+
+TEST(ScenarioDumpRoundTrip, TheBuiltInMachine) {
+    expectRoundTrip(sim::builtInScenario());
+}
+
+// A legacy identity card whose firmware (1.3, no patch) would put the extra-PMIC selector in the
+// newer register, though the library uses the older one (a card's open leaves the firmware of the
+// last card opened before it in force, here 1.2.3); a current card without a location and with a
+// class code of 0, which must not pass for a legacy one; board monitors whose power is not volts
+// x amps, or beyond the first own-power chip; a Veltara name with a quote, a negative pid, the
+// largest count and amount, an idle process, and work whose period does not divide the window.
+constexpr const char* kAwkwardMachine = R"toml(
+[[orvek]]
+device_index = 0
+firmware = "1.3"
+firmware_revision = 15
+identity_form = "legacy"
+extra_pmic_selected = 2
+memory_gib = 256
+board_kind = 7
+grade = 3
+chip_generation = 3
+vendor_id = 0xFFFF
+device_id = 0
+temperature = 255
+switch_temperature = 0
+npu_clock_mhz = 4294
+fan_duty = 100
+memory_used = 274_877_906_944
+load = [1.0, 0.0, 0.001, 0.5, 0.0, 0.0, 0.0, 0.0, 0.25, 1.0]
+[orvek.board_power]
+chip = 0x2586
+volts = 48.0
+amps = 120.25
+watts = 5000.5
+[[orvek.extra_power]]
+selector = 2
+chip = 0x546E
+volts = 0.75
+amps = 3_000_000.0
+
+[[orvek]]
+device_index = 1
+firmware = "1.2.3"
+location = ""
+pcie_class_code = 0
+extra_pmic_selected = 3
+load = 0.3
+[orvek.board_power]
+chip = 0x5449
+volts = 12.0
+amps = 2.0
+watts = 10.0
+[[orvek.extra_power]]
+selector = 3
+chip = 0xA480
+volts = 104.8
+amps = 24.0
+
+[[veltara]]
+name = "q\"uote"
+kind = 0
+temperature_mc = -1500
+signal_type = -3
+npu_clock_mhz = 0
+memory_pages = 0xFFFFFFFF
+pages_in_use = 0xFFFFFFFF
+[[veltara.work]]
+pid = -7
+period_us = 30_000
+busy_us = 7_000
+[[veltara.process]]
+pid = -7
+count = 4_294_967_295
+amount = 9_223_372_036_854_775_807
+[[veltara.process]]
+pid = 12
+)toml";
+
+TEST(ScenarioDumpRoundTrip, AwkwardValues) {
+    expectRoundTrip(sim::parseScenario(kAwkwardMachine, "awkward"));
+}
+
+TEST(ScenarioDumpText, SamplesWithAbsentOrUnfitValuesStillParse) {
+    DeviceSample bare;
+    bare.id = {CRVMON_TARGET_ORVEK_PCIE, 0};
+    bare.family = tools::Family::Orvek;
+    bare.node = "/dev/orvek1";
+    bare.errors.push_back({"temperature", CRVMON_STATUS_BUFFER_TOO_SMALL});
+
+    // Values a scenario cannot state, and text that would break TOML if written raw.
+    DeviceSample odd = bare;
+    odd.id.index = 1;
+    odd.node = "/dev/orv\"ek\\\n\x01\xE9";
+    odd.errors.clear();
+    odd.fanDutyPercent = 127;
+    odd.vendorId = -1;
+    odd.firmwareVersion = "1.2.3.4";
+    odd.driverVersion = "1.x";
+    odd.driverRevision = 0;
+    odd.subDeviceId = 0xC000;
+    odd.pcieSlot = "0000:03:20.0";
+    odd.memoryUsedBytes = 17LL << 30;  // beyond the default 16 GiB
+    odd.boardVoltageV = 1e6;
+    odd.boardCurrentA = 1.0;
+    odd.boardPowerW = 1e6;
+    odd.extraPmicVoltageV = 1.0;
+    odd.extraPmicCurrentA = std::numeric_limits<double>::quiet_NaN();
+    odd.extraPmicPowerW = 1.0;
+    odd.cores = std::vector<tools::CoreLoad>{{0, std::nullopt, 5, 10}};  // nine entries missing
+
+    DeviceSample usb;
+    usb.id = {CRVMON_TARGET_VELTARA_USB_KIND1, 0};
+    usb.family = tools::Family::Veltara;
+    usb.memoryTotalBytes = 4097;
+    usb.memoryUsedBytes = 1LL << 40;
+    usb.processes = std::vector<tools::ProcessLoad>{{5, 1, UINT64_MAX, 0, 0}};
+
+    DeviceSample stranger;
+    stranger.id = {CRVMON_TARGET_NONE, 0};
+
+    DeviceSample twin = bare;  // a second card under the same node name
+    twin.id.index = 2;
+
+    const std::string text = scenarioText({odd, bare, usb, stranger, twin});
+    SCOPED_TRACE(text);
+    sim::Scenario parsed;
+    ASSERT_NO_THROW(parsed = sim::parseScenario(text, "dump"));
+    ASSERT_EQ(parsed.orvekCards.size(), 3u);
+    ASSERT_EQ(parsed.veltaraDevices.size(), 1u);
+
+    // The card of /dev/orvek1 keeps its number; its twin and the card without one take free
+    // numbers, in the order of the node names.
+    const sim::OrvekCardConfig defaults;
+    const sim::OrvekCardConfig& first = parsed.orvekCards[0];
+    EXPECT_EQ(first.deviceIndex, 1);
+    EXPECT_EQ(parsed.orvekCards[1].deviceIndex, 0);
+    EXPECT_EQ(parsed.orvekCards[2].deviceIndex, 2);
+    EXPECT_EQ(first.temperatureC, defaults.temperatureC);
+    EXPECT_NE(text.find("Reading the temperature failed"), std::string::npos);
+    const sim::OrvekCardConfig& second = parsed.orvekCards[2];
+    EXPECT_EQ(second.fanDutyPercent, defaults.fanDutyPercent);
+    EXPECT_EQ(second.vendorId, defaults.vendorId);
+    EXPECT_EQ(second.firmware.code(), defaults.firmware.code());
+    EXPECT_EQ(second.memoryGiB, defaults.memoryGiB);
+    EXPECT_EQ(second.memoryUsedBytes, 0u);
+    EXPECT_EQ(second.location.kind, sim::LocationKind::PciAddress);
+    EXPECT_EQ(second.boardPower.chip, defaults.boardPower.chip);
+    EXPECT_FALSE(second.extraPower[0]);
+    EXPECT_EQ(second.load, defaults.load);
+
+    const sim::VeltaraDeviceConfig& device = parsed.veltaraDevices[0];
+    EXPECT_EQ(device.memoryPages, sim::VeltaraDeviceConfig{}.memoryPages);
+    EXPECT_EQ(device.pagesInUse, 0u);
+    ASSERT_EQ(device.processes.size(), 1u);
+    EXPECT_EQ(device.processes[0].amount, 0u);  // beyond 2^63 - 1: left at the default
+    EXPECT_TRUE(device.work.empty());
+    EXPECT_NE(text.find("no family"), std::string::npos);
+}
+
+TEST(ScenarioDumpText, NoDevicesIsAnEmptyScenario) {
+    const sim::Scenario parsed = sim::parseScenario(scenarioText({}), "dump");
+    EXPECT_TRUE(parsed.orvekCards.empty());
+    EXPECT_TRUE(parsed.veltaraDevices.empty());
+}
+
+// What the dump reads back from a card's identity and power words.
+TEST(ScenarioDumpInverses, SubsystemIdSplitsIntoTheFieldsItPacks) {
+    sim::OrvekCardConfig card;
+    for (std::uint32_t memory = 2; memory <= 256; memory *= 2) {
+        for (std::uint32_t kind = 0; kind < 8; ++kind) {
+            for (std::uint32_t grade = 0; grade < 4; ++grade) {
+                for (std::uint32_t revision = 0; revision < 16; ++revision) {
+                    for (std::uint32_t generation = 0; generation < 4; ++generation) {
+                        card.memoryGiB = memory;
+                        card.boardKind = kind;
+                        card.grade = grade;
+                        card.firmware.revision = revision;
+                        card.chipGeneration = generation;
+                        const auto fields = sim::splitSubsystemId(sim::subsystemId(card));
+                        ASSERT_TRUE(fields);
+                        ASSERT_EQ(fields->memoryGiB, memory);
+                        ASSERT_EQ(fields->boardKind, kind);
+                        ASSERT_EQ(fields->grade, grade);
+                        ASSERT_EQ(fields->firmwareRevision, revision);
+                        ASSERT_EQ(fields->chipGeneration, generation);
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_FALSE(sim::splitSubsystemId(0x4000));
+    EXPECT_FALSE(sim::splitSubsystemId(0x8000));
+}
+
+TEST(ScenarioDumpInverses, ACarriedReadingIsCarriedUnchanged) {
+    const sim::PowerMonitorConfig wanted[] = {
+        {0x5449, 11.9876, 3.14159, 37.66},
+        {0x2260, 0.85, 8.2, 0},
+        {0x2586, 12.3456, 7.1, 87.3},
+        {0x49D2, 0.9, 21.4, 0},
+        {0x546E, 1.0, 0.0001, 0},
+        {0x546E, 12.0, 3e6, 0},
+        {0xA480, 1.8, 1.25, 0},
+    };
+    for (const sim::PowerMonitorConfig& monitor : wanted) {
+        const sim::PowerMonitorConfig carried = sim::nearestReadings(monitor);
+        const sim::PowerMonitorConfig again = sim::nearestReadings(carried);
+        EXPECT_EQ(again.volts, carried.volts) << std::hex << monitor.chip;
+        EXPECT_EQ(again.amps, carried.amps) << std::hex << monitor.chip;
+        EXPECT_EQ(again.watts, carried.watts) << std::hex << monitor.chip;
+        // Within half a step of what was asked for.
+        EXPECT_NEAR(carried.volts, monitor.volts, 0.0128) << std::hex << monitor.chip;
+        if (!sim::reportsOwnPower(monitor.chip)) {
+            EXPECT_EQ(carried.watts, carried.volts * carried.amps) << std::hex << monitor.chip;
+        }
+    }
+    EXPECT_THROW(sim::nearestReadings({0x2260, 1.0, 25.0, 0}), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace crvmon::smi

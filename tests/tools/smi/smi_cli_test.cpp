@@ -1,0 +1,359 @@
+// crvmon-smi run as a user runs it, against simulated machines: what it prints, in each format,
+// read back by a CSV reader and a JSON parser, and how it ends.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+#endif
+
+#include "tests/support/csv_reader.h"
+#include "tests/support/run_program.h"
+
+namespace {
+
+using crvmon::testing::ProgramRun;
+using crvmon::testing::readCsv;
+using nlohmann::json;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+std::string scenario(const char* name) {
+    return std::string(CRVMON_SMI_SCENARIOS) + "/" + name;
+}
+
+ProgramRun smi(std::vector<std::string> arguments) {
+    return crvmon::testing::runProgram(CRVMON_SMI_PATH, arguments);
+}
+
+ProgramRun smiOn(const char* scenarioName, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"--scenario", scenario(scenarioName)});
+    return smi(arguments);
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The table row that starts with a device id.
+std::vector<std::string> rowOf(const std::string& table, const std::string& id) {
+    for (const std::string& line : linesOf(table)) {
+        std::istringstream words(line);
+        std::vector<std::string> cells;
+        for (std::string w; words >> w;) cells.push_back(w);
+        if (!cells.empty() && cells[0] == id) return cells;
+    }
+    return {};
+}
+
+const json& deviceIn(const json& list, const std::string& id) {
+    for (const json& device : list) {
+        if (device.at("id") == id) return device;
+    }
+    throw std::runtime_error("no device " + id + " in " + list.dump());
+}
+
+TEST(SmiViews, DefaultTablesShowTelemetryAndProcessesWithinEightyColumns) {
+    const ProgramRun run = smiOn("two_families.toml", {});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    for (const std::string& line : linesOf(run.out)) EXPECT_LE(line.size(), 80u) << line;
+    EXPECT_THAT(run.out, HasSubstr("Drivers: Orvek 1.8.2, Veltara USB 2.5.0"));
+
+    // ID Family Node Temp Power NPU-clock Fan Memory Util
+    EXPECT_THAT(rowOf(run.out, "3:0"),
+                ::testing::ElementsAre("3:0", "Orvek", ::testing::EndsWith("orvek0"), "61C",
+                                       "31.5W", "1250MHz", "40%", "4096/16384", "100.0%"));
+    const auto veltara = rowOf(run.out, "6:0");
+    ASSERT_EQ(veltara.size(), 9u) << run.out;
+    EXPECT_EQ(veltara[3], "52C");
+    EXPECT_EQ(veltara[4], "N/A");  // no power reading on Veltara devices
+    EXPECT_EQ(veltara[6], "N/A");  // nor a fan
+    EXPECT_EQ(veltara[7], "272/1024");
+    std::istringstream words(run.out);
+    for (std::string word; words >> word;) EXPECT_NE(word.rfind("-1", 0), 0u) << word;
+
+    // The process table: the two rows of pid 4120 summed, pid 4188 idle.
+    const auto lines = linesOf(run.out);
+    std::vector<std::vector<std::string>> processes;
+    for (const std::string& line : lines) {
+        const auto cells = rowOf(line, "6:0");
+        if (cells.size() == 7) processes.push_back(cells);
+    }
+    ASSERT_EQ(processes.size(), 2u) << run.out;
+    EXPECT_EQ(processes[0][1], "4120");
+    EXPECT_EQ(processes[0][5], "5");
+    EXPECT_EQ(processes[0][6], "58720256");
+    EXPECT_EQ(processes[1][1], "4188");
+}
+
+TEST(SmiViews, DetailsListEveryValueOfTheDevicesFamily) {
+    const ProgramRun run = smiOn("two_families.toml", {"--details", "--id", "3:0", "--id", "6:0"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("firmware.version        1.2.3"));
+    EXPECT_THAT(run.out, HasSubstr("pcie.slot               0000:03:00.0"));
+    EXPECT_THAT(run.out, HasSubstr("extra_pmic.power        14.50 W"));
+    EXPECT_THAT(run.out, HasSubstr("device_driver.version   2.5.0"));
+    EXPECT_THAT(run.out, HasSubstr("pid 4120"));
+    // An Orvek card lists no Veltara-only field, and the other way round.
+    const std::string veltara = run.out.substr(run.out.find("Device 6:0"));
+    EXPECT_THAT(veltara, Not(HasSubstr("firmware.version")));
+    EXPECT_THAT(run.out.substr(0, run.out.find("Device 6:0")), Not(HasSubstr("device_driver")));
+}
+
+TEST(SmiQuery, CsvCarriesTheScenarioWithHeaderAndUnitsOrWithout) {
+    const std::vector<std::string> query{
+        "-q", "id,temperature.chip,power.draw,pcie.slot,memory.total", "-f", "csv"};
+    ProgramRun run = smiOn("two_families.toml", query);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    auto rows = readCsv(run.out);
+    ASSERT_EQ(rows.size(), 5u) << run.out;
+    EXPECT_THAT(rows[0], ::testing::ElementsAre("id", "temperature.chip [C]", "power.draw [W]",
+                                                "pcie.slot", "memory.total [B]"));
+    EXPECT_THAT(rows[1],
+                ::testing::ElementsAre("3:0", "61 C", "31.50 W", "0000:03:00.0", "17179869184 B"));
+    EXPECT_THAT(rows[2], ::testing::ElementsAre("3:1", "70 C", "24.00 W", "N/A", "34359738368 B"));
+
+    auto bare = query;
+    bare.insert(bare.end(), {"--no-header", "--no-units"});
+    run = smiOn("two_families.toml", bare);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    rows = readCsv(run.out);
+    ASSERT_EQ(rows.size(), 4u) << run.out;
+    EXPECT_THAT(rows[0],
+                ::testing::ElementsAre("3:0", "61", "31.50", "0000:03:00.0", "17179869184"));
+    EXPECT_THAT(rows[3], ::testing::ElementsAre("6:0", "52", "N/A", "N/A", "1073741824"));
+}
+
+TEST(SmiQuery, JsonHasTypedValuesAndNullForWhatADeviceLacks) {
+    const ProgramRun run = smiOn("two_families.toml", {"-q", "all", "-f", "json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const json list = json::parse(run.out);
+    ASSERT_EQ(list.size(), 4u);
+
+    const json& card = deviceIn(list, "3:0");
+    EXPECT_EQ(card.at("temperature.chip"), 61);
+    EXPECT_EQ(card.at("clocks.npu"), 1250);
+    EXPECT_DOUBLE_EQ(card.at("power.draw").get<double>(), 31.5);
+    EXPECT_NEAR(card.at("extra_pmic.voltage").get<double>(), 3.3, 1e-6);
+    EXPECT_EQ(card.at("extra_pmic.id"), 1);
+    EXPECT_EQ(card.at("memory.used"), 4294967296LL);
+    EXPECT_EQ(card.at("firmware.version"), "1.2.3");
+    EXPECT_EQ(card.at("pci.vendor_id"), 0x1D9C);
+    EXPECT_TRUE(card.at("processes").is_null());
+    ASSERT_EQ(card.at("cores").size(), 10u);
+    EXPECT_TRUE(card.at("cores")[0].at("core").is_null());  // the whole-cluster entry
+
+    const json& legacy = deviceIn(list, "3:1");
+    EXPECT_TRUE(legacy.at("pcie.slot").is_null());
+    EXPECT_TRUE(legacy.at("firmware.crc").is_null());
+
+    const json& device = deviceIn(list, "6:0");
+    EXPECT_EQ(device.at("family"), "Veltara");
+    EXPECT_EQ(device.at("temperature.chip"), 52);
+    for (const char* absent : {"power.draw", "fan.duty", "pci.vendor_id", "firmware.version"}) {
+        EXPECT_TRUE(device.at(absent).is_null()) << absent;
+    }
+    ASSERT_EQ(device.at("processes").size(), 2u);
+    EXPECT_EQ(device.at("processes")[0].at("pid"), 4120);
+    EXPECT_EQ(device.at("processes")[0].at("quantity"), 5);
+    EXPECT_EQ(device.at("processes")[0].at("amount"), 58720256);
+}
+
+TEST(SmiQuery, EveryListedFieldIsQueryable) {
+    const ProgramRun listed = smi({"--list-fields", "-f", "json"});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    std::string names;
+    std::set<std::string> families;
+    for (const json& field : json::parse(listed.out)) {
+        if (!names.empty()) names += ',';
+        names += field.at("name").get<std::string>();
+        families.insert(field.at("families").get<std::string>());
+    }
+    EXPECT_EQ(families, (std::set<std::string>{"both", "Orvek", "Veltara"}));
+    const ProgramRun run = smiOn("two_families.toml", {"-q", names, "-f", "json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(json::parse(run.out)[0].size(), json::parse(listed.out).size());
+}
+
+TEST(SmiQuery, IdsChooseTheDevicesInTheOrderGiven) {
+    const ProgramRun run = smiOn(
+        "two_families.toml",
+        {"--id", "veltara-usb1:0", "--id", "3:1", "-q", "id,node", "-f", "csv", "--no-header"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto rows = readCsv(run.out);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0][0], "6:0");
+    EXPECT_EQ(rows[1][0], "3:1");
+}
+
+TEST(SmiQuery, ProcessesViewListsOnlyProcesses) {
+    const ProgramRun run = smiOn("two_families.toml", {"--processes"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("4188"));
+    EXPECT_THAT(run.out, Not(HasSubstr("orvek0")));
+}
+
+TEST(SmiQuery, LoopAppendsRoundsWhenPiped) {
+    ProgramRun run = smiOn("two_families.toml", {"--loop", "0.1", "--count", "3", "-q",
+                                                 "id,temperature.chip", "-f", "csv"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto rows = readCsv(run.out);
+    ASSERT_EQ(rows.size(), 1u + 3u * 4u) << run.out;  // one header, then four devices a round
+    EXPECT_EQ(rows[0][0], "id");
+    EXPECT_EQ(rows[12][0], "6:0");
+    EXPECT_EQ(rows[12][1], "52 C");
+
+    run = smiOn("two_families.toml",
+                {"--loop", "0.1", "--count", "2", "-q", "id,utilization", "-f", "json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 2u) << run.out;  // one JSON array a line
+    for (const std::string& line : lines) EXPECT_EQ(json::parse(line).size(), 4u);
+}
+
+#ifndef _WIN32
+// Ctrl-C in a loop ends it between two rounds, with the library shut down and code 0.
+TEST(SmiQuery, InterruptEndsALoopCleanly) {
+    char path[] = "/tmp/crvmon-smi-loop-XXXXXX";
+    const int out = mkstemp(path);
+    ASSERT_GE(out, 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    const std::string machine = scenario("two_families.toml");
+    std::vector<const char*> argv{
+        CRVMON_SMI_PATH, "--scenario",  machine.c_str(), "--loop", "0.1", "-q", "id", "-f",
+        "csv",           "--no-header", nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, CRVMON_SMI_PATH, &actions, nullptr,
+                          const_cast<char* const*>(argv.data()), nullptr),
+              0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    const auto rowsWritten = [&] {
+        std::ifstream file(path);
+        return linesOf(std::string(std::istreambuf_iterator<char>(file), {})).size();
+    };
+    // Two rounds at least, so that the loop is between reads or in one when interrupted.
+    for (int i = 0; i < 400 && rowsWritten() < 8; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(out);
+    const std::size_t rows = rowsWritten();
+    unlink(path);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_GE(rows, 8u);
+    EXPECT_EQ(rows % 4, 0u) << "a round was cut short";
+}
+#endif
+
+TEST(SmiQuery, JsonStillParsesWhenTheLibraryComplainsOfADriverVersion) {
+    const ProgramRun run =
+        smiOn("driver_major_two.toml", {"-q", "id,temperature.chip", "-f", "json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const json list = json::parse(run.out);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].at("temperature.chip"), 44);
+    EXPECT_THAT(run.err, HasSubstr("Driver version does not matched"));
+}
+
+TEST(SmiSettings, ExtraPmicSelectionIsReadBack) {
+    ProgramRun run = smiOn("two_families.toml", {"--set-extra-pmic", "3:0=3"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("3:0: extra PMIC 3 selected (read back: 3)"));
+
+    run = smiOn("two_families.toml", {"--set-extra-pmic", "6:0=1"});
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_THAT(run.err, HasSubstr("6:0: cannot select extra PMIC 1"));
+}
+
+// The dump, loaded back, shows the same machine: every value that does not move with time.
+TEST(SmiDump, TheBuiltInMachineComesBackFromItsDump) {
+    const std::string path = std::string(CRVMON_SMI_WORK_DIR) + "/builtin_dump.toml";
+    const ProgramRun dump = smi({"--simulate", "--dump-scenario", path});
+    ASSERT_EQ(dump.exitCode, 0) << dump.err;
+    EXPECT_THAT(dump.err, HasSubstr("wrote 4 device(s)"));
+
+    const std::vector<std::string> query{
+        "-q",
+        "id,node,pci.vendor_id,pci.sub_device_id,pcie.slot,firmware.version,firmware.crc,"
+        "driver.version,device_driver.version,clocks.npu,clocks.bus,temperature.chip,"
+        "temperature.pcie_switch,fan.duty,power.draw,power.voltage,extra_pmic.id,"
+        "extra_pmic.power,memory.total,memory.used,signal_type",
+        "-f", "csv"};
+    auto original = query;
+    original.insert(original.begin(), "--simulate");
+    auto reloaded = query;
+    reloaded.insert(reloaded.begin(), {"--scenario", path});
+    const ProgramRun before = smi(original);
+    const ProgramRun after = smi(reloaded);
+    ASSERT_EQ(after.exitCode, 0) << after.err;
+    EXPECT_EQ(readCsv(after.out), readCsv(before.out));
+}
+
+TEST(SmiDump, AFileThatCannotBeWrittenFailsTheRun) {
+    const ProgramRun run =
+        smi({"--simulate", "--dump-scenario", std::string(CRVMON_SMI_WORK_DIR) + "/no/such/dir/x"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.err, HasSubstr("cannot write"));
+}
+
+struct ErrorCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    int exitCode;
+    const char* message;
+};
+
+TEST(SmiErrors, EachEndsWithItsCodeAndAClearMessageAndNoTable) {
+    const std::string machine = scenario("two_families.toml");
+    const std::vector<ErrorCase> cases{
+        {"unknown field", {"--scenario", machine, "-q", "id,bogus"}, 2, "unknown field 'bogus'"},
+        {"empty field", {"--scenario", machine, "-q", "id,,node"}, 2, "empty field name"},
+        {"malformed id", {"--scenario", machine, "--id", "3-0"}, 2, "expected TYPE:INDEX"},
+        {"unknown type", {"--scenario", machine, "--id", "9:0"}, 2, "expected TYPE:INDEX"},
+        {"absent device", {"--scenario", machine, "--id", "3:7"}, 3, "no device 3:7"},
+        {"unknown option", {"--scenario", machine, "--frobnicate"}, 2, "--frobnicate"},
+        {"bad format", {"--scenario", machine, "-q", "id", "-f", "xml"}, 2, "xml"},
+        {"count alone", {"--scenario", machine, "--count", "2"}, 2, "--count needs --loop"},
+        {"two views", {"--scenario", machine, "--details", "--processes"}, 2, "choose one"},
+        {"bad setting", {"--scenario", machine, "--set-extra-pmic", "3:0=7"}, 2, "ID 0-3"},
+        {"bad scenario", {"--scenario", scenario("../smi_cli_test.cpp")}, 2, "cannot simulate"},
+        {"no device", {"--scenario", scenario("no_devices.toml")}, 3, "no device found"},
+    };
+    for (const ErrorCase& c : cases) {
+        const ProgramRun run = smi(c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.name << ": " << run.err;
+        EXPECT_THAT(run.err, HasSubstr(c.message)) << c.name;
+        EXPECT_EQ(run.out, "") << c.name;
+    }
+}
+
+TEST(SmiErrors, ABusyHostServiceEndsInTheTimeoutCode) {
+    const ProgramRun run = smiOn("busy_service.toml", {"--timeout", "2", "-q", "id", "-f", "json"});
+    EXPECT_EQ(run.exitCode, 5) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("initialisation did not finish within 2 s"));
+    EXPECT_EQ(run.out, "");
+}
+
+}  // namespace

@@ -1,0 +1,323 @@
+// crvmon-smi top's frame, rendered from hand-made samples: the values shown, the bars and
+// sparklines, and the shape of the frame on terminals of several sizes.
+#include "tools/smi/top_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "tests/tools/smi/top/screen_text.h"
+
+namespace crvmon::smi {
+namespace {
+
+using tools::CoreLoad;
+using tools::DeviceSample;
+using top_test::splitLines;
+using top_test::visibleText;
+
+CoreLoad core(int cluster, std::optional<int> number, double percent) {
+    CoreLoad load;
+    load.cluster = cluster;
+    load.core = number;
+    load.totalTime = 1000;
+    load.busyTime = std::llround(percent * 10);
+    return load;
+}
+
+DeviceSample orvek(int index) {
+    DeviceSample s;
+    s.id = {CRVMON_TARGET_ORVEK_PCIE, index};
+    s.family = tools::Family::Orvek;
+    s.node = "/dev/orvek" + std::to_string(index);
+    s.npuClockMHz = 1200;
+    s.temperatureC = 47;
+    s.fanDutyPercent = 35;
+    s.boardPowerW = 30.0;
+    s.memoryTotalBytes = 16LL << 30;
+    s.memoryUsedBytes = 4LL << 30;
+    s.utilizationPercent = 45.5;
+    s.cores.emplace();
+    for (int cluster = 0; cluster < 2; ++cluster) {
+        s.cores->push_back(core(cluster, std::nullopt, 58));
+        for (int n = 1; n <= 4; ++n) s.cores->push_back(core(cluster, n, 10.0 * n + cluster));
+    }
+    return s;
+}
+
+DeviceSample veltara(int processes) {
+    DeviceSample s;
+    s.id = {CRVMON_TARGET_VELTARA_USB_KIND1, 0};
+    s.family = tools::Family::Veltara;
+    s.node = "/dev/veltara-usb0";
+    s.temperatureC = 41;
+    s.npuClockMHz = 900;
+    s.cores = std::vector<CoreLoad>{core(0, 1, 35)};
+    s.processes.emplace();
+    for (int i = 0; i < processes; ++i) {
+        s.processes->push_back({4120 + i, 5, 58720256, 350, 1000});
+    }
+    return s;
+}
+
+std::vector<TopDevice> withHistory(std::vector<DeviceSample> samples) {
+    std::vector<TopDevice> devices;
+    for (DeviceSample& sample : samples) {
+        TopDevice device{std::move(sample), {}};
+        device.history.record(device.sample);
+        devices.push_back(std::move(device));
+    }
+    return devices;
+}
+
+std::vector<std::string> screen(const std::string& frame) {
+    return splitLines(visibleText(frame), "\n");
+}
+
+// The screen line that starts (after blanks) with `label`; empty when there is none.
+std::string lineStarting(const std::vector<std::string>& lines, const std::string& label) {
+    for (const std::string& line : lines) {
+        const std::size_t first = line.find_first_not_of(' ');
+        if (first != std::string::npos && line.compare(first, label.size(), label) == 0) {
+            return line;
+        }
+    }
+    return {};
+}
+
+// The inside of the bar labelled `label` ("0.all") on a line of core bars.
+std::string cellOf(const std::string& line, const std::string& label) {
+    const std::size_t at = line.find(label + "[");
+    if (at == line.npos) return "(no " + label + ")";
+    const std::size_t open = at + label.size() + 1;
+    return line.substr(open, line.find(']', open) - open);
+}
+
+bool onScreen(const std::vector<std::string>& lines, const std::string& text) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& line) { return line.find(text) != line.npos; });
+}
+
+TEST(TopFrame, HasExactlyTheRowsAndNoLineWiderThanTheTerminal) {
+    const auto devices = withHistory({orvek(0), orvek(1), veltara(3), orvek(2)});
+    for (const auto& [columns, rows] : {std::pair{60, 12},
+                                        {80, 24},
+                                        {100, 40},
+                                        {200, 60},
+                                        {40, 10},
+                                        {10, 3},
+                                        {59, 40},
+                                        {100, 11}}) {
+        SCOPED_TRACE(std::to_string(columns) + "x" + std::to_string(rows));
+        const std::string frame = renderTopFrame(columns, rows, "12:34:56", devices);
+        ASSERT_EQ(frame.rfind("\x1b[H", 0), 0u) << "the frame starts at the top left";
+        const std::vector<std::string> raw = splitLines(frame, "\r\n");
+        ASSERT_EQ(raw.size(), static_cast<std::size_t>(rows));
+        for (const std::string& line : raw) {
+            EXPECT_LE(visibleText(line).size(), static_cast<std::size_t>(columns - 1)) << line;
+            EXPECT_EQ(line.find('\n'), line.npos);
+            EXPECT_TRUE(line.ends_with("\x1b[K")) << "stale text of the last frame stays";
+        }
+    }
+    EXPECT_EQ(renderTopFrame(0, 0, "", devices), "\x1b[H");
+    EXPECT_EQ(renderTopFrame(-5, -1, "", devices), "\x1b[H");
+}
+
+TEST(TopFrame, ShowsTheValuesOfEachDevice) {
+    const auto lines =
+        screen(renderTopFrame(100, 40, "12:34:56", withHistory({orvek(0), veltara(2)})));
+    EXPECT_TRUE(onScreen({lines[0]}, "12:34:56"));
+    EXPECT_TRUE(onScreen({lines[0]}, "2 device(s)"));
+    EXPECT_TRUE(onScreen({lines[0]}, "q quits"));
+
+    const std::string title = lineStarting(lines, "3:0");
+    EXPECT_NE(title.find("Orvek"), title.npos);
+    EXPECT_NE(title.find("/dev/orvek0"), title.npos);
+    EXPECT_NE(lineStarting(lines, "util").find("45.5%"), std::string::npos);
+    EXPECT_NE(lineStarting(lines, "temp").find("47 C"), std::string::npos);
+    EXPECT_NE(lineStarting(lines, "temp").find("30.0 W"), std::string::npos);
+    const std::string clock = lineStarting(lines, "clock");
+    EXPECT_NE(clock.find("1200 MHz"), clock.npos);
+    EXPECT_NE(clock.find("fan 35%"), clock.npos);
+    EXPECT_NE(clock.find("4.0 GiB / 16.0 GiB"), clock.npos);
+
+    // Each cluster on its line: the whole-cluster entry marked "all" and drawn with '#'.
+    const std::string cluster0 = lineStarting(lines, "0.all[");
+    const std::string cluster1 = lineStarting(lines, "1.all[");
+    EXPECT_TRUE(cellOf(cluster0, "0.all").starts_with("#")) << cluster0;
+    EXPECT_TRUE(cellOf(cluster0, "0.all").ends_with(" 58%")) << cluster0;
+    EXPECT_TRUE(cellOf(cluster0, "0.1").starts_with("|")) << cluster0;
+    EXPECT_TRUE(cellOf(cluster0, "0.4").ends_with(" 40%")) << cluster0;
+    EXPECT_TRUE(cellOf(cluster1, "1.3").ends_with(" 31%")) << cluster1;
+
+    const std::string veltaraTitle = lineStarting(lines, "6:0");
+    EXPECT_NE(veltaraTitle.find("Veltara  /dev/veltara-usb0"), veltaraTitle.npos);
+    EXPECT_TRUE(cellOf(lineStarting(lines, "0.1["), "0.1").ends_with(" 35%"));
+
+    const std::string names = lineStarting(lines, "device");
+    for (const char* column : {"pid", "busy", "quantity", "amount"}) {
+        EXPECT_NE(names.find(column), names.npos) << column;
+    }
+    for (const std::string pid : {"4120", "4121"}) {
+        const auto found = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.starts_with("  6:0 ") && line.find(" " + pid + " ") != line.npos;
+        });
+        ASSERT_NE(found, lines.end()) << pid;
+        const std::string& row = *found;
+        EXPECT_NE(row.find("35.0%"), row.npos);
+        EXPECT_NE(row.find(" 5 "), row.npos);
+        EXPECT_NE(row.find("58720256"), row.npos);
+    }
+}
+
+TEST(TopFrame, AbsentValuesShowNotAvailable) {
+    DeviceSample bare;
+    bare.id = {CRVMON_TARGET_ORVEK_PCIE, 0};
+    bare.family = tools::Family::Orvek;
+    const auto lines = screen(renderTopFrame(100, 40, "", withHistory({bare, veltara(0)})));
+    EXPECT_NE(lineStarting(lines, "3:0").find("N/A"), std::string::npos) << "no node";
+    EXPECT_NE(lineStarting(lines, "util").find("N/A"), std::string::npos);
+    const std::string thermal = lineStarting(lines, "temp");
+    EXPECT_NE(thermal.find("temp    N/A"), thermal.npos) << thermal;
+    EXPECT_NE(thermal.find("power      N/A"), thermal.npos) << thermal;
+    EXPECT_NE(lineStarting(lines, "clock").find("clock N/A  fan N/A  mem N/A / N/A"),
+              std::string::npos);
+    EXPECT_TRUE(onScreen(lines, "(no processes)"));
+    EXPECT_FALSE(onScreen(lines, "-1"));
+
+    // A core whose window has no length has no share.
+    DeviceSample idle = veltara(0);
+    idle.cores->front().totalTime = 0;
+    EXPECT_NE(
+        lineStarting(screen(renderTopFrame(100, 40, "", withHistory({idle}))), "0.1[").find("N/A]"),
+        std::string::npos);
+}
+
+// The '|' cells between the brackets of the utilisation bar, and the bar's width.
+std::pair<std::size_t, std::size_t> utilizationBar(double percent) {
+    DeviceSample s = orvek(0);
+    s.utilizationPercent = percent;
+    const std::string line =
+        lineStarting(screen(renderTopFrame(100, 40, "", withHistory({s}))), "util");
+    const std::size_t open = line.find('['), close = line.find(']');
+    const std::string bar = line.substr(open + 1, close - open - 1);
+    return {static_cast<std::size_t>(std::count(bar.begin(), bar.end(), '|')), bar.size()};
+}
+
+TEST(TopFrame, BarsScaleWithTheShareAndStopAtFull) {
+    const auto [empty, width] = utilizationBar(0);
+    ASSERT_GE(width, 40u) << "a 100-column terminal gives the bar most of the line";
+    EXPECT_EQ(empty, 0u);
+    EXPECT_NEAR(static_cast<double>(utilizationBar(50).first), width / 2.0, 1.0);
+    EXPECT_EQ(utilizationBar(100).first, width);
+    EXPECT_EQ(utilizationBar(250).first, width);
+
+    // A core may pass 100 percent: its text says so, its bar is full and no wider than the rest.
+    DeviceSample s = orvek(0);
+    (*s.cores)[1] = core(0, 1, 140);
+    (*s.cores)[2] = core(0, 2, 0);
+    const std::string line =
+        lineStarting(screen(renderTopFrame(100, 40, "", withHistory({s}))), "0.all[");
+    const auto cell = [&line](const std::string& label) { return cellOf(line, label); };
+    EXPECT_TRUE(cell("0.1").ends_with("140%"));
+    EXPECT_EQ(cell("0.1").find(' '), std::string::npos) << cell("0.1");
+    EXPECT_EQ(cell("0.1").size(), cell("0.3").size());
+    EXPECT_EQ(cell("0.2").find('|'), std::string::npos) << cell("0.2");
+    EXPECT_TRUE(cell("0.2").ends_with("0%"));
+}
+
+TEST(TopFrame, SparklinesFollowTheHistory) {
+    TopDevice device{orvek(0), {}};
+    for (double value : {0.0, 25.0, 50.0, 75.0, 100.0}) device.history.utilization.push(value);
+    device.history.temperature.push(20);
+    device.history.temperature.push(std::nullopt);  // a read that gave no temperature
+    device.history.temperature.push(95);
+    for (double watts : {10.0, 20.0, 40.0}) device.history.power.push(watts);
+    const auto lines = screen(renderTopFrame(100, 40, "", {device}));
+
+    // The utilisation's five values, lowest to highest, end its line.
+    const std::string util = lineStarting(lines, "util");
+    const std::string levels = "_.:-=+*#";
+    const std::string spark = util.substr(util.size() - 5);
+    ASSERT_EQ(spark.find_first_not_of(levels), std::string::npos) << util;
+    EXPECT_EQ(spark.front(), '_');
+    EXPECT_EQ(spark.back(), '#');
+    EXPECT_TRUE(std::is_sorted(spark.begin(), spark.end(),
+                               [&](char a, char b) { return levels.find(a) <= levels.find(b); }) &&
+                std::adjacent_find(spark.begin(), spark.end()) == spark.end())
+        << spark;
+    EXPECT_EQ(util[util.size() - 6], ' ') << "no values before the first";
+
+    // The gap of the missing temperature stays a gap; power is scaled to its peak.
+    const std::string thermal = lineStarting(lines, "temp");
+    const std::size_t power = thermal.find("power");
+    const std::string temperatureSpark = thermal.substr(0, power);
+    EXPECT_NE(temperatureSpark.find(". #"), std::string::npos) << thermal;
+    EXPECT_TRUE(thermal.ends_with("#")) << thermal;
+
+    // A value that is no number is a gap too, and does not spoil the scale of the others.
+    TopDevice odd{orvek(0), {}};
+    for (double watts : {40.0, std::numeric_limits<double>::infinity(), std::nan(""), 20.0}) {
+        odd.history.power.push(watts);
+    }
+    EXPECT_TRUE(lineStarting(screen(renderTopFrame(100, 40, "", {odd})), "temp").ends_with("#  ="));
+
+    History history;
+    for (int i = 0; i < 200; ++i) history.push(i);
+    EXPECT_EQ(history.values().size(), History::kCapacity);
+    EXPECT_EQ(history.values().back(), 199.0);
+}
+
+TEST(TopFrame, TooSmallATerminalGetsAMessage) {
+    const auto devices = withHistory({orvek(0)});
+    const std::string text = visibleText(renderTopFrame(40, 10, "", devices));
+    EXPECT_NE(text.find("needs at least 60x12;"), text.npos) << text;
+    EXPECT_NE(text.find("this terminal is 40x10"), text.npos) << text;
+    EXPECT_EQ(text.find("/dev/orvek0"), text.npos);
+    for (const auto& [columns, rows] : {std::pair{59, 40}, {200, 11}}) {
+        const std::string small = visibleText(renderTopFrame(columns, rows, "", devices));
+        EXPECT_NE(small.find("needs at least"), small.npos) << columns << "x" << rows;
+    }
+    EXPECT_EQ(visibleText(renderTopFrame(60, 12, "", devices)).find("needs at least"),
+              std::string::npos);
+}
+
+TEST(TopFrame, SaysHowManyDevicesAndProcessesDoNotFit) {
+    std::vector<DeviceSample> samples;
+    for (int i = 0; i < 6; ++i) samples.push_back(orvek(i));
+    samples.push_back(veltara(40));
+    const auto lines = screen(renderTopFrame(80, 24, "", withHistory(samples)));
+    int shown = 0;
+    for (int i = 0; i < 6; ++i)
+        shown += lineStarting(lines, "3:" + std::to_string(i)).empty() ? 0 : 1;
+    ASSERT_GE(shown, 1);
+    EXPECT_NE(lines.back().find(std::to_string(7 - shown) + " device(s) hidden"), std::string::npos)
+        << lines.back();
+    int rows = 0;
+    for (const std::string& line : lines) rows += line.find("58720256") != line.npos ? 1 : 0;
+    ASSERT_GE(rows, 1);
+    EXPECT_NE(lines.back().find(std::to_string(40 - rows) + " process(es) hidden"),
+              std::string::npos)
+        << lines.back();
+}
+
+TEST(TopFrame, ReadErrorsAndControlBytesFromADevice) {
+    DeviceSample s = orvek(0);
+    s.node = "/dev/x\x1b[2Jy\n";
+    s.errors.push_back({"temperature", CRVMON_STATUS_INVALID_ARGUMENT});
+    const std::string frame = renderTopFrame(100, 40, "", withHistory({s}));
+    EXPECT_EQ(frame.find("\x1b[2J"), std::string::npos) << "a device name cannot clear the screen";
+    const auto lines = screen(frame);
+    EXPECT_NE(lineStarting(lines, "3:0").find("/dev/x?[2Jy?  1 read error(s)"), std::string::npos);
+    EXPECT_NE(
+        lines.back().find("3:0 temperature: " + tools::statusText(CRVMON_STATUS_INVALID_ARGUMENT)),
+        std::string::npos)
+        << lines.back();
+}
+
+}  // namespace
+}  // namespace crvmon::smi

@@ -1,0 +1,167 @@
+#include "tools/smi/top_view.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <exception>
+#include <string>
+
+#include "tools/common/console.h"
+#include "tools/common/device_sample.h"
+#include "tools/common/interrupt.h"
+#include "tools/smi/exit_codes.h"
+#include "tools/smi/top_frame.h"
+
+namespace crvmon::smi {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr unsigned kTopGroups = tools::kReadClocks | tools::kReadThermal | tools::kReadPower |
+                                tools::kReadMemory | tools::kReadUtilization | tools::kReadCores |
+                                tools::kReadProcesses;
+
+// The alternate screen with the cursor hidden, while alive: left again on every way out of the
+// loop, an exception included. Output that is not a terminal gets the frames alone.
+class FullScreen {
+  public:
+    FullScreen() : terminal_(tools::isTerminal(stdout)) {
+        if (terminal_) write("\x1b[?1049h\x1b[?25l");
+    }
+    ~FullScreen() { leave(); }
+    // Idempotent: also called when an overrun ends the process.
+    void leave() {
+        if (left_.exchange(true)) return;
+        if (terminal_) write("\x1b[?25h\x1b[?1049l");
+    }
+    bool terminal() const { return terminal_; }
+    FullScreen(const FullScreen&) = delete;
+    FullScreen& operator=(const FullScreen&) = delete;
+
+  private:
+    static void write(const char* text) {
+        std::fputs(text, stdout);
+        std::fflush(stdout);
+    }
+    bool terminal_;
+    std::atomic<bool> left_{false};
+};
+
+int environmentNumber(const char* name, int fallback) {
+    const char* text = std::getenv(name);
+    if (text == nullptr) return fallback;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value <= 0 || value > 10000) return fallback;
+    return static_cast<int>(value);
+}
+
+// The terminal's size; for a file or pipe, what COLUMNS and LINES say, else 80x24.
+tools::TerminalSize screenSize() {
+    if (auto size = tools::terminalSize(); size && size->columns > 0 && size->rows > 0) {
+        return *size;
+    }
+    return {environmentNumber("COLUMNS", 80), environmentNumber("LINES", 24)};
+}
+
+std::string clockText() {
+    const std::time_t now = std::time(nullptr);
+    char text[16] = "";
+    if (const std::tm* local = std::localtime(&now)) {
+        std::strftime(text, sizeof text, "%H:%M:%S", local);
+    }
+    return text;
+}
+
+// Waits out the interval in short slices, so that Ctrl-C is seen soon; true to end the view.
+bool waitForQuit(tools::KeyboardInput& keyboard, milliseconds interval) {
+    constexpr milliseconds kSlice{100};
+    const auto end = std::chrono::steady_clock::now() + interval;
+    do {
+        const auto left =
+            std::chrono::duration_cast<milliseconds>(end - std::chrono::steady_clock::now());
+        const std::optional<char> key = keyboard.readKey(std::clamp(left, milliseconds{0}, kSlice));
+        if (key == 'q' || key == 'Q') return true;
+    } while (!tools::interrupted() && std::chrono::steady_clock::now() < end);
+    return tools::interrupted();
+}
+
+// The exit code is that of the last frame drawn: a read that failed once and then recovered
+// does not fail the view, while a device still failing when the view ends does.
+int runLoop(const TopOptions& options, const std::vector<tools::DeviceId>& ids,
+            tools::RunDeadline& deadline) {
+    tools::enableVirtualTerminal();
+    FullScreen screen;
+    tools::KeyboardInput keyboard;
+    // A read that overruns --timeout ends the process from another thread: give the terminal
+    // back first. Cleared before the two go away.
+    deadline.setCleanup([&] {
+        keyboard.restore();
+        screen.leave();
+    });
+    struct ClearCleanup {
+        tools::RunDeadline& deadline;
+        ~ClearCleanup() { deadline.setCleanup(nullptr); }
+    } clearCleanup{deadline};
+    std::vector<TopDevice> devices(ids.size());
+    bool failed = false;
+    for (int frame = 1; !tools::interrupted(); ++frame) {
+        deadline.arm("reading the devices");
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            devices[i].sample = tools::readDevice(ids[i], kTopGroups);
+        }
+        deadline.disarm();
+        failed = false;
+        for (TopDevice& device : devices) {
+            device.history.record(device.sample);
+            failed = failed || !device.sample.errors.empty();
+        }
+        const tools::TerminalSize size = screenSize();
+        std::fputs(renderTopFrame(size.columns, size.rows, clockText(), devices).c_str(), stdout);
+        // Frames written to a file or pipe follow each other, one a block of lines.
+        if (!screen.terminal()) std::fputs("\n", stdout);
+        std::fflush(stdout);
+        if (options.count && frame >= *options.count) break;
+        if (waitForQuit(keyboard, options.interval)) break;
+    }
+    return failed ? exit_code::kDeviceError : exit_code::kOk;
+}
+
+}  // namespace
+
+int runTopView(const TopOptions& options, tools::RunDeadline& deadline) {
+    if (options.count && *options.count < 1) {
+        std::fprintf(stderr, "crvmon-smi: top: --count must be at least 1\n");
+        return exit_code::kBadArgument;
+    }
+    // Idempotent; without it Ctrl-C would end the process on the alternate screen.
+    tools::catchInterrupts();
+    try {
+        deadline.arm("listing the devices");
+        const tools::DeviceList list = tools::listDevices();
+        deadline.disarm();
+        for (const tools::DeviceId& id : options.ids) {
+            if (std::find(list.devices.begin(), list.devices.end(), id) == list.devices.end()) {
+                std::fprintf(stderr, "crvmon-smi: top: no device %s\n",
+                             tools::formatDeviceId(id).c_str());
+                return exit_code::kNoDevice;
+            }
+        }
+        const std::vector<tools::DeviceId>& ids = options.ids.empty() ? list.devices : options.ids;
+        if (ids.empty()) {
+            std::fprintf(stderr, "crvmon-smi: top: no device found\n");
+            return exit_code::kNoDevice;
+        }
+        return runLoop(options, ids, deadline);
+    } catch (const std::exception& error) {
+        // The screen is restored by now, so the message is seen.
+        deadline.disarm();
+        std::fprintf(stderr, "crvmon-smi: top: %s\n", error.what());
+        return exit_code::kFailure;
+    }
+}
+
+}  // namespace crvmon::smi
