@@ -10,7 +10,9 @@ scenario=${3:?a scenario file}
 shift 3
 emulator=("$@")
 work=$(mktemp -d /tmp/crvmon-simtest-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+sim_pid=
+# A simulation left serving would hold the machine's driver for the tests after this one.
+trap '[ -n "$sim_pid" ] && kill -INT "$sim_pid" 2>/dev/null && wait "$sim_pid"; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 run_once() {  # expected device count, scenario argument...
@@ -18,19 +20,23 @@ run_once() {  # expected device count, scenario argument...
     local out="$work/out"
     "${emulator[@]}" "$sim" "$@" >"$out" 2>"$work/err" </dev/null &
     local pid=$!
+    sim_pid=$pid
     for _ in $(seq 200); do
         grep -q ready "$out" 2>/dev/null && break
         kill -0 "$pid" 2>/dev/null || fail "crvmon-sim.exe ended before ready: $(cat "$work/err")"
         sleep 0.05
     done
     grep -q ready "$out" || fail "no ready line"
-    "${emulator[@]}" "$smi" >"$work/listing" 2>&1 || fail "crvmon-smi.exe failed: $(cat "$work/listing")"
-    grep -q "^Devices: $devices" "$work/listing" || fail "expected $devices devices: $(cat "$work/listing")"
+    "${emulator[@]}" "$smi" -q node -f csv --no-header >"$work/listing" 2>"$work/err" ||
+        fail "crvmon-smi.exe failed: $(cat "$work/err")"
+    [ "$(tr -d '\r' <"$work/listing" | grep -c .)" -eq "$devices" ] ||
+        fail "expected $devices devices: $(cat "$work/listing")"
     grep -q "/dev/orvek0" "$work/listing" || fail "card 0 not listed: $(cat "$work/listing")"
     kill -INT "$pid"
     local rc=0
     timeout 30 tail --pid="$pid" -f /dev/null || fail "crvmon-sim.exe did not end after Ctrl+C"
     wait "$pid" || rc=$?
+    sim_pid=
     [ "$rc" -eq 0 ] || fail "exit $rc after Ctrl+C: $(cat "$work/err")"
     "${emulator[@]}" "$smi" >"$work/listing" 2>&1 && fail "devices left after the end: $(cat "$work/listing")"
     grep -q "No driver installed" "$work/listing" || fail "unexpected listing: $(cat "$work/listing")"
