@@ -13,13 +13,14 @@ run_once() {  # signal, scenario argument...
     local out="$root/out"
     CRVMON_OBJECT_ROOT=$root "$sim" "$@" >"$out" 2>"$root/err" &
     local pid=$!
-    for _ in $(seq 100); do
+    # Generous: a loaded CI machine can take seconds to start its threads.
+    for _ in $(seq 400); do
         grep -qx ready "$out" 2>/dev/null && break
         kill -0 "$pid" 2>/dev/null || fail "crvmon-sim ended before ready: $(cat "$root/err")"
         sleep 0.05
     done
-    grep -qx ready "$out" || fail "no ready line"
-    [ "$(wc -l <"$out")" -eq 1 ] || fail "more than the ready line on stdout"
+    grep -qx ready "$out" || fail "no ready line: stdout [$(cat "$out")] stderr [$(cat "$root/err")]"
+    [ "$(wc -l <"$out")" -eq 1 ] || fail "more than the ready line on stdout: [$(cat "$out")]"
     [ -S "$root/device/corvanta_pcie" ] || fail "card 0 not served: $(ls -R "$root")"
     [ -S "$root/pipe/veltara" ] || fail "Veltara host service not served: $(ls -R "$root")"
     kill "-$signal" "$pid"
