@@ -69,15 +69,22 @@ class Reader {
         return out;
     }
 
+    // Live values the device's family always has: "not provided" for one of them means the
+    // backend failed to deliver it, which is reported like any other failure.
+    void expecting(bool expected) { expected_ = expected; }
+
     bool keep(crvmonStatusCode_t status, const char* what) {
         if (status == CRVMON_STATUS_OK) return true;
-        if (!isAbsence(status)) sample_.errors.push_back({what, status});
+        if (!isAbsence(status) || (expected_ && status == CRVMON_STATUS_NOT_SUPPORTED)) {
+            sample_.errors.push_back({what, status});
+        }
         return false;
     }
 
   private:
     DeviceSample& sample_;
     DeviceId id_;
+    bool expected_ = false;
 };
 
 CoreLoad coreLoad(const crvmonCoreInfo_t& info) {
@@ -140,9 +147,14 @@ std::vector<DriverVersion> driverVersions() {
     std::vector<DriverVersion> versions;
     for (const Driver& driver : kDrivers) {
         char text[64] = "";
-        if (crvmonGetDriverVersion(driver.type, text, sizeof text) == CRVMON_STATUS_OK) {
-            versions.push_back({driver.name, text});
+        if (crvmonGetDriverVersion(driver.type, text, sizeof text) != CRVMON_STATUS_OK) continue;
+        unsigned revision = 0;
+        std::optional<unsigned> known;
+        if (crvmonGetDriverRevision(driver.type, &revision) == CRVMON_STATUS_OK &&
+            revision != kNoRevision) {
+            known = revision;
         }
+        versions.push_back({driver.name, driver.type, text, known});
     }
     return versions;
 }
@@ -182,16 +194,23 @@ DeviceSample readDevice(const DeviceId& id, unsigned groups) {
         r.value(s.onDeviceDriverRevision, "on-device driver revision",
                 crvmonGetOnDeviceDriverRevision);
     }
+    const bool orvek = s.family == Family::Orvek;
+    const bool known = s.family != Family::Unknown;
     if (groups & kReadClocks) {
+        r.expecting(known);
         r.value(s.npuClockMHz, "NPU clock", crvmonGetNPUClock);
+        r.expecting(orvek);
         r.value(s.busClockMHz, "bus clock", crvmonGetBusClock);
     }
     if (groups & kReadThermal) {
+        r.expecting(known);
         r.value(s.temperatureC, "temperature", crvmonGetTemperature);
+        r.expecting(orvek);
         r.value(s.switchTemperatureC, "PCI Express switch temperature",
                 crvmonGetPcieSwitchTemperature);
         r.value(s.fanDutyPercent, "fan duty", crvmonGetFanDuty);
     }
+    r.expecting(orvek);
     if (groups & kReadPower) {
         r.value(s.boardCurrentA, "board current", crvmonGetTotalCurrent);
         r.value(s.boardPowerW, "board power", crvmonGetTotalPower);
@@ -204,11 +223,14 @@ DeviceSample readDevice(const DeviceId& id, unsigned groups) {
         r.value(s.extraPmicVoltageV, "extra-PMIC voltage", crvmonGetExtraPmicVoltage);
     }
     if (groups & kReadMemory) {
+        r.expecting(false);
         r.value(s.memoryTotalBytes, "memory total", crvmonGetMemoryTotal);
         // The library reports 0 for a backend that never gave a size: that is no size at all.
         if (s.memoryTotalBytes == 0LL) s.memoryTotalBytes.reset();
+        r.expecting(known);
         r.value(s.memoryUsedBytes, "memory used", crvmonGetMemoryUsage);
     }
+    r.expecting(known);
     if (groups & kReadUtilization) {
         r.value(s.utilizationPercent, "utilization", crvmonGetTotalUtilization);
     }
@@ -218,6 +240,7 @@ DeviceSample readDevice(const DeviceId& id, unsigned groups) {
             for (const crvmonCoreInfo_t& info : *infos) s.cores->push_back(coreLoad(info));
         }
     }
+    r.expecting(s.family == Family::Veltara);
     if (groups & kReadProcesses) {
         if (auto infos = r.records("process list", crvmonGetProcessInfos)) {
             s.processes.emplace();

@@ -49,8 +49,9 @@ struct ProcessLoad {
     std::optional<double> busyPercent() const;
 };
 
-// A value the library refused with a status other than "not provided": the device (or the
-// library) failed, which a tool reports and counts.
+// A value the library refused with a status other than "not provided", or a live value the
+// device's family always has that came back "not provided": the device (or the library) failed,
+// which a tool reports and counts.
 struct ReadError {
     std::string what;  // the getter's subject: "temperature"
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
@@ -97,8 +98,10 @@ DeviceSample readDevice(const DeviceId& id, unsigned groups);
 // The version of each driver type the library found a device of, in driver-type order: "Orvek",
 // "1.8.2". The library must be initialised.
 struct DriverVersion {
-    const char* name;
+    const char* name;  // "Orvek", "Veltara NPU", "Veltara USB"
+    crvmonDriverType_t type;
     std::string version;
+    std::optional<unsigned> revision;  // empty when the driver gave none
 };
 std::vector<DriverVersion> driverVersions();
 

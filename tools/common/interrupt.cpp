@@ -1,6 +1,7 @@
 #include "tools/common/interrupt.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <thread>
 
@@ -8,10 +9,12 @@ namespace crvmon::tools {
 
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
+// Lock-free, so the handler may set it and any thread read it.
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void onInterrupt(int) {
-    stopRequested = 1;
+    stopRequested.store(true);
 }
 
 }  // namespace
@@ -22,7 +25,7 @@ void catchInterrupts() {
 }
 
 bool interrupted() {
-    return stopRequested != 0;
+    return stopRequested.load();
 }
 
 void sleepUnlessInterrupted(std::chrono::milliseconds duration) {

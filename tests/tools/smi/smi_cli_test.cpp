@@ -318,6 +318,21 @@ TEST(SmiDump, AFileThatCannotBeWrittenFailsTheRun) {
     EXPECT_THAT(run.err, HasSubstr("cannot write"));
 }
 
+// A value the device's family always has but the device failed to deliver: N/A in its place,
+// named on standard error, the device-error code, and the other devices still shown.
+TEST(SmiErrors, AFailedReadIsNamedAndTheRestStillShown) {
+    const ProgramRun run = smiOn(
+        "failing_reads.toml", {"-q", "id,temperature.chip,utilization", "-f", "csv", "--no-units"});
+    EXPECT_EQ(run.exitCode, 4) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("3:0: utilization: "));
+    EXPECT_THAT(run.err, Not(HasSubstr("6:0")));
+    const auto rows = readCsv(run.out);
+    ASSERT_EQ(rows.size(), 3u) << run.out;
+    EXPECT_THAT(rows[1], ::testing::ElementsAre("3:0", "50", "N/A"));
+    EXPECT_EQ(rows[2][0], "6:0");
+    EXPECT_EQ(rows[2][1], "40");
+}
+
 struct ErrorCase {
     const char* name;
     std::vector<std::string> arguments;
