@@ -1,6 +1,6 @@
 # Google Benchmark as benchmark::benchmark. Natively Debian's package; no Debian package carries a
 # MinGW build of it, so the Windows build compiles Debian's source, fetched once into the build
-# folder by scripts/fetch-benchmark-source.sh.
+# folder by scripts/fetch-debian-source.sh.
 if(TARGET benchmark::benchmark)
     return()
 endif()
@@ -11,7 +11,8 @@ endif()
 
 set(CRVMON_BENCHMARK_SOURCE ${CMAKE_BINARY_DIR}/_deps/benchmark-src)
 execute_process(
-    COMMAND ${PROJECT_SOURCE_DIR}/scripts/fetch-benchmark-source.sh ${CRVMON_BENCHMARK_SOURCE}
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/fetch-debian-source.sh benchmark ${CRVMON_BENCHMARK_SOURCE}
+            include/benchmark/benchmark.h
     RESULT_VARIABLE fetched)
 if(NOT fetched EQUAL 0)
     # The benchmarks are not tests: the rest of the build goes on without them.

@@ -24,6 +24,7 @@ lib/platform
 sim                 lib/platform lib/common lib/orvek/orvek_wire.h lib/veltara/client/veltara_wire.h
 tools/common        lib/api/crvmon.h sim
 tools/smi           lib/api/crvmon.h sim tools/common
+tools/exporter      lib/api/crvmon.h sim tools/common
 examples            lib/api/crvmon.h
 bench               lib sim tools
 tests               lib sim tools

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages a build needs, if any is missing.
-# Usage: scripts/install-deps.sh [checks|linux|windows]...   (default: linux)
+# Usage: scripts/install-deps.sh [checks|linux|windows|tools]...   (default: linux)
 set -euo pipefail
 
 linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
-       libtomlplusplus-dev libcli11-dev nlohmann-json3-dev)
+       libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
+       libcpp-httplib-dev pkg-config python3)
 checks=(clang-format-14)
+# The real components the tools' tests run against: a browser and a Prometheus server.
+tools=(chromium prometheus)
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64)
 
 wanted=()
@@ -14,6 +17,7 @@ for build in "${@:-linux}"; do
     checks) wanted+=("${checks[@]}") ;;
     linux) wanted+=("${linux[@]}") ;;
     windows) wanted+=("${linux[@]}" "${windows[@]}") ;;
+    tools) wanted+=("${tools[@]}") ;;
     *) echo "install-deps: unknown build '$build'" >&2; exit 2 ;;
     esac
 done

@@ -1,0 +1,302 @@
+// The exporter's HTTP interface in process, against simulated machines: what a scrape shows,
+// how it answers what it does not serve, and many scrapers at once.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/model/scenario.h"
+#include "sim/private_simulation.h"
+#include "tools/exporter/device_collector.h"
+#include "tools/exporter/http_routes.h"
+#include "tools/exporter/metrics_text.h"
+
+namespace crvmon::exporter {
+namespace {
+
+using ::testing::HasSubstr;
+
+// A simulated machine, the exporter's collector on it, and its server on a free port.
+class Exporter {
+  public:
+    explicit Exporter(const char* scenarioText, unsigned threads = 4)
+        : simulation_(sim::parseScenario(scenarioText)), collector_(settings(threads)) {
+        addRoutes(server_, collector_);
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        // The socket listens from the bind on: clients may connect before the thread accepts.
+        serving_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    ~Exporter() {
+        server_.stop();
+        serving_.join();
+    }
+
+    httplib::Client client() const {
+        httplib::Client c("127.0.0.1", port_);
+        c.set_read_timeout(30, 0);
+        return c;
+    }
+
+  private:
+    static DeviceCollector::Settings settings(unsigned threads) {
+        DeviceCollector::Settings s;
+        s.threads = threads;
+        return s;
+    }
+
+    sim::PrivateSimulation simulation_;
+    DeviceCollector collector_;
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread serving_;
+};
+
+constexpr const char* kMachine = R"toml(
+[[orvek]]
+temperature = 61
+npu_clock_mhz = 1250
+fan_duty = 40
+load = 0.25
+memory_used = 1_073_741_824
+[orvek.board_power]
+chip = 0x5449
+volts = 12.0
+amps = 2.5
+watts = 31.5
+
+[[veltara]]
+name = "vt0"
+temperature_mc = 52_000
+[[veltara.work]]
+pid = 4120
+period_us = 100_000
+busy_us = 35_000
+[[veltara.process]]
+pid = 4120
+count = 3
+amount = 1000
+)toml";
+
+// The exposition as its parser sees it: families with their HELP and TYPE, and each sample's
+// series ("name{labels}") with its value.
+struct Page {
+    std::map<std::string, std::string> types;
+    std::map<std::string, double> samples;
+    std::vector<std::string> problems;
+};
+
+Page parse(const std::string& text) {
+    Page page;
+    std::istringstream lines(text);
+    std::map<std::string, bool> helped;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("# HELP ", 0) == 0) {
+            helped[line.substr(7, line.find(' ', 7) - 7)] = true;
+        } else if (line.rfind("# TYPE ", 0) == 0) {
+            const auto name = line.substr(7, line.find(' ', 7) - 7);
+            page.types[name] = line.substr(line.rfind(' ') + 1);
+        } else if (!line.empty()) {
+            const auto space = line.rfind(' ');
+            const std::string series = line.substr(0, space);
+            const std::string name = series.substr(0, series.find('{'));
+            if (!page.types.count(name) || !helped[name]) {
+                page.problems.push_back("sample before HELP and TYPE: " + line);
+            }
+            if (page.samples.count(series)) page.problems.push_back("series twice: " + series);
+            page.samples[series] = std::stod(line.substr(space + 1));
+        }
+    }
+    if (text.empty() || text.back() != '\n')
+        page.problems.push_back("page not ended by a line feed");
+    return page;
+}
+
+const char* kCard = R"(family="Orvek",type="3",index="0",node="/dev/orvek0")";
+const char* kDevice = R"(family="Veltara",type="6",index="0",node="/dev/veltara-usb0")";
+
+std::string series(const char* name, const char* labels, const std::string& more = "") {
+    return std::string(name) + "{" + labels + more + "}";
+}
+
+TEST(ExporterMetrics, APageCarriesTheMachineAndNothingForWhatADeviceLacks) {
+    Exporter exporter(kMachine);
+    const auto response = exporter.client().Get("/metrics");
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, 200);
+    EXPECT_EQ(response->get_header_value("Content-Type"), kMetricsContentType);
+    const Page page = parse(response->body);
+    EXPECT_THAT(page.problems, ::testing::IsEmpty());
+
+    EXPECT_EQ(page.samples.at("crvmon_up"), 1);
+    EXPECT_EQ(page.samples.at("crvmon_devices"), 2);
+    EXPECT_EQ(page.samples.at(series("crvmon_temperature_celsius", kCard)), 61);
+    EXPECT_EQ(page.samples.at(series("crvmon_temperature_celsius", kDevice)), 52);
+    EXPECT_EQ(page.samples.at(series("crvmon_npu_clock_hertz", kCard)), 1.25e9);
+    EXPECT_DOUBLE_EQ(page.samples.at(series("crvmon_fan_duty_ratio", kCard)), 0.40);
+    EXPECT_DOUBLE_EQ(page.samples.at(series("crvmon_board_power_watts", kCard)), 31.5);
+    EXPECT_EQ(page.samples.at(series("crvmon_memory_used_bytes", kCard)), 1073741824.0);
+    EXPECT_EQ(page.samples.at(series("crvmon_process_quantity", kDevice, ",pid=\"4120\"")), 3);
+    EXPECT_EQ(page.samples.at(series("crvmon_read_errors_total", kCard)), 0);
+    EXPECT_EQ(page.types.at("crvmon_read_errors_total"), "counter");
+    // A core's share is the cluster's plus its own: above 1 here, exported as given.
+    EXPECT_NEAR(
+        page.samples.at(series("crvmon_core_busy_ratio", kCard, ",cluster=\"0\",core=\"1\"")), 0.5,
+        0.01);
+
+    // The Veltara device has no board power, fan or bus clock: no sample, never a -1.
+    for (const char* absent :
+         {"crvmon_board_power_watts", "crvmon_fan_duty_ratio", "crvmon_bus_clock_hertz"}) {
+        EXPECT_EQ(page.samples.count(series(absent, kDevice)), 0u) << absent;
+    }
+    for (const auto& [name, value] : page.samples) EXPECT_GE(value, 0) << name;
+}
+
+TEST(ExporterMetrics, LabelValuesAreEscaped) {
+    EXPECT_EQ(escapeLabelValue("a\\b\"c\nd"), "a\\\\b\\\"c\\nd");
+    Scrape scrape;
+    scrape.up = true;
+    tools::DeviceSample sample;
+    sample.id = {CRVMON_TARGET_ORVEK_PCIE, 0};
+    sample.family = tools::Family::Orvek;
+    sample.node = "/dev/\"odd\\\nname";
+    sample.temperatureC = 40;
+    scrape.devices.push_back(sample);
+    scrape.readErrors.push_back(0);
+    const std::string text = metricsText(scrape);
+    EXPECT_THAT(text, HasSubstr(R"(node="/dev/\"odd\\\nname"} 40)"));
+    EXPECT_THAT(parse(text).problems, ::testing::IsEmpty());
+}
+
+TEST(ExporterHttp, DevicesAsJsonWithNullForWhatADeviceLacks) {
+    Exporter exporter(kMachine);
+    const auto response = exporter.client().Get("/api/v1/devices");
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, 200);
+    const auto devices = nlohmann::json::parse(response->body);
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].at("temperature.chip"), 61);
+    EXPECT_TRUE(devices[1].at("power.draw").is_null());
+    EXPECT_EQ(devices[1].at("processes")[0].at("pid"), 4120);
+    const auto health = exporter.client().Get("/healthz");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
+}
+
+TEST(ExporterHttp, WhatItDoesNotServeIsRefusedAndItServesOn) {
+    Exporter exporter(kMachine);
+    auto client = exporter.client();
+    auto response = client.Get("/nothing");
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, 404);
+    response = client.Post("/metrics", "x", "text/plain");
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, 405);
+    EXPECT_EQ(response->get_header_value("Allow"), "GET, HEAD");
+    response = client.Delete("/api/v1/devices");
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, 405);
+
+    response = client.Get("/" + std::string(100'000, 'a'));
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status / 100, 4) << response->status;
+    httplib::Headers huge{{"X-Filler", std::string(100'000, 'b')}};
+    response = client.Get("/metrics", huge);
+    if (response) {
+        EXPECT_EQ(response->status / 100, 4) << response->status;
+    }
+
+    response = client.Get("/metrics");
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, 200);
+}
+
+// Eight scrapers at once for a while: every page whole and valid, the same series each time.
+TEST(ExporterHttp, ConcurrentScrapersEachGetAWholePage) {
+    Exporter exporter(kMachine, 2);
+    const auto reference = parse(exporter.client().Get("/metrics")->body);
+    std::atomic<int> pages{0};
+    std::atomic<int> bad{0};
+    std::vector<std::thread> scrapers;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int i = 0; i < 8; ++i) {
+        scrapers.emplace_back([&] {
+            auto client = exporter.client();
+            while (std::chrono::steady_clock::now() < until) {
+                const auto response = client.Get("/metrics");
+                const Page page = response ? parse(response->body) : Page{};
+                bool same = page.samples.size() == reference.samples.size();
+                for (const auto& [name, value] : reference.samples) {
+                    same = same && page.samples.count(name) == 1;
+                }
+                if (!response || response->status != 200 || !page.problems.empty() || !same) {
+                    ++bad;
+                }
+                ++pages;
+            }
+        });
+    }
+    for (std::thread& t : scrapers) t.join();
+    EXPECT_EQ(bad, 0) << "of " << pages << " pages";
+    EXPECT_GE(pages, 8);
+}
+
+// A card that fails to deliver its load: its counter rises, and the rest of it and the other
+// device are still on the page.
+TEST(ExporterMetrics, AFailingDeviceCountsItsErrorsAndTheOthersStillShow) {
+    Exporter exporter(R"toml(
+[[orvek]]
+temperature = 50
+[orvek.faults]
+usage_reply_length = 0
+
+[[veltara]]
+name = "vt0"
+temperature_mc = 40_000
+)toml");
+    auto client = exporter.client();
+    client.Get("/metrics");
+    const Page page = parse(client.Get("/metrics")->body);
+    EXPECT_THAT(page.problems, ::testing::IsEmpty());
+    EXPECT_GE(page.samples.at(series("crvmon_read_errors_total", kCard)), 4);  // two scrapes
+    EXPECT_EQ(page.samples.count(series("crvmon_utilization_ratio", kCard)), 0u);
+    EXPECT_EQ(page.samples.at(series("crvmon_temperature_celsius", kCard)), 50);
+    EXPECT_EQ(page.samples.at(series("crvmon_temperature_celsius", kDevice)), 40);
+    EXPECT_EQ(page.samples.at(series("crvmon_read_errors_total", kDevice)), 0);
+}
+
+// Initialised again between scrapes, the collector follows the machine: a device that went away
+// leaves no series behind, one that came is read.
+TEST(ExporterCollector, ReinitialisationDropsVanishedDevicesAndFindsNewOnes) {
+    auto first = std::make_unique<sim::PrivateSimulation>(sim::parseScenario(kMachine));
+    DeviceCollector::Settings settings;
+    settings.threads = 2;
+    settings.reinitInterval = std::chrono::milliseconds(1);
+    DeviceCollector collector(settings);
+    EXPECT_THAT(metricsText(collector.collect(metricsReadGroups())), HasSubstr(kCard));
+
+    first.reset();
+    const sim::PrivateSimulation second(sim::parseScenario(R"toml(
+[[veltara]]
+name = "other"
+temperature_mc = 33_000
+)toml"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const Page page = parse(metricsText(collector.collect(metricsReadGroups())));
+    EXPECT_EQ(page.samples.at("crvmon_devices"), 1);
+    EXPECT_EQ(page.samples.at(series("crvmon_temperature_celsius", kDevice)), 33);
+    for (const auto& [name, value] : page.samples) {
+        EXPECT_EQ(name.find("orvek"), std::string::npos) << name;
+    }
+}
+
+}  // namespace
+}  // namespace crvmon::exporter

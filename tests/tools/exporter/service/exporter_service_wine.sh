@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# crvmon-exporter.exe as a Windows service under Wine's service manager: installed by the program
+# itself with the options it was given, started with sc, serving /metrics; stopped cleanly (state
+# STOPPED with exit code 0, its port closed, its simulation unloaded); a failure to serve reported
+# as the service's exit code; removed, also while it runs. The service is removed on every way
+# out: the prefix's registry would keep it for every later run.
+# Usage: exporter_service_wine.sh EXPORTER_EXE SMI_EXE SCENARIO EMULATOR...
+#   SCENARIO: an absolute path to a scenario file of two devices.
+set -u
+exporter=${1:?crvmon-exporter.exe}
+smi=${2:?crvmon-smi.exe}
+scenario=${3:?a scenario file of two devices}
+shift 3
+emulator=("$@")
+work=$(mktemp -d /tmp/crvmon-exporter-service-XXXXXX)
+# shellcheck source=wine_helpers.sh
+. "$(dirname "$0")/wine_helpers.sh"
+holder_pid=
+passed=0
+
+cleanup() {
+    if [ -n "$holder_pid" ]; then
+        kill -INT "$holder_pid" 2>/dev/null
+        wait "$holder_pid"
+    fi
+    timeout 90 "${emulator[@]}" "$exporter" --uninstall-service >/dev/null 2>&1 </dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+sc() {
+    "${emulator[@]}" sc.exe "$@" </dev/null | tr -d '\r'
+    return "${PIPESTATUS[0]}"
+}
+exporter_run() {  # expected exit code, arguments...
+    local expected=$1 status=0
+    shift
+    "${emulator[@]}" "$exporter" "$@" </dev/null >"$work/out" 2>"$work/err" || status=$?
+    [ "$status" -eq "$expected" ] ||
+        fail "crvmon-exporter.exe $* exited $status, not $expected: $(cat "$work/out" "$work/err")"
+}
+# One line of `sc query`: STATE, WIN32_EXIT_CODE or SERVICE_EXIT_CODE, as a number.
+service_field() {
+    sc query crvmon-exporter | awk -v field="$1" '$1 == field { print $3 }'
+}
+wait_until_stopped_with() {  # win32 exit code, service exit code
+    local end=$((SECONDS + 60))
+    while [ "$SECONDS" -lt "$end" ]; do
+        if [ "$(service_field STATE)" = 1 ] && [ "$(service_field WIN32_EXIT_CODE)" = "$1" ]; then
+            [ "$(service_field SERVICE_EXIT_CODE)" = "$2" ] ||
+                fail "stopped with service exit code $(service_field SERVICE_EXIT_CODE), not $2"
+            return 0
+        fi
+        sleep 0.2
+    done
+    fail "not stopped with exit code $1 after 60 s: $(sc query crvmon-exporter)"
+}
+registry_value() {  # name
+    "${emulator[@]}" reg.exe query 'HKLM\System\CurrentControlSet\Services\crvmon-exporter' \
+        /v "$1" </dev/null 2>/dev/null | tr -d '\r' | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+}
+ok() {
+    passed=$((passed + 1))
+    echo "ok: $*"
+}
+
+port=$(free_port) || fail "no free port"
+
+# A service left by an earlier run that was killed would fail every step below.
+"${emulator[@]}" "$exporter" --uninstall-service </dev/null >/dev/null 2>&1
+
+exporter_run 5 --uninstall-service
+grep -q "not installed" "$work/err" || fail "uninstall message: $(cat "$work/err")"
+exporter_run 2 --service --simulate --listen "127.0.0.1:$port"
+grep -q "service manager" "$work/err" || fail "--service message: $(cat "$work/err")"
+ok "removing no service and --service without the service manager fail with a message"
+
+exporter_run 0 --install-service --simulate --listen "127.0.0.1:$port"
+grep -q "on demand" "$work/out" || fail "install message: $(cat "$work/out")"
+image=$(registry_value ImagePath)
+case "$image" in
+*'crvmon-exporter.exe --simulate --listen 127.0.0.1:'"$port"' --service') ;;
+*) fail "ImagePath: $image" ;;
+esac
+[ "$(registry_value Start)" = 0x3 ] || fail "not demand start: $(registry_value Start)"
+[ "$(registry_value Type)" = 0x10 ] || fail "not an own-process service: $(registry_value Type)"
+[ -n "$(registry_value Description)" ] || fail "no description"
+exporter_run 5 --install-service --simulate --listen "127.0.0.1:$port"
+grep -q "already installed" "$work/err" || fail "second install message: $(cat "$work/err")"
+ok "installed on demand with its options and --service; a second install is refused"
+
+sc start crvmon-exporter >"$work/sc" || fail "sc start: $(cat "$work/sc")"
+wait_for_metrics "$port" 60 || fail "no metrics from the service: $(sc query crvmon-exporter)"
+grep -q '^crvmon_up 1' "$work/metrics" || fail "crvmon_up is not 1"
+[ "$(service_field STATE)" = 4 ] || fail "not RUNNING: $(sc query crvmon-exporter)"
+sc stop crvmon-exporter >"$work/sc" || fail "sc stop: $(cat "$work/sc")"
+wait_until_stopped_with 0 0
+port_closed "$port" || fail "port $port still open after the stop"
+simulation_released
+ok "started by sc, served /metrics, stopped with exit code 0, port closed, simulation unloaded"
+
+# The console exporter (no simulation) takes the port first: the service cannot serve.
+"${emulator[@]}" "$exporter" --listen "127.0.0.1:$port" </dev/null >/dev/null 2>&1 &
+holder_pid=$!
+for _ in $(seq 300); do
+    curl -sf --max-time 5 -o /dev/null "http://127.0.0.1:$port/healthz" && break
+    kill -0 "$holder_pid" 2>/dev/null || fail "the console exporter holding the port ended"
+    sleep 0.1
+done
+sc start crvmon-exporter >"$work/sc"
+wait_until_stopped_with 1066 3  # ERROR_SERVICE_SPECIFIC_ERROR, "cannot serve"
+kill -INT "$holder_pid"
+wait "$holder_pid" || fail "the console exporter exited $? after Ctrl+C"
+holder_pid=
+simulation_released
+ok "a service that cannot listen stops with its exit code 3 and unloads its simulation"
+
+exporter_run 0 --uninstall-service
+grep -q "Removed" "$work/out" || fail "uninstall message: $(cat "$work/out")"
+sc query crvmon-exporter >"$work/sc" && fail "still known to the service manager: $(cat "$work/sc")"
+[ -z "$(registry_value ImagePath)" ] || fail "registry key left"
+ok "removed from the service manager and the registry"
+
+# A relative scenario path names the file from where the service was installed, not from the
+# folder the service starts in.
+cd "$(dirname "$scenario")" || fail "cd $(dirname "$scenario")"
+exporter_run 0 --install-service --scenario "$(basename "$scenario")" --listen "127.0.0.1:$port"
+windows_scenario="Z:$(printf '%s' "$scenario" | tr / '\\')"
+case "$(registry_value ImagePath)" in
+*"--scenario $windows_scenario --listen"*) ;;
+*) fail "scenario path not made absolute: $(registry_value ImagePath)" ;;
+esac
+sc start crvmon-exporter >"$work/sc" || fail "sc start: $(cat "$work/sc")"
+wait_for_metrics "$port" 60 || fail "no metrics from the service: $(sc query crvmon-exporter)"
+grep -q '^crvmon_devices 2$' "$work/metrics" ||
+    fail "not the scenario's two devices: $(grep '^crvmon_devices' "$work/metrics")"
+exporter_run 0 --uninstall-service
+grep -q "stopping" "$work/err" || fail "no word of the stop: $(cat "$work/err")"
+port_closed "$port" || fail "port $port still open after the removal"
+sc query crvmon-exporter >"$work/sc" && fail "still known to the service manager: $(cat "$work/sc")"
+simulation_released
+ok "a running service is stopped, then removed; its scenario was found from the service"
+
+echo "crvmon-exporter.exe service: $passed passed, 0 failed"

@@ -1,0 +1,17 @@
+// The exporter's HTTP interface on cpp-httplib: GET /metrics, /api/v1/devices, /healthz and /.
+// Other paths answer 404, other methods on these paths 405.
+#pragma once
+
+#include <httplib.h>
+
+#include "tools/exporter/device_collector.h"
+
+namespace crvmon::exporter {
+
+void addRoutes(httplib::Server& server, DeviceCollector& collector);
+
+// The devices as JSON: an array of one object per device, every field of crvmon-smi's
+// --query all, typed values and null for what a device lacks.
+std::string devicesJson(const Scrape& scrape);
+
+}  // namespace crvmon::exporter

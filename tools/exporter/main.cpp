@@ -1,0 +1,120 @@
+// crvmon-exporter: the devices of this machine as Prometheus metrics, a JSON API and a live
+// page, served over HTTP. Built on the flat functions of crvmon.h alone.
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "tools/common/interrupt.h"
+#include "tools/common/simulation_option.h"
+#include "tools/exporter/device_collector.h"
+#include "tools/exporter/exporter_options.h"
+#include "tools/exporter/http_routes.h"
+#include "tools/exporter/stop_signal.h"
+#ifdef _WIN32
+#include "tools/exporter/windows_service.h"
+#endif
+
+namespace crvmon::exporter {
+
+namespace {
+
+constexpr int kBadArgument = 2;
+constexpr int kCannotServe = 3;
+
+unsigned defaultThreads() {
+    return std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
+}
+
+int serve(const ExporterOptions& options, const tools::SimulationOption& simulation,
+          StopSignal& stop) {
+    std::string host;
+    int port = 0;
+    if (!splitListenAddress(options.listen, host, port)) {
+        std::fprintf(stderr, "crvmon-exporter: --listen '%s': expected ADDR:PORT\n",
+                     options.listen.c_str());
+        return kBadArgument;
+    }
+    std::unique_ptr<tools::SimulationOption::Running> simulated;
+    try {
+        simulated = simulation.start();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "crvmon-exporter: cannot simulate: %s\n", e.what());
+        return kBadArgument;
+    }
+
+    DeviceCollector::Settings settings;
+    settings.threads = options.threads > 0 ? options.threads : defaultThreads();
+    settings.reinitInterval =
+        std::chrono::milliseconds(static_cast<long long>(options.reinitSeconds * 1000));
+    DeviceCollector collector(settings);
+
+    httplib::Server server;
+    addRoutes(server, collector);
+    if (!server.bind_to_port(host.c_str(), port)) {
+        std::fprintf(stderr, "crvmon-exporter: cannot listen on %s\n", options.listen.c_str());
+        return kCannotServe;
+    }
+    std::fprintf(stderr, "crvmon-exporter: serving http://%s/ (metrics at /metrics)\n",
+                 options.listen.c_str());
+
+    std::thread stopper([&] {
+        while (!stop.waitFor(std::chrono::milliseconds(100))) {
+            if (tools::interrupted()) stop.requestStop();
+        }
+        server.stop();
+    });
+    server.listen_after_bind();
+    stop.requestStop();  // the server may also end by itself, on a socket error
+    stopper.join();
+    std::fprintf(stderr, "crvmon-exporter: stopped\n");
+    return 0;
+}
+
+}  // namespace
+
+}  // namespace crvmon::exporter
+
+int main(int argc, char** argv) {
+    using namespace crvmon;
+    CLI::App app{
+        "crvmon-exporter: the Orvek and Veltara NPUs of this machine as Prometheus "
+        "metrics (/metrics), JSON (/api/v1/devices) and a live page (/).",
+        "crvmon-exporter"};
+    exporter::ExporterOptions options;
+    tools::SimulationOption simulation(app);
+    exporter::declareOptions(app, options);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : exporter::kBadArgument;
+    }
+
+    try {
+#ifdef _WIN32
+        if (options.installService) {
+            std::vector<std::string> arguments;
+            for (int i = 1; i < argc; ++i) {
+                if (std::string(argv[i]) != "--install-service") arguments.emplace_back(argv[i]);
+            }
+            return exporter::installService(arguments);
+        }
+        if (options.uninstallService) return exporter::uninstallService();
+        if (options.runAsService) {
+            return exporter::runService([&](exporter::StopSignal& stop) {
+                return exporter::serve(options, simulation, stop);
+            });
+        }
+#endif
+        tools::catchInterrupts();
+        exporter::StopSignal stop;
+        return exporter::serve(options, simulation, stop);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "crvmon-exporter: %s\n", e.what());
+        return 1;
+    }
+}
