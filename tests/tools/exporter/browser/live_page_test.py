@@ -10,12 +10,11 @@ Usage: live_page_test.py EXPORTER CASE, CASE one of
              as text, the wrong values as N/A.
 Exits 77 (skipped) when Chromium is not installed.
 """
-import ctypes
 import http.server
 import json
+import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -24,59 +23,12 @@ import time
 import urllib.request
 from html.parser import HTMLParser
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from served_program import die_with_parent, free_port, start_exporter  # noqa: E402
+
 SKIP = 77
 VOID = {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "source",
         "track", "wbr"}
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def die_with_parent():
-    # Children end with this script however it ends, a SIGKILL from CTest's time-out included.
-    try:
-        ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
-    except (OSError, AttributeError):
-        pass
-
-
-class Exporter:
-    """crvmon-exporter --simulate on a free port, stopped by SIGTERM."""
-
-    def __init__(self, program, log):
-        for _ in range(5):  # another test may take the free port before the exporter binds it
-            self.port = free_port()
-            self.process = subprocess.Popen(
-                [program, "--simulate", "--listen", f"127.0.0.1:{self.port}"],
-                stdout=log, stderr=log, preexec_fn=die_with_parent)
-            deadline = time.monotonic() + 30
-            while self.process.poll() is None and time.monotonic() < deadline:
-                try:
-                    urllib.request.urlopen(self.url("/healthz"), timeout=2).read()
-                    return
-                except OSError:
-                    time.sleep(0.1)
-            if self.process.poll() != 3:  # 3: cannot listen; anything else is a fault
-                self.stop()
-                raise RuntimeError(f"the exporter did not serve on port {self.port}")
-        raise RuntimeError("no free port the exporter could listen on")
-
-    def url(self, path):
-        return f"http://127.0.0.1:{self.port}{path}"
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                return self.process.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-                raise RuntimeError("the exporter ignored SIGTERM for 15 s")
-        return self.process.returncode
 
 
 class Element:
@@ -287,7 +239,7 @@ def main():
             failures.append(message)
 
     with tempfile.TemporaryFile("a+") as log:
-        exporter = Exporter(program, log)
+        exporter = start_exporter(program, log)
         stub = None
         try:
             if case == "simulated":

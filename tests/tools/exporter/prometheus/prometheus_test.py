@@ -10,13 +10,11 @@ Usage: prometheus_test.py CASE DOCS_DIR [EXPORTER], CASE one of
            up, the alerting rules loaded and quiet, every dashboard query answered.
 Exits 77 (skipped) when the prometheus package is not installed.
 """
-import ctypes
 import json
 import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -24,6 +22,9 @@ import time
 import urllib.error
 import urllib.parse
 import urllib.request
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from served_program import Server, get, start_exporter  # noqa: E402
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -34,69 +35,6 @@ PROCESSES = {("/dev/veltara-usb1", "6020"), ("/dev/veltara-usb0", "4120"),
              ("/dev/veltara-usb0", "4188")}
 ALERTS = {"CrvmonExporterDown", "CrvmonNoDevice", "CrvmonDeviceGone", "CrvmonReadErrors",
           "CrvmonDeviceHot"}
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def die_with_parent():
-    # The servers end with this script however it ends, a SIGKILL from CTest's time-out included.
-    try:
-        ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
-    except (OSError, AttributeError):
-        pass
-
-
-def get(url, timeout=10):
-    with urllib.request.urlopen(url, timeout=timeout) as response:
-        return response.read().decode(), response.headers.get("Content-Type", "")
-
-
-class Server:
-    """A program serving HTTP on a free port, stopped by SIGTERM. `command(port)` gives its
-    command line, `ready` the path that answers once it serves."""
-
-    def __init__(self, name, command, ready, log):
-        self.name, self.log = name, log
-        for _ in range(5):  # another test may take the free port before the program binds it
-            self.port = free_port()
-            self.process = subprocess.Popen(command(self.port), stdout=log, stderr=log,
-                                            preexec_fn=die_with_parent)
-            deadline = time.monotonic() + 60
-            while self.process.poll() is None and time.monotonic() < deadline:
-                try:
-                    get(self.url(ready), timeout=2)
-                    return
-                except OSError:
-                    time.sleep(0.1)
-            self.stop()
-            log.seek(0)
-            if "address already in use" not in log.read() and self.process.returncode != 3:
-                raise RuntimeError(f"{name} did not serve on port {self.port}")
-        raise RuntimeError(f"no free port {name} could listen on")
-
-    def url(self, path):
-        return f"http://127.0.0.1:{self.port}{path}"
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                return self.process.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-                raise RuntimeError(f"{self.name} ignored SIGTERM for 20 s")
-        return self.process.returncode
-
-
-def start_exporter(program, log):
-    return Server("crvmon-exporter",
-                  lambda port: [program, "--simulate", "--listen", f"127.0.0.1:{port}"],
-                  "/healthz", log)
 
 
 def samples(page):

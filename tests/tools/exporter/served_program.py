@@ -1,0 +1,71 @@
+"""Programs serving HTTP for the exporter's tests: started on a free port, waited for, and
+stopped by SIGTERM, ending with the test however it ends."""
+import ctypes
+import signal
+import socket
+import subprocess
+import time
+import urllib.request
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def die_with_parent():
+    # Servers and browsers end with the test however it ends, a SIGKILL from the time-out too.
+    try:
+        ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+    except (OSError, AttributeError):
+        pass
+
+
+def get(url, timeout=10):
+    with urllib.request.urlopen(url, timeout=timeout) as response:
+        return response.read().decode(), response.headers.get("Content-Type", "")
+
+
+class Server:
+    """A program serving HTTP on a free port, stopped by SIGTERM. `command(port)` gives its
+    command line, `ready` the path that answers once it serves."""
+
+    def __init__(self, name, command, ready, log):
+        self.name, self.log = name, log
+        for _ in range(5):  # another test may take the free port before the program binds it
+            self.port = free_port()
+            self.process = subprocess.Popen(command(self.port), stdout=log, stderr=log,
+                                            preexec_fn=die_with_parent)
+            deadline = time.monotonic() + 60
+            while self.process.poll() is None and time.monotonic() < deadline:
+                try:
+                    get(self.url(ready), timeout=2)
+                    return
+                except OSError:
+                    time.sleep(0.1)
+            self.stop()
+            log.seek(0)
+            if "address already in use" not in log.read() and self.process.returncode != 3:
+                raise RuntimeError(f"{name} did not serve on port {self.port}")
+        raise RuntimeError(f"no free port {name} could listen on")
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                return self.process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+                raise RuntimeError(f"{self.name} ignored SIGTERM for 20 s")
+        return self.process.returncode
+
+
+def start_exporter(program, log):
+    return Server("crvmon-exporter",
+                  lambda port: [program, "--simulate", "--listen", f"127.0.0.1:{port}"],
+                  "/healthz", log)
