@@ -2,6 +2,7 @@
 // page, served over HTTP. Built on the flat functions of crvmon.h alone.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -61,13 +62,19 @@ int serve(const ExporterOptions& options, const tools::SimulationOption& simulat
     std::fprintf(stderr, "crvmon-exporter: serving http://%s/ (metrics at /metrics)\n",
                  options.listen.c_str());
 
+    std::atomic<bool> listening{true};
     std::thread stopper([&] {
         while (!stop.waitFor(std::chrono::milliseconds(100))) {
             if (tools::interrupted()) stop.requestStop();
         }
-        server.stop();
+        // A stop asked for before the server runs is lost: ask until the serving has ended.
+        while (listening.load()) {
+            server.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     });
     server.listen_after_bind();
+    listening.store(false);
     stop.requestStop();  // the server may also end by itself, on a socket error
     stopper.join();
     std::fprintf(stderr, "crvmon-exporter: stopped\n");
