@@ -9,7 +9,8 @@ linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchm
 checks=(clang-format-14)
 # The real components the tools' tests run against: a browser and a Prometheus server.
 tools=(chromium prometheus)
-windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64)
+windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
+         xz-utils)
 
 wanted=()
 for build in "${@:-linux}"; do
