@@ -37,9 +37,10 @@ void RunDeadline::disarm() {
     changed_.notify_all();
 }
 
-void RunDeadline::setCleanup(std::function<void()> cleanup) {
+std::function<void()> RunDeadline::setCleanup(std::function<void()> cleanup) {
     const std::lock_guard lock(mutex_);
-    cleanup_ = std::move(cleanup);
+    std::swap(cleanup_, cleanup);
+    return cleanup;
 }
 
 void RunDeadline::watch() {

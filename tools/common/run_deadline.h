@@ -25,8 +25,9 @@ class RunDeadline {
     void disarm();
 
     // Runs on the watching thread just before an overrun ends the process: for a view to give
-    // the terminal back. Set it to nothing before what it refers to goes away.
-    void setCleanup(std::function<void()> cleanup);
+    // the terminal back. Returns the cleanup it replaces, which the new one should also run and
+    // which should be put back before what the new one refers to goes away.
+    std::function<void()> setCleanup(std::function<void()> cleanup);
 
   private:
     void watch();

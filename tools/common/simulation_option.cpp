@@ -12,6 +12,7 @@ namespace {
 class RunningSimulation final : public SimulationOption::Running {
   public:
     explicit RunningSimulation(const sim::Scenario& scenario) : simulation_(scenario) {}
+    const std::string& objectRoot() const override { return simulation_.objectRoot(); }
 
   private:
     sim::PrivateSimulation simulation_;

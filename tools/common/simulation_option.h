@@ -12,6 +12,9 @@ class SimulationOption {
     class Running {
       public:
         virtual ~Running() = default;
+        // The folder the simulation serves under (empty on Windows), for a process that must
+        // end without destroying the simulation to remove.
+        virtual const std::string& objectRoot() const = 0;
     };
 
     explicit SimulationOption(CLI::App& app);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -270,6 +271,13 @@ int main(int argc, char** argv) {
             "crvmon-smi",
             std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000)),
             smi::exit_code::kTimeout);
+        if (simulated && !simulated->objectRoot().empty()) {
+            // An overrun ends the process at once: the simulation's folder goes first.
+            deadline.setCleanup([root = simulated->objectRoot()] {
+                std::error_code ignored;
+                std::filesystem::remove_all(root, ignored);
+            });
+        }
         return smi::run(options, plan, deadline, smi::secondsSince(simulationStart));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "crvmon-smi: %s\n", e.what());

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "tools/common/console.h"
@@ -97,15 +98,18 @@ int runLoop(const TopOptions& options, const std::vector<tools::DeviceId>& ids,
     FullScreen screen;
     tools::KeyboardInput keyboard;
     // A read that overruns --timeout ends the process from another thread: give the terminal
-    // back first. Cleared before the two go away.
-    deadline.setCleanup([&] {
+    // back first. The cleanup it replaces is put back before the two go away.
+    std::function<void()> before;
+    before = deadline.setCleanup([&] {
         keyboard.restore();
         screen.leave();
+        if (before) before();
     });
-    struct ClearCleanup {
+    struct RestoreCleanup {
         tools::RunDeadline& deadline;
-        ~ClearCleanup() { deadline.setCleanup(nullptr); }
-    } clearCleanup{deadline};
+        std::function<void()>& before;
+        ~RestoreCleanup() { deadline.setCleanup(before); }
+    } restoreCleanup{deadline, before};
     std::vector<TopDevice> devices(ids.size());
     bool failed = false;
     for (int frame = 1; !tools::interrupted(); ++frame) {
