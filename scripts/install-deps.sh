@@ -10,7 +10,7 @@ checks=(clang-format-14)
 # The real components the tools' tests run against: a browser and a Prometheus server.
 tools=(chromium prometheus)
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
-         xz-utils)
+         xz-utils curl iproute2)
 
 wanted=()
 for build in "${@:-linux}"; do
