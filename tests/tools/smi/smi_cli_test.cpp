@@ -202,13 +202,6 @@ TEST(SmiQuery, IdsChooseTheDevicesInTheOrderGiven) {
     EXPECT_EQ(rows[1][0], "3:1");
 }
 
-TEST(SmiQuery, ProcessesViewListsOnlyProcesses) {
-    const ProgramRun run = smiOn("two_families.toml", {"--processes"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_THAT(run.out, HasSubstr("4188"));
-    EXPECT_THAT(run.out, Not(HasSubstr("orvek0")));
-}
-
 TEST(SmiQuery, LoopAppendsRoundsWhenPiped) {
     ProgramRun run = smiOn("two_families.toml", {"--loop", "0.1", "--count", "3", "-q",
                                                  "id,temperature.chip", "-f", "csv"});
