@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "tools/common/field_catalogue.h"
+#include "tools/smi/byte_size_text.h"
 
 namespace crvmon::smi {
 
@@ -30,18 +31,6 @@ std::string line(const char* name, const std::string& value) {
     char head[40];
     std::snprintf(head, sizeof head, "    %-24s", name);
     return head + value + '\n';
-}
-
-// "16.0 GiB", "272.0 MiB": memory sizes a person reads at a glance.
-std::string binarySize(long long bytes) {
-    constexpr double kMiB = 1 << 20, kGiB = 1 << 30;
-    char text[32];
-    if (bytes >= (1LL << 30)) {
-        std::snprintf(text, sizeof text, "%.1f GiB", static_cast<double>(bytes) / kGiB);
-    } else {
-        std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / kMiB);
-    }
-    return text;
 }
 
 void appendCores(std::string& out, const std::vector<tools::CoreLoad>& cores) {
@@ -90,8 +79,8 @@ std::string detailsText(const std::vector<DeviceSample>& devices) {
                 appendProcesses(out, *list);
             } else if (const auto* bytes = std::get_if<long long>(&value);
                        bytes != nullptr && std::string_view(field.unit) == "B") {
-                out += line(field.name,
-                            tools::fieldText(field, value, true) + " (" + binarySize(*bytes) + ")");
+                out += line(field.name, tools::fieldText(field, value, true) + " (" +
+                                            byteSizeText(*bytes) + ")");
             } else {
                 out += line(field.name, tools::fieldText(field, value, true));
             }

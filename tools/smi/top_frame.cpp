@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "tools/smi/byte_size_text.h"
+
 namespace crvmon::smi {
 
 namespace {
@@ -75,16 +77,6 @@ std::string leftAligned(std::string text, int width) {
 template <class T, class Format>
 std::string orNA(const std::optional<T>& value, Format format) {
     return value ? format(*value) : std::string("N/A");
-}
-
-std::string bytesText(long long bytes) {
-    constexpr double kKiB = 1024.0;
-    const double value = static_cast<double>(bytes);
-    if (std::fabs(value) >= kKiB * kKiB * kKiB)
-        return decimals(value / (kKiB * kKiB * kKiB), 1) + " GiB";
-    if (std::fabs(value) >= kKiB * kKiB) return decimals(value / (kKiB * kKiB), 1) + " MiB";
-    if (std::fabs(value) >= kKiB) return decimals(value / kKiB, 1) + " KiB";
-    return std::to_string(bytes) + " B";
 }
 
 // How many of `width` cells a share fills: 0 to 100 percent, anything beyond clipped.
@@ -163,8 +155,8 @@ void clockLine(std::vector<std::string>& lines, int columns, const DeviceSample&
         return std::to_string(v) + " MHz";
     }));
     line.text("  fan ").text(orNA(s.fanDutyPercent, [](int v) { return std::to_string(v) + "%"; }));
-    line.text("  mem ").text(orNA(s.memoryUsedBytes, bytesText)).text(" / ");
-    line.text(orNA(s.memoryTotalBytes, bytesText));
+    line.text("  mem ").text(orNA(s.memoryUsedBytes, byteSizeText)).text(" / ");
+    line.text(orNA(s.memoryTotalBytes, byteSizeText));
     lines.push_back(line.finish());
 }
 
