@@ -137,29 +137,14 @@ int runLoop(const TopOptions& options, const std::vector<tools::DeviceId>& ids,
 }  // namespace
 
 int runTopView(const TopOptions& options, tools::RunDeadline& deadline) {
-    if (options.count && *options.count < 1) {
-        std::fprintf(stderr, "crvmon-smi: top: --count must be at least 1\n");
-        return exit_code::kBadArgument;
+    if (options.ids.empty()) {
+        std::fprintf(stderr, "crvmon-smi: top: no device found\n");
+        return exit_code::kNoDevice;
     }
     // Idempotent; without it Ctrl-C would end the process on the alternate screen.
     tools::catchInterrupts();
     try {
-        deadline.arm("listing the devices");
-        const tools::DeviceList list = tools::listDevices();
-        deadline.disarm();
-        for (const tools::DeviceId& id : options.ids) {
-            if (std::find(list.devices.begin(), list.devices.end(), id) == list.devices.end()) {
-                std::fprintf(stderr, "crvmon-smi: top: no device %s\n",
-                             tools::formatDeviceId(id).c_str());
-                return exit_code::kNoDevice;
-            }
-        }
-        const std::vector<tools::DeviceId>& ids = options.ids.empty() ? list.devices : options.ids;
-        if (ids.empty()) {
-            std::fprintf(stderr, "crvmon-smi: top: no device found\n");
-            return exit_code::kNoDevice;
-        }
-        return runLoop(options, ids, deadline);
+        return runLoop(options, options.ids, deadline);
     } catch (const std::exception& error) {
         // The screen is restored by now, so the message is seen.
         deadline.disarm();

@@ -12,9 +12,9 @@
 namespace crvmon::smi {
 
 struct TopOptions {
-    std::vector<tools::DeviceId> ids;          // the devices to show; empty: every device
+    std::vector<tools::DeviceId> ids;          // the devices to show, each one the library has
     std::chrono::milliseconds interval{1000};  // between two reads
-    std::optional<int> count;                  // frames to draw before ending; nullopt: until `q`
+    std::optional<int> count;  // frames (1 or more) before ending; nullopt: until `q`
 };
 
 // Runs the view until `q`, Ctrl-C or `count` frames; the library must be initialised. Each
