@@ -130,20 +130,11 @@ TEST(TopFrame, HasExactlyTheRowsAndNoLineWiderThanTheTerminal) {
 TEST(TopFrame, ShowsTheValuesOfEachDevice) {
     const auto lines =
         screen(renderTopFrame(100, 40, "12:34:56", withHistory({orvek(0), veltara(2)})));
+    // The values themselves are checked on a real terminal (top_pty_test.cpp): here what a
+    // run of the built-in machine cannot pin down, the time and the exact shares.
     EXPECT_TRUE(onScreen({lines[0]}, "12:34:56"));
-    EXPECT_TRUE(onScreen({lines[0]}, "2 device(s)"));
-    EXPECT_TRUE(onScreen({lines[0]}, "q quits"));
-
-    const std::string title = lineStarting(lines, "3:0");
-    EXPECT_NE(title.find("Orvek"), title.npos);
-    EXPECT_NE(title.find("/dev/orvek0"), title.npos);
     EXPECT_NE(lineStarting(lines, "util").find("45.5%"), std::string::npos);
-    EXPECT_NE(lineStarting(lines, "temp").find("47 C"), std::string::npos);
-    EXPECT_NE(lineStarting(lines, "temp").find("30.0 W"), std::string::npos);
-    const std::string clock = lineStarting(lines, "clock");
-    EXPECT_NE(clock.find("1200 MHz"), clock.npos);
-    EXPECT_NE(clock.find("fan 35%"), clock.npos);
-    EXPECT_NE(clock.find("4.0 GiB / 16.0 GiB"), clock.npos);
+    EXPECT_NE(lineStarting(lines, "clock").find("4.0 GiB / 16.0 GiB"), std::string::npos);
 
     // Each cluster on its line: the whole-cluster entry marked "all" and drawn with '#'.
     const std::string cluster0 = lineStarting(lines, "0.all[");

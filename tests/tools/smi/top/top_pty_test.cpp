@@ -124,16 +124,6 @@ TEST(TopOnATerminal, ShowsTheBuiltInMachineSizedToTheTerminal) {
     }
 }
 
-TEST(TopOnATerminal, TooSmallATerminalGetsAMessage) {
-    const PtyRun run = runOnPty({"top", "--simulate", "--count", "1"}, 40, 10);
-    ASSERT_EQ(run.exitCode, 0) << visibleText(run.output);
-    const std::string text = visibleText(run.output);
-    EXPECT_NE(text.find("needs at least 60x12"), std::string::npos) << text;
-    EXPECT_NE(text.find("this terminal is 40x10"), std::string::npos) << text;
-    EXPECT_EQ(text.find("/dev/orvek0"), std::string::npos) << text;
-    expectTerminalGivenBack(run.output);
-}
-
 TEST(TopOnATerminal, QuitsOnQAndOnCtrlC) {
     for (const std::string key : {"q", "Q", "\x03"}) {
         SCOPED_TRACE(key == "\x03" ? "Ctrl-C" : key);
