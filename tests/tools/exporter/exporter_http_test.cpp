@@ -8,7 +8,6 @@
 #include <chrono>
 #include <map>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -174,21 +173,6 @@ TEST(ExporterMetrics, LabelValuesAreEscaped) {
     const std::string text = metricsText(scrape);
     EXPECT_THAT(text, HasSubstr(R"(node="/dev/\"odd\\\nname"} 40)"));
     EXPECT_THAT(parse(text).problems, ::testing::IsEmpty());
-}
-
-TEST(ExporterHttp, DevicesAsJsonWithNullForWhatADeviceLacks) {
-    Exporter exporter(kMachine);
-    const auto response = exporter.client().Get("/api/v1/devices");
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->status, 200);
-    const auto devices = nlohmann::json::parse(response->body);
-    ASSERT_EQ(devices.size(), 2u);
-    EXPECT_EQ(devices[0].at("temperature.chip"), 61);
-    EXPECT_TRUE(devices[1].at("power.draw").is_null());
-    EXPECT_EQ(devices[1].at("processes")[0].at("pid"), 4120);
-    const auto health = exporter.client().Get("/healthz");
-    ASSERT_TRUE(health);
-    EXPECT_EQ(health->status, 200);
 }
 
 TEST(ExporterHttp, WhatItDoesNotServeIsRefusedAndItServesOn) {
