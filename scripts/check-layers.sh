@@ -28,9 +28,10 @@ tools/exporter      lib/api/crvmon.h sim tools/common
 examples            lib/api/crvmon.h
 bench               lib sim tools
 tests               lib sim tools
+fuzz                lib sim tools
 '
 
-trees=(lib sim tools bench tests examples)
+trees=(lib sim tools bench tests examples fuzz)
 existing=()
 for tree in "${trees[@]}"; do [ -d "$tree" ] && existing+=("$tree"); done
 

@@ -9,6 +9,7 @@
 
 #include "sim/model/scenario.h"
 #include "sim/model/sim_clock.h"
+#include "sim/reply_filters.h"
 
 namespace crvmon::sim {
 
@@ -16,9 +17,12 @@ class Simulator;
 
 class PrivateSimulation {
   public:
-    // Throws when the root cannot be made or the scenario cannot be served.
-    explicit PrivateSimulation(const Scenario& scenario, std::shared_ptr<const SimClock> clock =
-                                                             std::make_shared<SteadySimClock>());
+    // Throws when the root cannot be made or the scenario cannot be served. Filters see the
+    // replies before the library does.
+    explicit PrivateSimulation(
+        const Scenario& scenario,
+        std::shared_ptr<const SimClock> clock = std::make_shared<SteadySimClock>(),
+        ReplyFilters filters = {});
     ~PrivateSimulation();
     PrivateSimulation(const PrivateSimulation&) = delete;
     PrivateSimulation& operator=(const PrivateSimulation&) = delete;

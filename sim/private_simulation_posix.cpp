@@ -12,7 +12,7 @@
 namespace crvmon::sim {
 
 PrivateSimulation::PrivateSimulation(const Scenario& scenario,
-                                     std::shared_ptr<const SimClock> clock) {
+                                     std::shared_ptr<const SimClock> clock, ReplyFilters filters) {
     const std::filesystem::path base = std::filesystem::temp_directory_path();
     std::string pattern = (base / "crvmon-sim-XXXXXX").string();
     std::vector<char> name(pattern.begin(), pattern.end());
@@ -28,7 +28,7 @@ PrivateSimulation::PrivateSimulation(const Scenario& scenario,
     }
     setenv("CRVMON_OBJECT_ROOT", root_.c_str(), 1);
     try {
-        simulator_ = std::make_unique<Simulator>(scenario, std::move(clock));
+        simulator_ = std::make_unique<Simulator>(scenario, std::move(clock), std::move(filters));
     } catch (...) {
         restore();
         throw;

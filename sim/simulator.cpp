@@ -5,11 +5,13 @@
 
 namespace crvmon::sim {
 
-Simulator::Simulator(const Scenario& scenario, std::shared_ptr<const SimClock> clock)
+Simulator::Simulator(const Scenario& scenario, std::shared_ptr<const SimClock> clock,
+                     ReplyFilters filters)
     : clock_(std::move(clock)) {
-    orvek_ = std::make_unique<SimulatedOrvekDriver>(scenario.orvekCards, *clock_);
-    veltara_ = std::make_unique<VeltaraHostService>(scenario.veltaraDevices,
-                                                    scenario.veltaraService, *clock_);
+    orvek_ = std::make_unique<SimulatedOrvekDriver>(scenario.orvekCards, *clock_,
+                                                    std::move(filters.orvek));
+    veltara_ = std::make_unique<VeltaraHostService>(
+        scenario.veltaraDevices, scenario.veltaraService, *clock_, std::move(filters.veltara));
 }
 
 // The host service first: it may still be answering while the device objects go.

@@ -6,6 +6,7 @@
 
 #include "sim/model/scenario.h"
 #include "sim/model/sim_clock.h"
+#include "sim/reply_filters.h"
 
 namespace crvmon::sim {
 
@@ -15,8 +16,9 @@ class VeltaraHostService;
 class Simulator {
   public:
     // Serves under the stand-in's object root (on Windows: in the machine's namespace); throws
-    // when it cannot.
-    Simulator(const Scenario& scenario, std::shared_ptr<const SimClock> clock);
+    // when it cannot. Filters see the replies before the library does.
+    Simulator(const Scenario& scenario, std::shared_ptr<const SimClock> clock,
+              ReplyFilters filters = {});
     ~Simulator();
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;

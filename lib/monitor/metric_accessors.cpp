@@ -1,6 +1,7 @@
 #include "lib/monitor/metric_accessors.h"
 
 #include <array>
+#include <optional>
 
 #include "lib/common/core_id.h"
 #include "lib/common/target_family.h"
@@ -33,11 +34,18 @@ const MonitorInfo* orvekInfo(const DeviceRecord& device, crvmonStatusCode_t& sta
 }
 
 // An Orvek value drawn from the refreshed telemetry, or `absent` with
-// CRVMON_STATUS_NOT_SUPPORTED.
+// CRVMON_STATUS_NOT_SUPPORTED, also when the refresh could not read the value's registers
+// (`unread`, a MonitorInfo::Unread bit).
 template <class Result, class Read>
-Result fromInfo(const DeviceRecord& device, crvmonStatusCode_t& status, Result absent, Read read) {
+Result fromInfo(const DeviceRecord& device, crvmonStatusCode_t& status, std::uint32_t unread,
+                Result absent, Read read) {
     const MonitorInfo* info = orvekInfo(device, status);
-    return info != nullptr ? read(*info) : absent;
+    if (info == nullptr) return absent;
+    if ((info->unread & unread) != 0) {
+        status = CRVMON_STATUS_NOT_SUPPORTED;
+        return absent;
+    }
+    return read(*info);
 }
 
 const MonitorUsage* orvekUsage(const DeviceRecord& device, crvmonStatusCode_t& status) {
@@ -50,19 +58,23 @@ const MonitorUsage* orvekUsage(const DeviceRecord& device, crvmonStatusCode_t& s
 }  // namespace
 
 int busClock(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    return fromInfo(d, s, -1, [](const MonitorInfo& i) { return static_cast<int>(i.busClock); });
+    return fromInfo(d, s, MonitorInfo::kUnreadBusClock, -1,
+                    [](const MonitorInfo& i) { return static_cast<int>(i.busClock); });
 }
 
 int chipId(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    return fromInfo(d, s, -1, [](const MonitorInfo& i) { return i.chipId(); });
+    return fromInfo(d, s, MonitorInfo::kUnreadBoardStatus, -1,
+                    [](const MonitorInfo& i) { return i.chipId(); });
 }
 
 int fanDuty(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    return fromInfo(d, s, -1, [](const MonitorInfo& i) { return i.fanDuty(); });
+    return fromInfo(d, s, MonitorInfo::kUnreadBoardStatus, -1,
+                    [](const MonitorInfo& i) { return i.fanDuty(); });
 }
 
 int pcieSwitchTemperature(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    return fromInfo(d, s, -1, [](const MonitorInfo& i) { return i.switchTemperature(); });
+    return fromInfo(d, s, MonitorInfo::kUnreadBoardStatus, -1,
+                    [](const MonitorInfo& i) { return i.switchTemperature(); });
 }
 
 int npuClock(const DeviceRecord& d, crvmonStatusCode_t& s) {
@@ -73,51 +85,63 @@ int npuClock(const DeviceRecord& d, crvmonStatusCode_t& s) {
         if (clock < 0) s = CRVMON_STATUS_NOT_SUPPORTED;
         return clock < 0 ? -1 : clock;
     }
-    return fromInfo(d, s, -1, [](const MonitorInfo& i) { return static_cast<int>(i.npuClock); });
+    return fromInfo(d, s, MonitorInfo::kUnreadNpuClock, -1,
+                    [](const MonitorInfo& i) { return static_cast<int>(i.npuClock); });
 }
 
 int temperature(const DeviceRecord& d, crvmonStatusCode_t& s) {
     if (isVeltaraTarget(d.targetType)) {
-        s = CRVMON_STATUS_OK;
-        return veltara::veltara_get_temperature(d);
+        const std::optional<std::int32_t> degrees = veltara::veltara_get_temperature(d);
+        s = degrees ? CRVMON_STATUS_OK : CRVMON_STATUS_NOT_SUPPORTED;
+        return degrees.value_or(-1);
     }
-    return fromInfo(d, s, -1, [](const MonitorInfo& i) { return i.chipTemperature(); });
+    return fromInfo(d, s, MonitorInfo::kUnreadThermal, -1,
+                    [](const MonitorInfo& i) { return i.chipTemperature(); });
 }
 
 double totalCurrent(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    return fromInfo(d, s, -1.0, [](const MonitorInfo& i) { return double{i.totalCurrent}; });
+    return fromInfo(d, s, MonitorInfo::kUnreadBoardPower, -1.0,
+                    [](const MonitorInfo& i) { return double{i.totalCurrent}; });
 }
 
 double totalPower(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    return fromInfo(d, s, -1.0, [](const MonitorInfo& i) { return double{i.totalPower}; });
+    return fromInfo(d, s, MonitorInfo::kUnreadBoardPower, -1.0,
+                    [](const MonitorInfo& i) { return double{i.totalPower}; });
 }
 
 double totalVoltage(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    return fromInfo(d, s, -1.0, [](const MonitorInfo& i) { return double{i.totalVoltage}; });
+    return fromInfo(d, s, MonitorInfo::kUnreadBoardPower, -1.0,
+                    [](const MonitorInfo& i) { return double{i.totalVoltage}; });
 }
 
 double extraPmicCurrent(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    return fromInfo(d, s, -1.0, [](const MonitorInfo& i) { return double{i.extraPmicCurrent}; });
+    return fromInfo(d, s, MonitorInfo::kUnreadExtraPower, -1.0,
+                    [](const MonitorInfo& i) { return double{i.extraPmicCurrent}; });
 }
 
 double extraPmicPower(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    return fromInfo(d, s, -1.0, [](const MonitorInfo& i) { return double{i.extraPmicPower}; });
+    return fromInfo(d, s, MonitorInfo::kUnreadExtraPower, -1.0,
+                    [](const MonitorInfo& i) { return double{i.extraPmicPower}; });
 }
 
 double extraPmicVoltage(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    return fromInfo(d, s, -1.0, [](const MonitorInfo& i) { return double{i.extraPmicVoltage}; });
+    return fromInfo(d, s, MonitorInfo::kUnreadExtraPower, -1.0,
+                    [](const MonitorInfo& i) { return double{i.extraPmicVoltage}; });
 }
 
 crvmonExtraPmicId_t extraPmicId(const DeviceRecord& d, crvmonStatusCode_t& s) {
     OrvekMonitor* monitor = orvekMonitor(d, s);
-    return monitor != nullptr ? monitor->getExtraPmicId() : CRVMON_EXTRA_PMIC_0;
+    if (monitor == nullptr) return CRVMON_EXTRA_PMIC_0;
+    const std::optional<crvmonExtraPmicId_t> id = monitor->getExtraPmicId();
+    if (!id) s = CRVMON_STATUS_NOT_SUPPORTED;
+    return id.value_or(CRVMON_EXTRA_PMIC_0);
 }
 
 crvmonStatusCode_t setExtraPmicId(const DeviceRecord& d, crvmonExtraPmicId_t id) {
     if (d.targetType != CRVMON_TARGET_ORVEK_PCIE) return CRVMON_STATUS_NOT_SUPPORTED;
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     OrvekMonitor* monitor = orvekMonitor(d, status);
-    if (monitor != nullptr) monitor->setExtraPmicId(id);
+    if (monitor != nullptr && !monitor->setExtraPmicId(id)) status = CRVMON_STATUS_NOT_SUPPORTED;
     return status;
 }
 
@@ -157,7 +181,11 @@ std::vector<crvmonCoreInfo_t> orvekCoreInfos(const std::array<double, 10>& busy)
 }
 
 std::vector<crvmonCoreInfo_t> coreInfos(const DeviceRecord& d, crvmonStatusCode_t& s) {
-    if (isVeltaraTarget(d.targetType)) return veltara::veltara_get_core_infos(d);
+    if (isVeltaraTarget(d.targetType)) {
+        auto infos = veltara::veltara_get_core_infos(d);
+        if (!infos) s = CRVMON_STATUS_NOT_SUPPORTED;
+        return infos ? std::move(*infos) : std::vector<crvmonCoreInfo_t>{};
+    }
     if (!isOrvekTarget(d.targetType)) return {};
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     const MonitorUsage* usage = orvekUsage(d, status);
@@ -201,7 +229,9 @@ std::vector<crvmonProcessInfo_t> processInfos(const DeviceRecord& d, crvmonStatu
         s = CRVMON_STATUS_NOT_SUPPORTED;
         return {};
     }
-    return veltara::veltara_get_process_infos(d);
+    auto processes = veltara::veltara_get_process_infos(d);
+    if (!processes) s = CRVMON_STATUS_NOT_SUPPORTED;
+    return processes ? std::move(*processes) : std::vector<crvmonProcessInfo_t>{};
 }
 
 }  // namespace crvmon::accessors

@@ -35,6 +35,17 @@ struct MonitorInfo {
     float extraPmicPower = 0;
     float extraPmicVoltage = 0;
     std::uint32_t auxStatus = 0;
+    // Values whose registers the last refresh could not read (the request transferred less
+    // than a word): their fields hold zeros that no card sent. A bit of MonitorInfo::Unread each.
+    std::uint32_t unread = 0;
+    enum Unread : std::uint32_t {
+        kUnreadNpuClock = 1u << 0,
+        kUnreadBusClock = 1u << 1,
+        kUnreadThermal = 1u << 2,      // chip temperature
+        kUnreadBoardStatus = 1u << 3,  // fan duty, chip id, switch temperature
+        kUnreadBoardPower = 1u << 4,
+        kUnreadExtraPower = 1u << 5,
+    };
 
     // Location, only from drivers that answer the 128-byte identity request.
     std::uint16_t locationKind = 0;  // bits 14-15: 1 slot chain, 2 PCI address; 0-2: items - 1

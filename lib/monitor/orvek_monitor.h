@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "lib/api/crvmon.h"
 #include "lib/monitor/monitor_records.h"
@@ -24,8 +25,11 @@ class OrvekMonitor {
     virtual void select(std::int32_t index) = 0;
     // Null when closed; otherwise the monitor's own record, refreshed from the card.
     virtual MonitorInfo* getInfo() = 0;
-    virtual void setExtraPmicId(crvmonExtraPmicId_t id) = 0;
-    virtual crvmonExtraPmicId_t getExtraPmicId() = 0;
+    // False, with nothing written, when the selector's register could not be read: a word
+    // made from a failed read would clear the register's other bits.
+    virtual bool setExtraPmicId(crvmonExtraPmicId_t id) = 0;
+    // Empty when the selector's register could not be read.
+    virtual std::optional<crvmonExtraPmicId_t> getExtraPmicId() = 0;
     // Null when the card gave no usage data.
     virtual MonitorUsage* getUsage() { return nullptr; }
 

@@ -129,13 +129,16 @@ void OrvekMonitor_win::select(std::int32_t index) {
     if (index != deviceIndex_) open(index);
 }
 
-std::uint32_t OrvekMonitor_win::readRegister(std::uint32_t address) {
+std::optional<std::uint32_t> OrvekMonitor_win::readRegister(std::uint32_t address) {
     std::array<std::uint8_t, register_request::kSize> in{};
     store32(in.data() + register_request::kOperation, register_request::kRead);
     store32(in.data() + register_request::kAddress, address);
     std::array<std::uint8_t, 4> out{};
     RequestEvent event(true);
-    request(kIoctlRegister, in.data(), register_request::kSize, out.data(), 4, event.get());
+    const DWORD transferred =
+        request(kIoctlRegister, in.data(), register_request::kSize, out.data(), 4, event.get());
+    // The bytes not transferred would read as zeros that the card never sent.
+    if (transferred < out.size()) return std::nullopt;
     return load32(out.data());
 }
 
@@ -151,25 +154,33 @@ void OrvekMonitor_win::writeRegister(std::uint32_t address, std::uint32_t value)
 MonitorInfo* OrvekMonitor_win::getInfo() {
     if (!isOpen()) return nullptr;
     std::array<std::uint32_t, kRefreshRegisters.size()> words{};
+    std::array<bool, kRefreshRegisters.size()> failed{};
     for (std::size_t i = 0; i < kRefreshRegisters.size(); ++i) {
-        words[i] = readRegister(kRefreshRegisters[i]);
+        const std::optional<std::uint32_t> word = readRegister(kRefreshRegisters[i]);
+        words[i] = word.value_or(0);
+        failed[i] = !word;
     }
     decodeRegisters(words, info_);
+    info_.unread = unreadFlags(failed);
     return &info_;
 }
 
-void OrvekMonitor_win::setExtraPmicId(crvmonExtraPmicId_t id) {
+bool OrvekMonitor_win::setExtraPmicId(crvmonExtraPmicId_t id) {
     const std::uint32_t address = selectorRegister(versionCode_);
+    const std::optional<std::uint32_t> read = readRegister(address);
+    if (!read) return false;
     const std::uint32_t word =
-        wordWithSelector(versionCode_, readRegister(address), static_cast<std::uint32_t>(id));
+        wordWithSelector(versionCode_, *read, static_cast<std::uint32_t>(id));
     (usesLegacySelector(versionCode_) ? info_.pmicSelectLegacy : info_.pmicSelect) = word;
     writeRegister(address, word);
+    return true;
 }
 
-crvmonExtraPmicId_t OrvekMonitor_win::getExtraPmicId() {
-    const std::uint32_t word = readRegister(selectorRegister(versionCode_));
-    (usesLegacySelector(versionCode_) ? info_.pmicSelectLegacy : info_.pmicSelect) = word;
-    return static_cast<crvmonExtraPmicId_t>(selectorFromWord(versionCode_, word));
+std::optional<crvmonExtraPmicId_t> OrvekMonitor_win::getExtraPmicId() {
+    const std::optional<std::uint32_t> word = readRegister(selectorRegister(versionCode_));
+    if (!word) return std::nullopt;
+    (usesLegacySelector(versionCode_) ? info_.pmicSelectLegacy : info_.pmicSelect) = *word;
+    return static_cast<crvmonExtraPmicId_t>(selectorFromWord(versionCode_, *word));
 }
 
 MonitorUsage* OrvekMonitor_win::getUsage() {
@@ -185,7 +196,11 @@ MonitorUsage* OrvekMonitor_win::getUsage() {
     for (std::size_t core = 0; core < usage_reply::kRingCount; ++core) {
         const std::uint8_t* ring =
             reply.data() + usage_reply::kRings + core * usage_reply::kRingSize;
-        usage_.busy[core] = busyFraction(readRing(ring), timestamp);
+        const double fraction = busyFraction(readRing(ring), timestamp);
+        // Rings the driver keeps consistently give 0 to 1. Anything else cannot be right, and
+        // would overflow the core records' times: no usage data, as for a short reply.
+        if (!(fraction >= 0.0 && fraction <= 1.0)) return nullptr;
+        usage_.busy[core] = fraction;
     }
     usage_.memoryUsed = load64(reply.data() + usage_reply::kMemoryUsed);
     return &usage_;

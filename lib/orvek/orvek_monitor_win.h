@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "lib/monitor/orvek_monitor.h"
@@ -20,15 +21,16 @@ class OrvekMonitor_win final : public OrvekMonitor {
     bool isOpen() const override { return driver_ != nullptr; }
     void select(std::int32_t index) override;
     MonitorInfo* getInfo() override;
-    void setExtraPmicId(crvmonExtraPmicId_t id) override;
-    crvmonExtraPmicId_t getExtraPmicId() override;
+    bool setExtraPmicId(crvmonExtraPmicId_t id) override;
+    std::optional<crvmonExtraPmicId_t> getExtraPmicId() override;
     MonitorUsage* getUsage() override;
 
     // "\\.\corvanta_pcie" for index 0, the same followed by the index otherwise.
     static std::string deviceObjectName(std::int32_t index);
 
   private:
-    std::uint32_t readRegister(std::uint32_t address);
+    // Empty when the request transferred less than the word.
+    std::optional<std::uint32_t> readRegister(std::uint32_t address);
     void writeRegister(std::uint32_t address, std::uint32_t value);
     // One overlapped request; the bytes the driver transferred, 0 when it failed.
     DWORD request(DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,

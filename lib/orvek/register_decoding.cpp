@@ -27,6 +27,29 @@ void decodeRegisters(const std::array<std::uint32_t, 11>& w, MonitorInfo& info) 
     info.auxStatus = w[10];
 }
 
+std::uint32_t unreadFlags(const std::array<bool, 11>& failed) {
+    // Per register, the values drawn from it. The selectors are read for the record only (the
+    // extra-PMIC id is read afresh when asked for), and no value comes from the aux status.
+    constexpr std::array<std::uint32_t, 11> kValuesOf = {
+        MonitorInfo::kUnreadNpuClock,
+        MonitorInfo::kUnreadBusClock,
+        0,
+        0,
+        MonitorInfo::kUnreadThermal,
+        MonitorInfo::kUnreadBoardStatus,
+        MonitorInfo::kUnreadBoardPower,
+        MonitorInfo::kUnreadBoardPower,
+        MonitorInfo::kUnreadExtraPower,
+        MonitorInfo::kUnreadExtraPower,
+        0,
+    };
+    std::uint32_t flags = 0;
+    for (std::size_t i = 0; i < failed.size(); ++i) {
+        if (failed[i]) flags |= kValuesOf[i];
+    }
+    return flags;
+}
+
 bool usesLegacySelector(std::uint32_t versionCode) {
     return versionCode < wire::kPmicSelectFirmware;
 }

@@ -23,6 +23,10 @@ inline constexpr std::array<std::uint32_t, 11> kRefreshRegisters = {
 // Stores the words read from kRefreshRegisters (same order) into the record's register fields.
 void decodeRegisters(const std::array<std::uint32_t, 11>& words, MonitorInfo& info);
 
+// The record's unread flags (MonitorInfo::Unread) for the registers of kRefreshRegisters (same
+// order) whose reads failed.
+std::uint32_t unreadFlags(const std::array<bool, 11>& failed);
+
 // Where the extra-PMIC selector lives for a firmware version code.
 bool usesLegacySelector(std::uint32_t versionCode);
 std::uint32_t selectorRegister(std::uint32_t versionCode);

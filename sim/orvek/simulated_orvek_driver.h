@@ -9,13 +9,17 @@
 
 #include "sim/model/orvek_card_config.h"
 #include "sim/model/sim_clock.h"
+#include "sim/reply_filters.h"
 
 namespace crvmon::sim {
 
 class SimulatedOrvekDriver {
   public:
-    // Publishes the cards' device objects; throws when one cannot be.
-    SimulatedOrvekDriver(const std::vector<OrvekCardConfig>& cards, const SimClock& clock);
+    // Publishes the cards' device objects; throws when one cannot be. A filter sees every
+    // reply before the library does; the kernel-mode driver of the Windows build takes none
+    // (std::invalid_argument).
+    SimulatedOrvekDriver(const std::vector<OrvekCardConfig>& cards, const SimClock& clock,
+                         OrvekReplyFilter filter = {});
     ~SimulatedOrvekDriver();
     SimulatedOrvekDriver(const SimulatedOrvekDriver&) = delete;
     SimulatedOrvekDriver& operator=(const SimulatedOrvekDriver&) = delete;

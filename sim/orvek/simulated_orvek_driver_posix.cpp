@@ -11,27 +11,33 @@ namespace crvmon::sim {
 struct SimulatedOrvekDriver::Devices {
     std::vector<std::unique_ptr<OrvekCardModel>> cards;
     std::vector<std::unique_ptr<DeviceObjectServer>> objects;
+    OrvekReplyFilter filter;
 
     // The device objects go first, so no request reaches a card being destroyed.
     ~Devices() { objects.clear(); }
 };
 
 SimulatedOrvekDriver::SimulatedOrvekDriver(const std::vector<OrvekCardConfig>& cards,
-                                           const SimClock& clock)
+                                           const SimClock& clock, OrvekReplyFilter filter)
     : devices_(std::make_unique<Devices>()) {
+    devices_->filter = std::move(filter);
     for (const OrvekCardConfig& config : cards) {
         auto card = std::make_unique<OrvekCardModel>(config, clock);
         OrvekCardModel* model = card.get();
+        const OrvekReplyFilter* filter = &devices_->filter;
+        const int index = config.deviceIndex;
         devices_->cards.push_back(std::move(card));
         devices_->objects.push_back(std::make_unique<DeviceObjectServer>(
             orvek::wire::deviceObjectBase(config.deviceIndex),
-            [model](const DeviceIoRequest& request) {
+            [model, filter, index](const DeviceIoRequest& request) {
                 // Every request completes with success and the card's byte count; "nothing
                 // transferred" is an empty reply, never a failed request.
                 ModelReply reply =
                     model->answer(request.code, std::span<const std::uint8_t>(request.input),
                                   request.outputCapacity);
-                return DeviceIoReply{std::move(reply.output), 0};
+                DeviceIoReply answer{std::move(reply.output), 0};
+                if (*filter) (*filter)(index, request.code, answer.output, answer.error);
+                return answer;
             }));
     }
 }

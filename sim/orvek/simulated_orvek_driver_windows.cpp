@@ -145,9 +145,19 @@ void SimulatedOrvekDriver::Devices::refreshUntilStopped() {
     }
 }
 
+// Checked before the driver is loaded: its replies never pass through this process.
+static const std::vector<OrvekCardConfig>& withoutFilter(const std::vector<OrvekCardConfig>& cards,
+                                                         const OrvekReplyFilter& filter) {
+    if (filter) {
+        throw std::invalid_argument(
+            "simulated Orvek driver: the kernel-mode driver takes no reply filter");
+    }
+    return cards;
+}
+
 SimulatedOrvekDriver::SimulatedOrvekDriver(const std::vector<OrvekCardConfig>& cards,
-                                           const SimClock& clock)
-    : devices_(std::make_unique<Devices>(cards, clock)) {}
+                                           const SimClock& clock, OrvekReplyFilter filter)
+    : devices_(std::make_unique<Devices>(withoutFilter(cards, filter), clock)) {}
 
 SimulatedOrvekDriver::~SimulatedOrvekDriver() = default;
 

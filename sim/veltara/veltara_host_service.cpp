@@ -35,11 +35,13 @@ VeltaraReply answerBroker(std::span<const std::uint8_t> request,
 }  // namespace
 
 VeltaraHostService::VeltaraHostService(const std::vector<VeltaraDeviceConfig>& devices,
-                                       const VeltaraServiceConfig& service, const SimClock& clock)
+                                       const VeltaraServiceConfig& service, const SimClock& clock,
+                                       VeltaraReplyFilter filter)
     : service_(validated(service)),  // before the list is sized by it
       clock_(clock),
       start_(clock.nowMicroseconds()),
-      deviceList_(veltaraDeviceList(devices, service)) {
+      deviceList_(veltaraDeviceList(devices, service)),
+      filter_(std::move(filter)) {
     for (const VeltaraDeviceConfig& config : devices) {
         models_.push_back(std::make_unique<VeltaraDeviceModel>(config, clock));
     }
@@ -74,6 +76,17 @@ std::uint64_t VeltaraHostService::elapsedMs() const {
     return (clock_.nowMicroseconds() - start_) / 1000;
 }
 
+VeltaraHostService::Answer VeltaraHostService::filtered(std::wstring_view pipe,
+                                                        Answer answer) const {
+    if (!filter_) return answer;
+    return [filter = &filter_, pipe = std::wstring(pipe),
+            answer = std::move(answer)](std::span<const std::uint8_t> request) {
+        VeltaraReply reply = answer(request);
+        (*filter)(pipe, request, reply);
+        return reply;
+    };
+}
+
 void VeltaraHostService::bringUp() {
     upMs_ = elapsedMs();
     // The devices before the broker: a client that finds the list finds the devices too.
@@ -92,10 +105,13 @@ void VeltaraHostService::bringUp() {
                          section.c_str(), static_cast<unsigned long>(GetLastError()));
         }
 
+        const std::wstring pipe = wire::devicePipeName(config.name);
         devicePipes_.push_back(std::make_unique<PipeServer>(
-            PipeServer::Options{wire::devicePipeName(config.name), service_.pipeInstances,
-                                config.faults.brokenAfterRequests, kLongestRequest},
-            [device](std::span<const std::uint8_t> request) { return device->answer(request); }));
+            PipeServer::Options{pipe, service_.pipeInstances, config.faults.brokenAfterRequests,
+                                kLongestRequest},
+            filtered(pipe, [device](std::span<const std::uint8_t> request) {
+                return device->answer(request);
+            })));
         if (config.faults.busyMs > 0) {
             devicePipes_.back()->hold();
             holds_.push_back({devicePipes_.back().get(), config.faults.busyMs});
@@ -105,7 +121,9 @@ void VeltaraHostService::bringUp() {
     const std::vector<std::uint8_t>* list = &deviceList_;
     broker_ = std::make_unique<PipeServer>(
         PipeServer::Options{wire::kBrokerPipeName, service_.brokerInstances, 0, 4},
-        [list](std::span<const std::uint8_t> request) { return answerBroker(request, *list); });
+        filtered(wire::kBrokerPipeName, [list](std::span<const std::uint8_t> request) {
+            return answerBroker(request, *list);
+        }));
     if (service_.brokerBusyMs > 0) {
         broker_->hold();
         holds_.push_back({broker_.get(), service_.brokerBusyMs});

@@ -12,8 +12,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -23,6 +25,7 @@
 #include "sim/model/sim_clock.h"
 #include "sim/model/veltara_device_config.h"
 #include "sim/model/veltara_device_model.h"
+#include "sim/reply_filters.h"
 
 namespace crvmon::sim {
 
@@ -36,9 +39,10 @@ class VeltaraHostService {
     // Serves at once, or once the clock has passed the absent time. Throws
     // std::invalid_argument for a config the models refuse and std::runtime_error when a pipe
     // cannot be created (another service already running under the same names, say). The
-    // clock must outlive the service.
+    // clock must outlive the service. A filter sees every reply before it is sent.
     VeltaraHostService(const std::vector<VeltaraDeviceConfig>& devices,
-                       const VeltaraServiceConfig& service, const SimClock& clock);
+                       const VeltaraServiceConfig& service, const SimClock& clock,
+                       VeltaraReplyFilter filter = {});
     // Stops every thread promptly, also with clients connected or replies withheld.
     ~VeltaraHostService();
     VeltaraHostService(const VeltaraHostService&) = delete;
@@ -53,6 +57,9 @@ class VeltaraHostService {
         std::uint64_t busyMs;
     };
 
+    using Answer = std::function<VeltaraReply(std::span<const std::uint8_t> request)>;
+    // The answer, passed through the filter when there is one.
+    Answer filtered(std::wstring_view pipe, Answer answer) const;
     void bringUp();
     void watchClock();
     std::uint64_t elapsedMs() const;
@@ -61,6 +68,7 @@ class VeltaraHostService {
     const SimClock& clock_;
     const std::uint64_t start_;  // clock microseconds at construction
     const std::vector<std::uint8_t> deviceList_;
+    const VeltaraReplyFilter filter_;
     std::vector<std::unique_ptr<VeltaraDeviceModel>> models_;
 
     // Written by bringUp only, before serving_ is set; torn down after the watcher has ended.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "lib/api/crvmon.h"
@@ -187,7 +188,7 @@ busy_us = 25000
     clock_->advance(5'000'000);
     const DeviceRecord& vt = device(CRVMON_TARGET_VELTARA_USB_KIND1, 0);
 
-    const auto cores = veltara::veltara_get_core_infos(vt);
+    const auto cores = *veltara::veltara_get_core_infos(vt);
     ASSERT_EQ(cores.size(), 1u);
     EXPECT_EQ(cores[0].cluster, 0x10000u);
     EXPECT_EQ(cores[0].core, 1u);
@@ -228,7 +229,7 @@ amount = 900
               CRVMON_STATUS_OK);
     clock_->advance(5'000'000);
     const auto processes =
-        veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0));
+        *veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0));
     ASSERT_EQ(processes.size(), 2u);
     EXPECT_EQ(processes[0].pid, 10);
     EXPECT_EQ(processes[0].quantity, 4u);
@@ -248,19 +249,68 @@ TEST_F(VeltaraSimulatedTest, ASnapshotIsReadToItsEndAndReleasedEvenWhenItNeverEn
                     "[[veltara]]\nname = \"endless\"\n[veltara.faults]\n"
                     "endless_snapshot = true\n[[veltara.process]]\npid = 5\ncount = 1\n"),
               CRVMON_STATUS_OK);
-    const auto all = veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0));
+    const auto all =
+        *veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0));
     ASSERT_EQ(all.size(), 100u);
     EXPECT_EQ(all.back().pid, 100);
 
     // One row read over and over: the reads stop at the guard, 65,536 rows, all summed.
     const DeviceRecord& endless = device(CRVMON_TARGET_VELTARA_USB_KIND1, 1);
-    const auto repeated = veltara::veltara_get_process_infos(endless);
+    const auto repeated = *veltara::veltara_get_process_infos(endless);
     ASSERT_EQ(repeated.size(), 1u);
     EXPECT_EQ(repeated[0].quantity, 65'536u);
     // And the snapshot was released: a read now finds no snapshot, only its end.
     std::uint8_t row[veltara::wire::process_record::kSize] = {};
     ASSERT_EQ(veltara::veltara_ioctl(endless.client, veltara::wire::code::kReadSnapshot, row), 0);
     EXPECT_EQ(row[veltara::wire::process_record::kFlags], veltara::wire::process_record::kEndFlag);
+}
+
+// A value cut short would be the rest of a preset word, or zeros, as if the device had sent it.
+TEST_F(VeltaraSimulatedTest, ValueRepliesCutShortAreFailedReads) {
+    ASSERT_EQ(start(R"(
+[[veltara]]
+npu_clock_mhz = 933
+[veltara.faults]
+reply_length = { IOC_GET_CLOCK_NPU = 2, IOC_GET_TEMPERATURE = 0 }
+)"),
+              CRVMON_STATUS_OK);
+    const DeviceRecord& vt = device(CRVMON_TARGET_VELTARA_USB_KIND1, 0);
+    EXPECT_EQ(veltara::veltara_get_npu_clock(vt), veltara::ioctl_failure::kReplyNotRead);
+    EXPECT_EQ(veltara::veltara_get_temperature(vt), std::nullopt);
+    crvmonStatusCode_t status = CRVMON_STATUS_OK;
+    EXPECT_EQ(corvanta::crvmonGetTemperature(CRVMON_TARGET_VELTARA_USB_KIND1, 0, status), -1);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+}
+
+// A capture cut short never reached the service: the reads would find no snapshot, or an old
+// one, and the empty list would look like an idle device. A capture the service refused with
+// its own status is still read, as the service's business.
+TEST_F(VeltaraSimulatedTest, AProcessListWhoseCaptureWasNotAnsweredFails) {
+    ASSERT_EQ(start(R"(
+[[veltara]]
+name = "cut"
+[veltara.faults]
+reply_length = { IOC_CAPTURE_SNAPSHOT = 2 }
+[[veltara.process]]
+pid = 77
+count = 1
+[[veltara]]
+name = "refused"
+[veltara.faults]
+status = { IOC_CAPTURE_SNAPSHOT = 5 }
+[[veltara.process]]
+pid = 78
+count = 1
+)"),
+              CRVMON_STATUS_OK);
+    clock_->advance(5'000'000);
+    EXPECT_EQ(veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0)),
+              std::nullopt);
+    const auto refused =
+        veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 1));
+    ASSERT_TRUE(refused.has_value());
+    ASSERT_EQ(refused->size(), 1u);
+    EXPECT_EQ(refused->front().pid, 78);
 }
 
 TEST_F(VeltaraSimulatedTest, FailedQueriesShowOnlyInTheirValues) {
@@ -276,18 +326,13 @@ amount = 1
 )"),
               CRVMON_STATUS_OK);
     const DeviceRecord& vt = device(CRVMON_TARGET_VELTARA_USB_KIND1, 0);
-    const auto cores = veltara::veltara_get_core_infos(vt);
-    ASSERT_EQ(cores.size(), 1u);
-    EXPECT_EQ(cores[0].busyTime, 0);
-    EXPECT_EQ(cores[0].totalTime, 0);
+    // Nothing made up from what was not read: no core record of an empty window, no process
+    // list without busy times.
+    EXPECT_EQ(veltara::veltara_get_core_infos(vt), std::nullopt);
     EXPECT_EQ(veltara::veltara_get_memory_usage(vt), -1);
     EXPECT_EQ(veltara::veltara_get_npu_clock(vt), -6);
-    EXPECT_EQ(veltara::veltara_get_temperature(vt), 0);
-    // The snapshot is still read when the activity log and the capture fail.
-    const auto processes = veltara::veltara_get_process_infos(vt);
-    ASSERT_EQ(processes.size(), 1u);
-    EXPECT_EQ(processes[0].pid, 77);
-    EXPECT_EQ(processes[0].totalTime, 0);
+    EXPECT_EQ(veltara::veltara_get_temperature(vt), std::nullopt);
+    EXPECT_EQ(veltara::veltara_get_process_infos(vt), std::nullopt);
 }
 
 TEST_F(VeltaraSimulatedTest, AServiceThatComesLateOrBusyIsWaitedFor) {

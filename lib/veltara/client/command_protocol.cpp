@@ -128,14 +128,12 @@ std::int32_t veltara_ioctl(VeltaraClient* client, std::uint32_t code, void* buff
             destination = buffer != nullptr ? buffer : discard.data();
             break;
     }
-    // A record cut short would hand the caller zeros as if the device had sent them: that is a
-    // failed read. A short value or status only fills the leading bytes of its slot.
+    // A reply cut short would hand the caller zeros, or the rest of a preset slot, as if the
+    // device had sent them: that is a failed read, for records and words alike.
     DWORD received = 0;
     const bool read = readReply(lease, destination, shape.length, received);
-    if (read && shape.kind == Reply::Record && received < shape.length) {
-        SetLastError(ERROR_INVALID_DATA);
-    }
-    if (!read || (shape.kind == Reply::Record && received < shape.length)) {
+    if (read && received < shape.length) SetLastError(ERROR_INVALID_DATA);
+    if (!read || received < shape.length) {
         const DWORD error = GetLastError();
         if (number == wire::command::kAllocCma || number == wire::command::kLockCore ||
             number == wire::command::kDriverInfo) {

@@ -47,18 +47,17 @@ bool fetchMonitorRecord(VeltaraClient* client, MonitorRecord& record) {
     return veltara_ioctl(client, wire::code::kGetMonitorInfo, record.data()) == 0;
 }
 
-// Busy time per process and the window, from the device's activity log; nothing, and a
-// window of 0, when the log cannot be had.
-void busyFromActivityLog(VeltaraClient* client, std::map<std::int32_t, std::int64_t>& busy,
+// Busy time per process and the window, from the device's activity log; false, with nothing
+// and a window of 0, when the log cannot be had.
+bool busyFromActivityLog(VeltaraClient* client, std::map<std::int32_t, std::int64_t>& busy,
                          std::int64_t& window) {
     MonitorRecord record;
     busy.clear();
     window = 0;
-    if (fetchMonitorRecord(client, record)) {
-        const auto now =
-            static_cast<std::int64_t>(load64(record.data() + wire::monitor_info::kNow));
-        collect_busy_times(now, record, busy, window);
-    }
+    if (!fetchMonitorRecord(client, record)) return false;
+    const auto now = static_cast<std::int64_t>(load64(record.data() + wire::monitor_info::kNow));
+    collect_busy_times(now, record, busy, window);
+    return true;
 }
 
 }  // namespace
@@ -76,7 +75,9 @@ void collect_busy_times(std::int64_t now, std::span<const std::uint8_t, 2576> re
     std::int64_t oldestStart = 0;
     for (int i = 0; i < kRingSize; ++i) {
         const Slot slot = slotAt(record, ringIndex(newest - i));
-        if (minus(now, slot.start) > kActivityWindow) {
+        // A slot never written (start 0) ends the log as one from before the window does,
+        // also while the service's clock is still within its first window.
+        if (slot.start == 0 || minus(now, slot.start) > kActivityWindow) {
             // The slot that began before the window counts with its part inside it.
             if (slot.start != 0) {
                 const std::int64_t end = slot.start <= slot.end ? slot.end : now;
@@ -95,14 +96,14 @@ void collect_busy_times(std::int64_t now, std::span<const std::uint8_t, 2576> re
     window = minus(now, oldestStart);
 }
 
-std::vector<crvmonCoreInfo_t> veltara_get_core_infos(const DeviceRecord& device) {
+std::optional<std::vector<crvmonCoreInfo_t>> veltara_get_core_infos(const DeviceRecord& device) {
     std::map<std::int32_t, std::int64_t> busy;
     std::int64_t window = 0;
-    busyFromActivityLog(device.client, busy, window);
+    if (!busyFromActivityLog(device.client, busy, window)) return std::nullopt;
     std::int64_t total = 0;
     for (const auto& entry : busy) total = plus(total, entry.second);
     const CoreId id = makeCoreId(0, 1);
-    return {crvmonCoreInfo_t{id.cluster, id.core, total, window}};
+    return std::vector<crvmonCoreInfo_t>{crvmonCoreInfo_t{id.cluster, id.core, total, window}};
 }
 
 std::int64_t veltara_get_memory_usage(const DeviceRecord& device) {
@@ -115,7 +116,7 @@ std::int32_t veltara_get_npu_clock(const DeviceRecord& device) {
     return veltara_ioctl(device.client, wire::code::kGetClockNpu, nullptr);
 }
 
-std::int32_t veltara_get_temperature(const DeviceRecord& device) {
+std::optional<std::int32_t> veltara_get_temperature(const DeviceRecord& device) {
     // Sent as the payload; zeros, so that a service that does not fill it reads as 0.
     std::array<std::uint8_t, 28> temperature{};
     std::int32_t milliDegrees = 0;
@@ -124,21 +125,37 @@ std::int32_t veltara_get_temperature(const DeviceRecord& device) {
         milliDegrees = static_cast<std::int32_t>(load32(temperature.data() + 4));
     } else {
         milliDegrees = veltara_ioctl(device.client, wire::code::kGetTemperature, nullptr);
+        // The command's failure codes share the value's channel. Read as a temperature they
+        // would be 0 degrees; the temperatures they hide (-1 to -7 thousandths of a degree)
+        // would read as 0 too, so nothing is lost by taking them as failures.
+        if (milliDegrees >= ioctl_failure::kStatusNotSuccess &&
+            milliDegrees <= ioctl_failure::kNullClient) {
+            return std::nullopt;
+        }
     }
     return milliDegrees / 1000;
 }
 
-std::vector<crvmonProcessInfo_t> veltara_get_process_infos(const DeviceRecord& device) {
+std::optional<std::vector<crvmonProcessInfo_t>> veltara_get_process_infos(
+    const DeviceRecord& device) {
     std::map<std::int32_t, std::int64_t> busy;
     std::int64_t window = 0;
-    busyFromActivityLog(device.client, busy, window);
+    if (!busyFromActivityLog(device.client, busy, window)) return std::nullopt;
 
     std::vector<crvmonProcessInfo_t> processes;
     const int self = _getpid();
-    veltara_ioctl(device.client, wire::code::kCaptureSnapshot, nullptr);
-    for (std::size_t rows = 0; rows < kMaxSnapshotRows; ++rows) {
+    // The capture's status word is the service's to give and is not looked at; but a capture
+    // that never reached the service leaves nothing to read, and the reads would find an
+    // empty snapshot, or one taken before.
+    const std::int32_t captured =
+        veltara_ioctl(device.client, wire::code::kCaptureSnapshot, nullptr);
+    bool whole = captured == 0 || captured == ioctl_failure::kStatusNotSuccess;
+    for (std::size_t rows = 0; whole && rows < kMaxSnapshotRows; ++rows) {
         std::array<std::uint8_t, wire::process_record::kSize> row{};
-        if (veltara_ioctl(device.client, wire::code::kReadSnapshot, row.data()) != 0) break;
+        if (veltara_ioctl(device.client, wire::code::kReadSnapshot, row.data()) != 0) {
+            whole = false;
+            break;
+        }
         if ((row[wire::process_record::kFlags] & wire::process_record::kEndFlag) != 0) break;
         const auto pid = static_cast<std::int32_t>(load32(row.data() + wire::process_record::kPid));
         if (pid == self) continue;
@@ -156,6 +173,7 @@ std::vector<crvmonProcessInfo_t> veltara_get_process_infos(const DeviceRecord& d
         }
     }
     veltara_ioctl(device.client, wire::code::kReleaseSnapshot, nullptr);
+    if (!whole) return std::nullopt;
     return processes;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -24,10 +25,15 @@ constexpr std::size_t kMaxSnapshotRows = 65'536;
 void collect_busy_times(std::int64_t now, std::span<const std::uint8_t, 2576> record,
                         std::map<std::int32_t, std::int64_t>& busy, std::int64_t& window);
 
-std::vector<crvmonCoreInfo_t> veltara_get_core_infos(const DeviceRecord& device);
+// Empty when the activity log cannot be read.
+std::optional<std::vector<crvmonCoreInfo_t>> veltara_get_core_infos(const DeviceRecord& device);
 std::int64_t veltara_get_memory_usage(const DeviceRecord& device);
 std::int32_t veltara_get_npu_clock(const DeviceRecord& device);
-std::vector<crvmonProcessInfo_t> veltara_get_process_infos(const DeviceRecord& device);
-std::int32_t veltara_get_temperature(const DeviceRecord& device);
+// Empty when the activity log or a row of the snapshot cannot be read: a list cut short, or
+// without busy times, would look like a whole one.
+std::optional<std::vector<crvmonProcessInfo_t>> veltara_get_process_infos(
+    const DeviceRecord& device);
+// Degrees Celsius; empty when neither temperature command was answered.
+std::optional<std::int32_t> veltara_get_temperature(const DeviceRecord& device);
 
 }  // namespace crvmon::veltara

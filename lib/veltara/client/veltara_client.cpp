@@ -58,6 +58,19 @@ std::size_t VeltaraClient::idlePipeCount() {
     return idlePipes_.size();
 }
 
+namespace {
+
+// Every instance is read in message mode, also those opened after the pool was filled: in byte
+// mode a reply longer than its command's would leave its rest in the pipe, to be read as the
+// reply to the next command on that instance.
+HANDLE freshInstance(const std::wstring& pipeName) {
+    HANDLE pipe = connect_pipe(pipeName);
+    if (pipe != INVALID_HANDLE_VALUE) veltara::setMessageReadMode(pipe);
+    return pipe;
+}
+
+}  // namespace
+
 PipeLease::PipeLease(VeltaraClient& client) : client_(client) {
     {
         std::lock_guard<std::mutex> lock(client_.poolMutex_);
@@ -67,7 +80,7 @@ PipeLease::PipeLease(VeltaraClient& client) : client_(client) {
         }
     }
     // An empty pool grows by a fresh connection, made outside the lock.
-    if (handle_ == INVALID_HANDLE_VALUE) handle_ = connect_pipe(client_.pipeName_);
+    if (handle_ == INVALID_HANDLE_VALUE) handle_ = freshInstance(client_.pipeName_);
 }
 
 PipeLease::~PipeLease() {
@@ -78,7 +91,7 @@ PipeLease::~PipeLease() {
 
 void PipeLease::replace() {
     if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    handle_ = connect_pipe(client_.pipeName_);
+    handle_ = freshInstance(client_.pipeName_);
 }
 
 namespace veltara {

@@ -42,6 +42,13 @@ TEST(BusyTimes, AnEmptyLogIsIdleForAWholeWindow) {
     // The walk stops at the newest slot: never written, it adds nothing.
     EXPECT_EQ(ActivityLog().head(5).busy(window), Busy{});
     EXPECT_EQ(window, 1'000'000);
+    // Also while the service's clock is still in its first window, where a slot's start of 0
+    // is not yet before the window: unwritten slots are no work of process 0.
+    EXPECT_EQ(ActivityLog().head(5).busy(window, 1'000'000), Busy{});
+    EXPECT_EQ(window, 1'000'000);
+    EXPECT_EQ(ActivityLog().head(1).slot(0, 400'000, 600'000, 7).busy(window, 1'000'000),
+              Busy({{7, 200'000}}));
+    EXPECT_EQ(window, 1'000'000);
 }
 
 TEST(BusyTimes, WorkStillRunningBeforeTheWindowFillsIt) {
