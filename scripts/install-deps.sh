@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages a build needs, if any is missing.
-# Usage: scripts/install-deps.sh [checks|linux|windows|tools]...   (default: linux)
+# Usage: scripts/install-deps.sh [checks|fuzz|linux|windows|tools]...   (default: linux)
 set -euo pipefail
 
 linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
        libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
        libcpp-httplib-dev pkg-config python3)
 checks=(clang-format-14)
+# libFuzzer comes with clang; its runtime with libclang-rt.
+fuzz=(clang-14 libclang-rt-14-dev)
 # The real components the tools' tests run against: a browser and a Prometheus server.
 tools=(chromium prometheus)
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
@@ -16,6 +18,7 @@ wanted=()
 for build in "${@:-linux}"; do
     case $build in
     checks) wanted+=("${checks[@]}") ;;
+    fuzz) wanted+=("${linux[@]}" "${fuzz[@]}") ;;
     linux) wanted+=("${linux[@]}") ;;
     windows) wanted+=("${linux[@]}" "${windows[@]}") ;;
     tools) wanted+=("${tools[@]}") ;;
