@@ -94,7 +94,7 @@ _SIGNATURES: dict[str, tuple[Any, ...]] = {
 }
 
 FILE_NAME = "crvmon.dll" if sys.platform == "win32" else "libcrvmon.so"
-BUNDLED = Path(__file__).resolve().parent / "lib" / FILE_NAME
+BUNDLED = Path(__file__).resolve().parent / FILE_NAME
 
 
 class Library:
