@@ -55,7 +55,7 @@ def _failure(what: str, status: int) -> CrvmonError:
 
 
 def _call_alone(name: str) -> int:
-    function = _library.library().functions[name]
+    function = _library.functions()[name]
     SESSION.acquire_exclusive()
     try:
         return int(function())
@@ -64,7 +64,7 @@ def _call_alone(name: str) -> int:
 
 
 def _call_shared(name: str, *args: Any) -> int:
-    function = _library.library().functions[name]
+    function = _library.functions()[name]
     SESSION.acquire_shared()
     try:
         return int(function(*args))
@@ -221,15 +221,33 @@ class Device:
 
     # --- calling the library --------------------------------------------------------------
 
-    def _call(self, name: str, *args: Any, process_list: bool = False) -> int:
-        function = _library.library().functions[name]
-        lock = self._records_lock if process_list else self._lock
+    def _call(self, name: str, *args: Any) -> int:
+        # The path of every getter: kept short, it is what Python adds to a call from C.
+        function = _library.functions()[name]
+        lock = self._lock
         SESSION.acquire_shared()
         try:
             if lock is None:
-                return int(function(self._target, self._index, *args))
-            with lock:
-                return int(function(self._target, self._index, *args))
+                status: int = function(self._target, self._index, *args)
+            else:
+                with lock:
+                    status = function(self._target, self._index, *args)
+            return status
+        finally:
+            SESSION.release_shared()
+
+    def _call_records(self, name: str, *args: Any) -> int:
+        function = _library.functions()[name]
+        # Two process-list reads of one Veltara device at once mix their snapshots.
+        lock = self._records_lock if name == "crvmonGetProcessInfos" else self._lock
+        SESSION.acquire_shared()
+        try:
+            if lock is None:
+                status: int = function(self._target, self._index, *args)
+            else:
+                with lock:
+                    status = function(self._target, self._index, *args)
+            return status
         finally:
             SESSION.release_shared()
 
@@ -243,15 +261,27 @@ class Device:
 
     def _int(self, name: str) -> int | None:
         slot = ctypes.c_int(0)
-        return slot.value if self._check(name, self._call(name, slot)) else None
+        status = self._call(name, slot)
+        if status == _OK:
+            return slot.value
+        self._check(name, status)
+        return None
 
     def _long(self, name: str) -> int | None:
         slot = ctypes.c_longlong(0)
-        return slot.value if self._check(name, self._call(name, slot)) else None
+        status = self._call(name, slot)
+        if status == _OK:
+            return slot.value
+        self._check(name, status)
+        return None
 
     def _double(self, name: str) -> float | None:
         slot = ctypes.c_double(0.0)
-        return slot.value if self._check(name, self._call(name, slot)) else None
+        status = self._call(name, slot)
+        if status == _OK:
+            return slot.value
+        self._check(name, status)
+        return None
 
     def _enum(self, name: str, kind: type[_E]) -> _E | None:
         slot = ctypes.c_int32(0)
@@ -274,19 +304,17 @@ class Device:
                 return None
             return buffer.value.decode("utf-8", "backslashreplace")
 
-    def _records(
-        self, name: str, struct: Any, convert: Callable[[Any], Any], process_list: bool
-    ) -> list[Any] | None:
+    def _records(self, name: str, struct: Any, convert: Callable[[Any], Any]) -> list[Any] | None:
         # Ask for the count, then read; a list that grew in between is asked for again.
         for _ in range(_RECORD_ATTEMPTS):
             count = ctypes.c_uint(0)
-            status = self._call(name, None, count, process_list=process_list)
+            status = self._call_records(name, None, count)
             if not self._check(name, status):
                 return None
             if count.value == 0:
                 return []
             array = (struct * count.value)()
-            status = self._call(name, array, count, process_list=process_list)
+            status = self._call_records(name, array, count)
             if status == _BUFFER_TOO_SMALL:
                 continue
             if not self._check(name, status):
@@ -524,10 +552,7 @@ class Device:
         def convert(r: Any) -> CoreInfo:
             return CoreInfo(r.cluster, r.core, r.busyTime, r.totalTime)
 
-        infos = self._records(
-            "crvmonGetCoreInfos", _library.CoreInfoStruct, convert, process_list=False
-        )
-        return infos
+        return self._records("crvmonGetCoreInfos", _library.CoreInfoStruct, convert)
 
     @property
     def process_infos(self) -> list[ProcessInfo] | None:
@@ -536,10 +561,7 @@ class Device:
         def convert(r: Any) -> ProcessInfo:
             return ProcessInfo(r.pid, r.quantity, r.amount, r.totalTime, r.busyTime)
 
-        infos = self._records(
-            "crvmonGetProcessInfos", _library.ProcessInfoStruct, convert, process_list=True
-        )
-        return infos
+        return self._records("crvmonGetProcessInfos", _library.ProcessInfoStruct, convert)
 
     # --- everything at once ---------------------------------------------------------------
 

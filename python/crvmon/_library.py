@@ -167,6 +167,12 @@ def library() -> Library:
     return _loaded
 
 
+def functions() -> dict[str, Callable[..., Any]]:
+    """The flat functions by name (the library loaded on first use)."""
+    loaded = _loaded
+    return (loaded if loaded is not None else library()).functions
+
+
 def library_path() -> str:
     """Where the library in use was loaded from: a path, or the file name the system found."""
     return library().path

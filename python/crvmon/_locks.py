@@ -18,37 +18,40 @@ class SessionLock:
     stream of reads cannot hold shutdown off."""
 
     def __init__(self) -> None:
-        self._state = threading.Condition(threading.Lock())
+        # The plain lock on the readers' path: a Condition's own enter and exit cost a reader
+        # more than the rest of the binding's work for a call.
+        self._mutex = threading.Lock()
+        self._changed = threading.Condition(self._mutex)
         self._readers = 0
         self._writing = False
         self._writers_waiting = 0
 
     def acquire_shared(self) -> None:
-        with self._state:
+        with self._mutex:
             while self._writing or self._writers_waiting:
-                self._state.wait()
+                self._changed.wait()
             self._readers += 1
 
     def release_shared(self) -> None:
-        with self._state:
+        with self._mutex:
             self._readers -= 1
-            if self._readers == 0:
-                self._state.notify_all()
+            if self._readers == 0 and self._writers_waiting:
+                self._changed.notify_all()
 
     def acquire_exclusive(self) -> None:
-        with self._state:
+        with self._mutex:
             self._writers_waiting += 1
             try:
                 while self._writing or self._readers:
-                    self._state.wait()
+                    self._changed.wait()
             finally:
                 self._writers_waiting -= 1
             self._writing = True
 
     def release_exclusive(self) -> None:
-        with self._state:
+        with self._mutex:
             self._writing = False
-            self._state.notify_all()
+            self._changed.notify_all()
 
 
 SESSION = SessionLock()
