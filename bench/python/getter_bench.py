@@ -14,6 +14,7 @@ of the rounds, and the ratio is Python's per-call time over C's.
 import argparse
 import ctypes
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -82,6 +83,7 @@ def main():
     finally:
         sim.terminate()
         sim.wait(timeout=20)
+        shutil.rmtree(root, ignore_errors=True)
 
 
 if __name__ == "__main__":
