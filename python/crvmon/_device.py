@@ -198,6 +198,9 @@ class Device:
     does not provide is None. Any other failure raises CrvmonError: the library not
     initialised, a device no longer there after shutdown() or a new init(). Objects may be
     shared between threads: calls the library must not overlap wait for each other.
+
+    ``Device(TargetType.ORVEK_PCIE, 0)`` addresses a device directly; a number that is no
+    target type raises ValueError, a type or index without a device CrvmonError when read.
     """
 
     __slots__ = ("_target", "_index", "_lock", "_records_lock")
