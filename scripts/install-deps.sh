@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages a build needs, if any is missing.
-# Usage: scripts/install-deps.sh [checks|fuzz|linux|windows|tools]...   (default: linux)
+# Usage: scripts/install-deps.sh [checks|fuzz|linux|windows|tools|python]...   (default: linux)
 set -euo pipefail
 
 linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
@@ -11,6 +11,8 @@ checks=(clang-format-14)
 fuzz=(clang-14 libclang-rt-14-dev)
 # The real components the tools' tests run against: a browser and a Prometheus server.
 tools=(chromium prometheus)
+# The Python package: its tests, its type check, and building and installing its wheel offline.
+python=(python3 python3-pytest mypy python3-setuptools python3-wheel python3-pip python3-venv)
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
          xz-utils curl iproute2)
 
@@ -22,6 +24,7 @@ for build in "${@:-linux}"; do
     linux) wanted+=("${linux[@]}") ;;
     windows) wanted+=("${linux[@]}" "${windows[@]}") ;;
     tools) wanted+=("${tools[@]}") ;;
+    python) wanted+=("${python[@]}") ;;
     *) echo "install-deps: unknown build '$build'" >&2; exit 2 ;;
     esac
 done

@@ -12,7 +12,7 @@ scripts/install-deps.sh checks
 echo "=== format ==="
 scripts/check-format.sh
 
-scripts/install-deps.sh linux windows tools
+scripts/install-deps.sh linux windows tools python
 
 # However the run ends, no Wine server is left behind.
 trap 'cmake/wine-session.sh stop "$PWD/build/windows/wineprefix"' EXIT
