@@ -23,4 +23,8 @@ for preset in linux linux-asan linux-tsan windows; do
     cmake --build --preset "$preset"
     ctest --preset "$preset"
 done
+
+# Every fuzz target for a short while from its seeds; longer runs by hand: scripts/fuzz.sh 600
+echo "=== fuzz ==="
+scripts/fuzz.sh 20
 echo "=== all builds and tests passed ==="
