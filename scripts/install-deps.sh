@@ -9,8 +9,10 @@ linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchm
 checks=(clang-format-14)
 # The real components the tools' tests run against: a browser and a Prometheus server.
 tools=(chromium prometheus)
+# With the import library for the Microsoft linker (llvm-dlltool), the zip, and what builds and
+# links the Microsoft-ABI test program (clang, lld-link).
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
-         xz-utils curl iproute2)
+         xz-utils curl iproute2 llvm-14 lld-14 clang-14 zip unzip)
 
 wanted=()
 for build in "${@:-linux}"; do
