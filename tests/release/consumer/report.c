@@ -78,6 +78,8 @@ static void orvekCard(crvmonTargetDeviceType_t type) {
     double watts = 0;
     crvmonCoreInfo_t cores[16];
     unsigned int count = 0;
+    crvmonDriverType_t driver = CRVMON_DRIVER_NONE;
+    crvmonExtraPmicId_t pmic = CRVMON_EXTRA_PMIC_3;
     crvmonStatusCode_t code;
 
     buffer[0] = '\0'; /* a failed call leaves the buffer as it was */
@@ -85,6 +87,10 @@ static void orvekCard(crvmonTargetDeviceType_t type) {
     textLine(type, 0, "node", code, buffer);
     code = crvmonGetVendorId(type, 0, &value);
     intLine(type, 0, "vendor", code, value);
+    code = crvmonGetDriverType(type, 0, &driver);
+    intLine(type, 0, "driver type", code, driver);
+    code = crvmonGetExtraPmicId(type, 0, &pmic);
+    intLine(type, 0, "extra PMIC", code, pmic);
     code = crvmonGetTemperature(type, 0, &value);
     intLine(type, 0, "temperature", code, value);
     code = crvmonGetFirmwareVersion(type, 0, buffer, sizeof buffer);
@@ -120,11 +126,14 @@ static void veltaraDevice(crvmonTargetDeviceType_t type) {
     double watts = 0;
     crvmonProcessInfo_t processes[8];
     unsigned int count = 0, k;
+    crvmonDriverType_t driver = CRVMON_DRIVER_NONE;
     crvmonStatusCode_t code;
 
     buffer[0] = '\0'; /* a failed call leaves the buffer as it was */
     code = crvmonGetNodeName(type, 0, buffer, sizeof buffer);
     textLine(type, 0, "node", code, buffer);
+    code = crvmonGetDriverType(type, 0, &driver);
+    intLine(type, 0, "driver type", code, driver);
     code = crvmonGetTemperature(type, 0, &value);
     intLine(type, 0, "temperature", code, value);
     /* Not a value this family has: the slot still receives the error value. */
