@@ -13,8 +13,10 @@ fuzz=(clang-14 libclang-rt-14-dev)
 tools=(chromium prometheus)
 # The Python package: its tests, its type check, and building and installing its wheel offline.
 python=(python3 python3-pytest mypy python3-setuptools python3-wheel python3-pip python3-venv)
+# With the import library for the Microsoft linker (llvm-dlltool), the zip, and what builds and
+# links the Microsoft-ABI test program (clang, lld-link).
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
-         xz-utils curl iproute2)
+         xz-utils curl iproute2 llvm-14 lld-14 clang-14 zip unzip)
 
 wanted=()
 for build in "${@:-linux}"; do
