@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages a build needs, if any is missing.
-# Usage: scripts/install-deps.sh [checks|linux|windows|tools]...   (default: linux)
+# Usage: scripts/install-deps.sh [checks|linux|windows|tools|analysis]...   (default: linux)
 set -euo pipefail
 
 linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
@@ -9,6 +9,8 @@ linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchm
 checks=(clang-format-14)
 # The real components the tools' tests run against: a browser and a Prometheus server.
 tools=(chromium prometheus)
+# scripts/static-analysis.sh and scripts/valgrind-tests.sh, over the linux build.
+analysis=(clang-tidy-14 cppcheck valgrind python3)
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
          xz-utils curl iproute2)
 
@@ -19,6 +21,7 @@ for build in "${@:-linux}"; do
     linux) wanted+=("${linux[@]}") ;;
     windows) wanted+=("${linux[@]}" "${windows[@]}") ;;
     tools) wanted+=("${tools[@]}") ;;
+    analysis) wanted+=("${linux[@]}" "${analysis[@]}") ;;
     *) echo "install-deps: unknown build '$build'" >&2; exit 2 ;;
     esac
 done
