@@ -1,5 +1,5 @@
 // The runtime library's process identifier, under its Windows name.
 #pragma once
 
-// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the Windows name
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the Windows runtime's name
 int _getpid();
