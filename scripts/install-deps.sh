@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages a build needs, if any is missing.
-# Usage: scripts/install-deps.sh [checks|fuzz|linux|windows|tools|python]...   (default: linux)
+# Usage: scripts/install-deps.sh [checks|fuzz|linux|windows|tools|python|analysis]...   (default: linux)
 set -euo pipefail
 
 linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
@@ -13,6 +13,8 @@ fuzz=(clang-14 libclang-rt-14-dev)
 tools=(chromium prometheus)
 # The Python package: its tests, its type check, and building and installing its wheel offline.
 python=(python3 python3-pytest mypy python3-setuptools python3-wheel python3-pip python3-venv)
+# scripts/static-analysis.sh and scripts/valgrind-tests.sh, over the linux build.
+analysis=(clang-tidy-14 cppcheck valgrind python3)
 # With the import library for the Microsoft linker (llvm-dlltool), the zip, and what builds and
 # links the Microsoft-ABI test program (clang, lld-link).
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
@@ -27,6 +29,7 @@ for build in "${@:-linux}"; do
     windows) wanted+=("${linux[@]}" "${windows[@]}") ;;
     tools) wanted+=("${tools[@]}") ;;
     python) wanted+=("${python[@]}") ;;
+    analysis) wanted+=("${linux[@]}" "${analysis[@]}") ;;
     *) echo "install-deps: unknown build '$build'" >&2; exit 2 ;;
     esac
 done

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: natively, with AddressSanitizer and UBSan, with ThreadSanitizer,
-# and the Windows build (crvmon.dll) under Wine. Exits non-zero if any build or test fails.
+# and the Windows build (crvmon.dll) under Wine (the fault soak among them); after the native
+# build, clang-tidy and cppcheck over the sources and the integration tests once under Valgrind;
+# last, every fuzz target for a short while. Exits non-zero if any build, test or check fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,7 +14,7 @@ scripts/install-deps.sh checks
 echo "=== format ==="
 scripts/check-format.sh
 
-scripts/install-deps.sh linux windows tools python
+scripts/install-deps.sh linux windows tools python analysis
 
 # However the run ends, no Wine server is left behind.
 trap 'cmake/wine-session.sh stop "$PWD/build/windows/wineprefix"' EXIT
@@ -22,6 +24,13 @@ for preset in linux linux-asan linux-tsan windows; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
     ctest --preset "$preset"
+    if [ "$preset" = linux ]; then
+        # Both reuse the native build: its compile commands and its test programs.
+        echo "=== static analysis ==="
+        scripts/static-analysis.sh
+        echo "=== valgrind ==="
+        scripts/valgrind-tests.sh
+    fi
 done
 
 # Every fuzz target for a short while from its seeds; longer runs by hand: scripts/fuzz.sh 600

@@ -26,7 +26,10 @@ PrivateSimulation::PrivateSimulation(const Scenario& scenario,
         hadPreviousRoot_ = true;
         previousRoot_ = previous;
     }
-    setenv("CRVMON_OBJECT_ROOT", root_.c_str(), 1);
+    // Before the simulator's threads start, as restore() runs after they have stopped. The
+    // environment is the process's: a simulation is made and ended while no other thread reads
+    // it, before the library starts and after it has shut down.
+    setenv("CRVMON_OBJECT_ROOT", root_.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
     try {
         simulator_ = std::make_unique<Simulator>(scenario, std::move(clock), std::move(filters));
     } catch (...) {
@@ -42,9 +45,9 @@ PrivateSimulation::~PrivateSimulation() {
 void PrivateSimulation::restore() noexcept {
     simulator_.reset();
     if (hadPreviousRoot_) {
-        setenv("CRVMON_OBJECT_ROOT", previousRoot_.c_str(), 1);
+        setenv("CRVMON_OBJECT_ROOT", previousRoot_.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
     } else {
-        unsetenv("CRVMON_OBJECT_ROOT");
+        unsetenv("CRVMON_OBJECT_ROOT");  // NOLINT(concurrency-mt-unsafe)
     }
     std::error_code ignored;
     if (!root_.empty()) std::filesystem::remove_all(root_, ignored);

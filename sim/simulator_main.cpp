@@ -9,6 +9,9 @@
 #include "sim/simulator.h"
 #include "sim/stop_request.h"
 
+// Outside the handlers only CLI11's set-up can throw: on a misspelt option name, a programming
+// error that any run shows, or out of memory.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 int main(int argc, char** argv) {
 #if defined(_WIN32)
     CLI::App app{

@@ -4,6 +4,8 @@
 
 namespace crvmon {
 
+// printf-style, so that the compiler checks each call's arguments against its format.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
 void diagnosticPrint(std::FILE* stream, const char* format, ...) {
     if (stream == nullptr || format == nullptr) return;
     va_list args;

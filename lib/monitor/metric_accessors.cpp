@@ -165,11 +165,12 @@ std::vector<crvmonCoreInfo_t> orvekCoreInfos(const std::array<double, 10>& busy)
     constexpr int kOrder[5] = {4, 0, 1, 2, 3};  // the cluster's whole entry first
     std::vector<crvmonCoreInfo_t> infos;
     for (int cluster = 0; cluster < 2; ++cluster) {
-        const double whole = busy[static_cast<std::size_t>(5 * cluster + 4)];
+        const std::size_t first = 5 * static_cast<std::size_t>(cluster);  // its five entries
+        const double whole = busy[first + 4];
         for (int position = 0; position < 5; ++position) {
             const int entry = kOrder[position];
             const double value =
-                entry == 4 ? whole : whole + busy[static_cast<std::size_t>(5 * cluster + entry)];
+                entry == 4 ? whole : whole + busy[first + static_cast<std::size_t>(entry)];
             const CoreId id = makeCoreId(cluster, position);
             infos.push_back(crvmonCoreInfo_t{
                 id.cluster, id.core,

@@ -143,6 +143,8 @@ orvek_sim_card_image OrvekCardModel::buildImage() const {
 
     for (std::size_t selector = 0; selector < 4; ++selector) {
         PowerWords extra;
+        // Whether the optional holds a chip, not an assignment.
+        // cppcheck-suppress assignmentInCondition
         if (const auto& monitor = config_.extraPower[selector])
             extra = encodePowerMonitor(*monitor);
         image.extra_words[selector][0] = extra.first;

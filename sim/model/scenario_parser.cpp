@@ -26,7 +26,7 @@ using namespace toml_scenario;
 // Half-words decode only within each chip's range: check each reading alone so that the error
 // points at the key that is out of range.
 void checkReading(const Reader& reader, const toml::node* node, const std::string& path,
-                  PowerMonitorConfig probe) {
+                  const PowerMonitorConfig& probe) {
     if (!node) return;
     try {
         encodePowerMonitor(probe);

@@ -52,7 +52,7 @@ class VeltaraDeviceModel {
   private:
     std::vector<std::uint8_t> answerDevice(std::uint32_t number, std::uint32_t size,
                                            std::span<const std::uint8_t> payload);
-    std::vector<std::uint8_t> status(std::uint32_t command, std::uint32_t word) const;
+    std::vector<std::uint8_t> status(std::uint32_t command, std::uint32_t success) const;
     std::vector<std::uint8_t> nextSnapshotRow(std::uint32_t size);
 
     const VeltaraDeviceConfig config_;

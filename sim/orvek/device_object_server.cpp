@@ -178,7 +178,7 @@ void DeviceObjectServer::State::stop() {
     if (acceptor.joinable()) acceptor.join();
     listener.reset();  // clients still in the backlog see the object gone
     std::lock_guard lock(mutex);
-    for (auto& connection : connections) connection->thread.join();
+    for (const auto& connection : connections) connection->thread.join();
     connections.clear();
 }
 

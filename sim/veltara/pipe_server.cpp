@@ -31,6 +31,8 @@ struct PipeServer::Instance {
 
 PipeServer::PipeServer(Options options, Handler handler)
     : options_(std::move(options)), handler_(std::move(handler)) {
+    // PIPE_WAIT is 0, as in Win32: named for the reader.
+    // cppcheck-suppress badBitmaskCheck
     const DWORD pipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
     for (std::uint32_t i = 0; i < options_.instances; ++i) {
         // The first instance must be new: a second service on the same name is an error.
@@ -139,6 +141,8 @@ void PipeServer::serve(Instance& instance) {
         bool connected = ConnectNamedPipe(instance.pipe, nullptr) != FALSE;
         const DWORD error = connected ? ERROR_SUCCESS : GetLastError();
         connected = connected || error == ERROR_PIPE_CONNECTED;
+        // Another thread stops the server while ConnectNamedPipe waits.
+        // cppcheck-suppress knownConditionTrueFalse
         if (stopping()) break;
         if (connected) {
             serveConnection(instance);

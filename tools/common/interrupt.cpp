@@ -20,8 +20,9 @@ extern "C" void onInterrupt(int) {
 }  // namespace
 
 void catchInterrupts() {
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
+    // signal fails only for a number that names no signal.
+    (void)std::signal(SIGINT, onInterrupt);
+    (void)std::signal(SIGTERM, onInterrupt);
 }
 
 bool interrupted() {

@@ -85,6 +85,9 @@ int serve(const ExporterOptions& options, const tools::SimulationOption& simulat
 
 }  // namespace crvmon::exporter
 
+// Outside the handlers only CLI11's set-up can throw: on a misspelt option name, a programming
+// error that any run shows, or out of memory.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 int main(int argc, char** argv) {
     using namespace crvmon;
     CLI::App app{

@@ -47,11 +47,13 @@ std::string queryText(const std::vector<tools::DeviceSample>& devices,
             std::string out;
             if (withHeader && style.header) {
                 std::vector<std::string> headers;
+                headers.reserve(fields.size());
                 for (const tools::Field* f : fields) headers.push_back(headerOf(*f, style.units));
                 out += csvLine(headers);
             }
             for (const tools::DeviceSample& s : devices) {
                 std::vector<std::string> cells;
+                cells.reserve(fields.size());
                 for (const tools::Field* f : fields) {
                     cells.push_back(tools::fieldText(*f, f->extract(s), style.units));
                 }
@@ -71,6 +73,7 @@ std::string queryText(const std::vector<tools::DeviceSample>& devices,
     TextTable table(std::move(columns));
     for (const tools::DeviceSample& s : devices) {
         std::vector<std::string> cells;
+        cells.reserve(fields.size());
         for (const tools::Field* f : fields) {
             // The header carries the unit; the aligned numbers read better without it.
             cells.push_back(tools::fieldText(*f, f->extract(s), false));

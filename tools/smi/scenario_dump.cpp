@@ -170,6 +170,8 @@ class Toml {
 // a chip reproduces them when its rounded readings agree at that precision; the chips that read
 // power as volts x amps qualify only when the read power is that product.
 struct ChosenMonitor {
+    // Read through the optional that chooseMonitor returns.
+    // cppcheck-suppress unusedStructMember
     sim::PowerMonitorConfig monitor;
     bool exact = false;
 };
@@ -234,6 +236,8 @@ std::optional<std::array<double, sim::kCoreEntries>> coreLoads(
         if (!core.cluster || *core.cluster < 0 || *core.cluster > 1 || !core.busyPercent())
             continue;
         if (core.core && (*core.core < 1 || *core.core > 4)) continue;
+        // Both checked in range above: the sum is an index of the array.
+        // NOLINTNEXTLINE(bugprone-misplaced-widening-cast)
         read[static_cast<std::size_t>(5 * *core.cluster + (core.core ? *core.core - 1 : 4))] =
             &core;
     }
@@ -453,6 +457,7 @@ std::string scenarioText(const std::vector<tools::DeviceSample>& devices) {
 
     // Each family in the order of its node numbers, which is the order the library finds them in.
     std::vector<const DeviceSample*> sorted;
+    sorted.reserve(devices.size());
     for (const DeviceSample& sample : devices) sorted.push_back(&sample);
     std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) {
         return trailingNumber(a->node).value_or(std::numeric_limits<long long>::max()) <

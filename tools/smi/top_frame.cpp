@@ -300,7 +300,10 @@ std::vector<std::string> fullLayout(int columns, int rows, const std::string& cl
     // The device blocks left at least one row free above the footer.
     const std::size_t listed =
         std::min(processes.size(), static_cast<std::size_t>(rows) - 1 - lines.size());
-    lines.insert(lines.end(), processes.begin(), processes.begin() + listed);
+    // `listed` is at most processes.size(), empty or not.
+    // cppcheck-suppress containerOutOfBounds
+    const auto end = processes.begin() + static_cast<std::ptrdiff_t>(listed);
+    lines.insert(lines.end(), processes.begin(), end);
     while (static_cast<int>(lines.size()) < rows - 1) lines.push_back(Line(columns).finish());
 
     std::string footer;

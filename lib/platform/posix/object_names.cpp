@@ -26,6 +26,8 @@ void appendHex(std::string& out, std::uint64_t value, int digits) {
 std::optional<std::u16string> toUtf16(const WCHAR* text) {
     std::u16string units;
     for (; *text != 0; ++text) {
+        // A negative wchar_t comes out above 0x10FFFF, and is refused below.
+        // NOLINTNEXTLINE(bugprone-signed-char-misuse)
         auto value = static_cast<std::uint32_t>(*text);
         if (value <= 0xFFFF) {
             units += static_cast<char16_t>(value);

@@ -10,6 +10,8 @@ void setClientLogLevel(int level) {
     client_log_level.store(level, std::memory_order_relaxed);
 }
 
+// printf-style, so that the compiler checks each call's arguments against its format.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
 void client_log(int level, std::FILE* stream, const char* tag, const char* function, unsigned line,
                 const char* format, ...) {
     if (level > client_log_level.load(std::memory_order_relaxed) || stream == nullptr) return;
