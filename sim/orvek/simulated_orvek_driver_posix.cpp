@@ -24,19 +24,19 @@ SimulatedOrvekDriver::SimulatedOrvekDriver(const std::vector<OrvekCardConfig>& c
     for (const OrvekCardConfig& config : cards) {
         auto card = std::make_unique<OrvekCardModel>(config, clock);
         OrvekCardModel* model = card.get();
-        const OrvekReplyFilter* filter = &devices_->filter;
+        const OrvekReplyFilter* held = &devices_->filter;  // lives as long as the objects
         const int index = config.deviceIndex;
         devices_->cards.push_back(std::move(card));
         devices_->objects.push_back(std::make_unique<DeviceObjectServer>(
             orvek::wire::deviceObjectBase(config.deviceIndex),
-            [model, filter, index](const DeviceIoRequest& request) {
+            [model, held, index](const DeviceIoRequest& request) {
                 // Every request completes with success and the card's byte count; "nothing
                 // transferred" is an empty reply, never a failed request.
                 ModelReply reply =
                     model->answer(request.code, std::span<const std::uint8_t>(request.input),
                                   request.outputCapacity);
                 DeviceIoReply answer{std::move(reply.output), 0};
-                if (*filter) (*filter)(index, request.code, answer.output, answer.error);
+                if (*held) (*held)(index, request.code, answer.output, answer.error);
                 return answer;
             }));
     }
