@@ -58,8 +58,11 @@ EOF
 mkdir -p "$out"
 for library in "${libraries[@]}"; do
     platform=$(platform_of "$library")
+    # The build's file may carry its version (libcrvmon.so.0.1.0); the package loads it by the
+    # plain name.
     case "$(basename "$library"):$platform" in
-    libcrvmon.so:linux_x86_64 | crvmon.dll:win_amd64) ;;
+    libcrvmon.so:linux_x86_64 | libcrvmon.so.*:linux_x86_64) name=libcrvmon.so ;;
+    crvmon.dll:win_amd64) name=crvmon.dll ;;
     *)
         echo "build-wheels: $library is no x86-64 libcrvmon.so or crvmon.dll" >&2
         exit 1
@@ -69,7 +72,7 @@ for library in "${libraries[@]}"; do
     trap 'rm -rf "$stage"' EXIT
     cp -r "$root/python/." "$stage/"
     rm -rf "$stage/build" "$stage"/*.egg-info
-    cp "$library" "$stage/crvmon/"
+    cp "$library" "$stage/crvmon/$name"
     # Pure Python, so any Python 3; the library inside decides the platform.
     printf '[bdist_wheel]\npython_tag = py3\nplat_name = %s\n' "$platform" >"$stage/setup.cfg"
     "$python" -m pip wheel --quiet --no-build-isolation --no-deps -w "$out" "$stage"

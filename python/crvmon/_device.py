@@ -264,27 +264,15 @@ class Device:
 
     def _int(self, name: str) -> int | None:
         slot = ctypes.c_int(0)
-        status = self._call(name, slot)
-        if status == _OK:
-            return slot.value
-        self._check(name, status)
-        return None
+        return slot.value if self._check(name, self._call(name, slot)) else None
 
     def _long(self, name: str) -> int | None:
         slot = ctypes.c_longlong(0)
-        status = self._call(name, slot)
-        if status == _OK:
-            return slot.value
-        self._check(name, status)
-        return None
+        return slot.value if self._check(name, self._call(name, slot)) else None
 
     def _double(self, name: str) -> float | None:
         slot = ctypes.c_double(0.0)
-        status = self._call(name, slot)
-        if status == _OK:
-            return slot.value
-        self._check(name, status)
-        return None
+        return slot.value if self._check(name, self._call(name, slot)) else None
 
     def _enum(self, name: str, kind: type[_E]) -> _E | None:
         slot = ctypes.c_int32(0)
