@@ -2,6 +2,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 #include "lib/common/core_id.h"
 #include "lib/common/target_family.h"
@@ -55,6 +56,14 @@ const MonitorUsage* orvekUsage(const DeviceRecord& device, crvmonStatusCode_t& s
     return usage;
 }
 
+// A Veltara query's answer, or `absent` with CRVMON_STATUS_NOT_SUPPORTED when the service did
+// not give one.
+template <class T>
+T answered(std::optional<T> answer, T absent, crvmonStatusCode_t& status) {
+    if (!answer) status = CRVMON_STATUS_NOT_SUPPORTED;
+    return answer ? std::move(*answer) : std::move(absent);
+}
+
 }  // namespace
 
 int busClock(const DeviceRecord& d, crvmonStatusCode_t& s) {
@@ -91,9 +100,8 @@ int npuClock(const DeviceRecord& d, crvmonStatusCode_t& s) {
 
 int temperature(const DeviceRecord& d, crvmonStatusCode_t& s) {
     if (isVeltaraTarget(d.targetType)) {
-        const std::optional<std::int32_t> degrees = veltara::veltara_get_temperature(d);
-        s = degrees ? CRVMON_STATUS_OK : CRVMON_STATUS_NOT_SUPPORTED;
-        return degrees.value_or(-1);
+        s = CRVMON_STATUS_OK;
+        return answered(veltara::veltara_get_temperature(d), -1, s);
     }
     return fromInfo(d, s, MonitorInfo::kUnreadThermal, -1,
                     [](const MonitorInfo& i) { return i.chipTemperature(); });
@@ -183,9 +191,7 @@ std::vector<crvmonCoreInfo_t> orvekCoreInfos(const std::array<double, 10>& busy)
 
 std::vector<crvmonCoreInfo_t> coreInfos(const DeviceRecord& d, crvmonStatusCode_t& s) {
     if (isVeltaraTarget(d.targetType)) {
-        auto infos = veltara::veltara_get_core_infos(d);
-        if (!infos) s = CRVMON_STATUS_NOT_SUPPORTED;
-        return infos ? std::move(*infos) : std::vector<crvmonCoreInfo_t>{};
+        return answered(veltara::veltara_get_core_infos(d), std::vector<crvmonCoreInfo_t>{}, s);
     }
     if (!isOrvekTarget(d.targetType)) return {};
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
@@ -230,9 +236,7 @@ std::vector<crvmonProcessInfo_t> processInfos(const DeviceRecord& d, crvmonStatu
         s = CRVMON_STATUS_NOT_SUPPORTED;
         return {};
     }
-    auto processes = veltara::veltara_get_process_infos(d);
-    if (!processes) s = CRVMON_STATUS_NOT_SUPPORTED;
-    return processes ? std::move(*processes) : std::vector<crvmonProcessInfo_t>{};
+    return answered(veltara::veltara_get_process_infos(d), std::vector<crvmonProcessInfo_t>{}, s);
 }
 
 }  // namespace crvmon::accessors
