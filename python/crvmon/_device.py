@@ -5,6 +5,7 @@ from __future__ import annotations
 import contextlib
 import ctypes
 import datetime
+import threading
 from typing import Any, Callable, Iterator, TypeVar
 
 from . import _library
@@ -225,24 +226,16 @@ class Device:
     # --- calling the library --------------------------------------------------------------
 
     def _call(self, name: str, *args: Any) -> int:
-        # The path of every getter: kept short, it is what Python adds to a call from C.
-        function = _library.functions()[name]
-        lock = self._lock
-        SESSION.acquire_shared()
-        try:
-            if lock is None:
-                status: int = function(self._target, self._index, *args)
-            else:
-                with lock:
-                    status = function(self._target, self._index, *args)
-            return status
-        finally:
-            SESSION.release_shared()
+        return self._invoke(name, self._lock, *args)
 
     def _call_records(self, name: str, *args: Any) -> int:
-        function = _library.functions()[name]
         # Two process-list reads of one Veltara device at once mix their snapshots.
         lock = self._records_lock if name == "crvmonGetProcessInfos" else self._lock
+        return self._invoke(name, lock, *args)
+
+    def _invoke(self, name: str, lock: threading.Lock | None, *args: Any) -> int:
+        # The path of every getter: kept short, it is what Python adds to a call from C.
+        function = _library.functions()[name]
         SESSION.acquire_shared()
         try:
             if lock is None:

@@ -43,6 +43,20 @@ stop_simulation() {
     [ "$status" -eq 0 ] || fail "crvmon-sim exited $status: $(cat "$work/sim.err")"
 }
 
+# Configures and builds the consumer project in BUILD_DIR with the extra CMake arguments, and
+# checks that it found crvmon VERSION in PACKAGE_DIR, not some other copy.
+build_consumer() {  # build_dir package_dir cmake_args...
+    local build_dir=$1 package_dir=$2
+    shift 2
+    cmake -S "$release_tests/consumer" -B "$build_dir" -G Ninja \
+        -DCRVMON_WANTED_VERSION="$version" "$@" >"$work/configure.log" 2>&1 ||
+        fail "configuring the consumer: $(cat "$work/configure.log")"
+    grep -q "crvmon $version from $package_dir" "$work/configure.log" ||
+        fail "not the package in $package_dir: $(grep crvmon "$work/configure.log")"
+    cmake --build "$build_dir" >"$work/build.log" 2>&1 ||
+        fail "building the consumer: $(cat "$work/build.log")"
+}
+
 # Runs a consumer program and compares what it prints with expected_report.txt.
 check_report() {  # name, command...
     local name=$1 status=0

@@ -30,14 +30,8 @@ export CRVMON_OBJECT_ROOT=$work/objects
 start_simulation "$prefix/bin/crvmon-sim"
 
 consumer=$release_tests/consumer
-cmake -S "$consumer" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCRVMON_WANTED_VERSION="$version" -DCMAKE_C_FLAGS="$c_flags" \
-    -DCMAKE_EXE_LINKER_FLAGS="$link_flags" >"$work/configure.log" 2>&1 ||
-    fail "configuring the consumer: $(cat "$work/configure.log")"
-grep -q "crvmon $version from $prefix/lib/cmake/crvmon" "$work/configure.log" ||
-    fail "not the installed package: $(grep crvmon "$work/configure.log")"
-cmake --build "$work/cmake" >"$work/build.log" 2>&1 ||
-    fail "building the consumer: $(cat "$work/build.log")"
+build_consumer "$work/cmake" "$prefix/lib/cmake/crvmon" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_C_FLAGS="$c_flags" -DCMAKE_EXE_LINKER_FLAGS="$link_flags"
 check_report "the CMake consumer" "$work/cmake/crvmon_consumer"
 
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig

@@ -16,14 +16,8 @@ work=$(mktemp -d /tmp/crvmon-release-mingw-XXXXXX)
 
 # A cross-build searches packages under its target root only; crvmon_DIR names the package
 # wherever the zip was unpacked.
-cmake -S "$release_tests/consumer" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -Dcrvmon_DIR="$unpacked/lib/cmake/crvmon" \
-    -DCRVMON_WANTED_VERSION="$version" >"$work/configure.log" 2>&1 ||
-    fail "configuring the consumer: $(cat "$work/configure.log")"
-grep -q "crvmon $version from $unpacked/lib/cmake/crvmon" "$work/configure.log" ||
-    fail "not the zip's package: $(grep crvmon "$work/configure.log")"
-cmake --build "$work/build" >"$work/build.log" 2>&1 ||
-    fail "building the consumer: $(cat "$work/build.log")"
+build_consumer "$work/build" "$unpacked/lib/cmake/crvmon" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -Dcrvmon_DIR="$unpacked/lib/cmake/crvmon"
 cmp -s "$work/build/crvmon.dll" "$unpacked/bin/crvmon.dll" ||
     fail "the zip's crvmon.dll was not copied beside the program"
 
