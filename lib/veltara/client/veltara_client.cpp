@@ -11,15 +11,27 @@ namespace crvmon {
 
 using veltara::connect_pipe;
 
+namespace {
+
+// Every instance is read in message mode, those that fill the pool and those opened later: in
+// byte mode a reply longer than its command's would leave its rest in the pipe, to be read as the
+// reply to the next command on that instance.
+HANDLE freshInstance(const std::wstring& pipeName) {
+    HANDLE pipe = connect_pipe(pipeName);
+    if (pipe != INVALID_HANDLE_VALUE) veltara::setMessageReadMode(pipe);
+    return pipe;
+}
+
+}  // namespace
+
 VeltaraClient::VeltaraClient(const std::string& name, int pipeCount)
     : name_(name),
       pipeName_(veltara::wire::devicePipeName(name)),
       sharedMemName_(veltara::wire::sectionName(name)) {
     // Not yet shared with another thread: no lock needed while filling the pool.
     for (int i = 0; i < pipeCount; ++i) {
-        HANDLE pipe = connect_pipe(pipeName_);
+        HANDLE pipe = freshInstance(pipeName_);
         if (pipe == INVALID_HANDLE_VALUE) break;
-        veltara::setMessageReadMode(pipe);
         idlePipes_.push_back(pipe);
     }
 
@@ -57,19 +69,6 @@ std::size_t VeltaraClient::idlePipeCount() {
     std::lock_guard<std::mutex> lock(poolMutex_);
     return idlePipes_.size();
 }
-
-namespace {
-
-// Every instance is read in message mode, also those opened after the pool was filled: in byte
-// mode a reply longer than its command's would leave its rest in the pipe, to be read as the
-// reply to the next command on that instance.
-HANDLE freshInstance(const std::wstring& pipeName) {
-    HANDLE pipe = connect_pipe(pipeName);
-    if (pipe != INVALID_HANDLE_VALUE) veltara::setMessageReadMode(pipe);
-    return pipe;
-}
-
-}  // namespace
 
 PipeLease::PipeLease(VeltaraClient& client) : client_(client) {
     {
