@@ -196,7 +196,8 @@ std::vector<crvmonCoreInfo_t> coreInfos(const DeviceRecord& d, crvmonStatusCode_
     if (!isOrvekTarget(d.targetType)) return {};
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     const MonitorUsage* usage = orvekUsage(d, status);
-    if (usage == nullptr) {
+    if (usage != nullptr && !usage->busyKnown) status = CRVMON_STATUS_NOT_SUPPORTED;
+    if (usage == nullptr || !usage->busyKnown) {
         s = status;  // no usage data: no list, rather than ten made-up zeros
         return {};
     }

@@ -61,6 +61,8 @@ struct MonitorInfo {
 struct MonitorUsage {
     // Busy fraction of cluster c entry e at 5*c + e; entry 4 is the whole cluster.
     std::array<double, 10> busy{};
+    // False when the rings gave fractions that cannot be right: then `busy` holds nothing.
+    bool busyKnown = true;
     std::uint64_t memoryUsed = 0;  // bytes
 };
 

@@ -51,6 +51,8 @@ std::optional<MonitorInfo> parseLegacyTable(std::span<const std::uint8_t, 1040> 
     info.pcieGen = entry[legacy_table::kPcieGen];
     info.pcieLanes = entry[legacy_table::kPcieLanes];
     info.pcieRev = entry[legacy_table::kPcieRev];
+    // The table has no class code: all ones, as every value a card does not report.
+    info.pcieClassCode = 0xFFFFFFFFu;
     return info;
 }
 

@@ -63,9 +63,9 @@ std::string OrvekMonitor_win::deviceObjectName(std::int32_t index) {
     return wire::deviceObjectName(index);
 }
 
-DWORD OrvekMonitor_win::request(DWORD code, void* input, DWORD inputSize, void* output,
-                                DWORD outputSize, HANDLE event) {
-    if (event == nullptr) return 0;
+std::optional<DWORD> OrvekMonitor_win::request(DWORD code, void* input, DWORD inputSize,
+                                               void* output, DWORD outputSize, HANDLE event) {
+    if (event == nullptr) return std::nullopt;
     OVERLAPPED overlapped{};
     overlapped.hEvent = event;
     DWORD transferred = 0;
@@ -73,15 +73,17 @@ DWORD OrvekMonitor_win::request(DWORD code, void* input, DWORD inputSize, void* 
     const BOOL done = DeviceIoControl(driver_, code, input, inputSize, output, outputSize,
                                       &returned, &overlapped);
     // A request the driver failed at once never signals its event: waiting for it would hang.
-    if (done || GetLastError() == ERROR_IO_PENDING) {
-        if (!GetOverlappedResult(driver_, &overlapped, &transferred, TRUE)) transferred = 0;
-    }
+    if (!done && GetLastError() != ERROR_IO_PENDING) return std::nullopt;
+    if (!GetOverlappedResult(driver_, &overlapped, &transferred, TRUE)) return std::nullopt;
     return std::min(transferred, outputSize);
 }
 
 bool OrvekMonitor_win::open(std::int32_t index) {
     close();
     deviceIndex_ = index;
+    // Each card's own firmware decides where its selector is: one opened before (by the scan,
+    // say) must not lend its code to a card of the older form, which carries none.
+    versionCode_ = 0;
     const std::string name = deviceObjectName(index);
     HANDLE driver = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -91,7 +93,8 @@ bool OrvekMonitor_win::open(std::int32_t index) {
     RequestEvent event(false);  // one event serves both identity requests
     std::array<std::uint8_t, device_info::kSize> block{};
     if (request(kIoctlDeviceInfo, block.data(), device_info::kSize, block.data(),
-                device_info::kSize, event.get()) > 0) {
+                device_info::kSize, event.get())
+            .value_or(0) > 0) {
         info_ = parseDeviceInfo(block);
         versionCode_ = firmwareVersionCode(info_);
         if (info_.driverVersion[0] == kReferenceDriverMajor) return true;
@@ -103,10 +106,11 @@ bool OrvekMonitor_win::open(std::int32_t index) {
     }
 
     // Older drivers transfer nothing for the block and answer with their table instead; they
-    // carry no firmware version, so the version code stays as it was.
+    // carry no firmware version, so the version code stays 0.
     std::vector<std::uint8_t> table(legacy_table::kSize, 0);
     if (request(kIoctlDeviceInfo, table.data(), legacy_table::kSize, table.data(),
-                legacy_table::kSize, event.get()) != legacy_table::kSize) {
+                legacy_table::kSize, event.get())
+            .value_or(0) != legacy_table::kSize) {
         close();
         return false;
     }
@@ -136,19 +140,22 @@ std::optional<std::uint32_t> OrvekMonitor_win::readRegister(std::uint32_t addres
     std::array<std::uint8_t, 4> out{};
     RequestEvent event(true);
     const DWORD transferred =
-        request(kIoctlRegister, in.data(), register_request::kSize, out.data(), 4, event.get());
+        request(kIoctlRegister, in.data(), register_request::kSize, out.data(), 4, event.get())
+            .value_or(0);
     // The bytes not transferred would read as zeros that the card never sent.
     if (transferred < out.size()) return std::nullopt;
     return load32(out.data());
 }
 
-void OrvekMonitor_win::writeRegister(std::uint32_t address, std::uint32_t value) {
+bool OrvekMonitor_win::writeRegister(std::uint32_t address, std::uint32_t value) {
     std::array<std::uint8_t, register_request::kSize> in{};
     store32(in.data() + register_request::kOperation, register_request::kWrite);
     store32(in.data() + register_request::kAddress, address);
     store32(in.data() + register_request::kValue, value);
     RequestEvent event(true);
-    request(kIoctlRegister, in.data(), register_request::kSize, nullptr, 0, event.get());
+    // A write transfers nothing back: only the request's own outcome says it was done.
+    return request(kIoctlRegister, in.data(), register_request::kSize, nullptr, 0, event.get())
+        .has_value();
 }
 
 MonitorInfo* OrvekMonitor_win::getInfo() {
@@ -171,8 +178,8 @@ bool OrvekMonitor_win::setExtraPmicId(crvmonExtraPmicId_t id) {
     if (!read) return false;
     const std::uint32_t word =
         wordWithSelector(versionCode_, *read, static_cast<std::uint32_t>(id));
+    if (!writeRegister(address, word)) return false;
     (usesLegacySelector(versionCode_) ? info_.pmicSelectLegacy : info_.pmicSelect) = word;
-    writeRegister(address, word);
     return true;
 }
 
@@ -187,20 +194,22 @@ MonitorUsage* OrvekMonitor_win::getUsage() {
     std::vector<std::uint8_t> reply(usage_reply::kSize, 0);
     RequestEvent event(false);
     const DWORD transferred =
-        request(kIoctlUsage, nullptr, 0, reply.data(), usage_reply::kSize, event.get());
+        request(kIoctlUsage, nullptr, 0, reply.data(), usage_reply::kSize, event.get()).value_or(0);
     // 88 bytes is the driver's way of saying it has no activity data. A reply of any other
     // length short of the whole record would decode as zeros and garbage: no data either.
     if (transferred != usage_reply::kSize) return nullptr;
 
     const std::uint64_t timestamp = load64(reply.data() + usage_reply::kTimestamp);
+    usage_.busyKnown = true;
     for (std::size_t core = 0; core < usage_reply::kRingCount; ++core) {
         const std::uint8_t* ring =
             reply.data() + usage_reply::kRings + core * usage_reply::kRingSize;
         const double fraction = busyFraction(readRing(ring), timestamp);
         // Rings the driver keeps consistently give 0 to 1. Anything else cannot be right, and
-        // would overflow the core records' times: no usage data, as for a short reply.
-        if (!(fraction >= 0.0 && fraction <= 1.0)) return nullptr;
-        usage_.busy[core] = fraction;
+        // would overflow the core records' times: no busy data. The memory in use is a field
+        // of its own and stands.
+        if (!(fraction >= 0.0 && fraction <= 1.0)) usage_.busyKnown = false;
+        usage_.busy[core] = usage_.busyKnown ? fraction : 0.0;
     }
     usage_.memoryUsed = load64(reply.data() + usage_reply::kMemoryUsed);
     return &usage_;

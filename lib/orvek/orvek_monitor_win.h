@@ -31,10 +31,11 @@ class OrvekMonitor_win final : public OrvekMonitor {
   private:
     // Empty when the request transferred less than the word.
     std::optional<std::uint32_t> readRegister(std::uint32_t address);
-    void writeRegister(std::uint32_t address, std::uint32_t value);
-    // One overlapped request; the bytes the driver transferred, 0 when it failed.
-    DWORD request(DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
-                  HANDLE event);
+    // False when the driver failed the request.
+    bool writeRegister(std::uint32_t address, std::uint32_t value);
+    // One overlapped request: the bytes the driver transferred, or empty when it failed.
+    std::optional<DWORD> request(DWORD code, void* input, DWORD inputSize, void* output,
+                                 DWORD outputSize, HANDLE event);
 
     HANDLE driver_ = nullptr;
     MonitorInfo info_;

@@ -1,5 +1,6 @@
 #include "lib/veltara/veltara_probe.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <vector>
@@ -43,21 +44,22 @@ crvmonTargetDeviceType_t targetTypeFromFlags(std::uint32_t flags) {
     }
 }
 
-DeviceRecord buildVeltaraRecord(VeltaraClient* client) {
+DeviceRecord buildVeltaraRecord(VeltaraClient* client,
+                                std::span<const std::uint8_t, wire::kDriverInfoSize> earlierInfo) {
     DeviceRecord record;
     DriverInfo info;
-    if (askDriverInfo(client, info)) {
-        record.driverVersion = {versionPart(info, 0), versionPart(info, 1), versionPart(info, 2),
-                                versionPart(info, 3)};
-        record.memoryTotal =
-            static_cast<std::int64_t>(load32(info.data() + wire::driver_info::kPages)) *
-            static_cast<std::int64_t>(wire::kPageSize);
-        record.targetType = targetTypeFromFlags(load32(info.data() + wire::driver_info::kFlags));
-    } else {
-        record.targetType = CRVMON_TARGET_VELTARA_USB_KIND0;
-    }
-    // A failed command leaves its negative code here, as the service's answer would be.
-    record.signalType = veltara_ioctl(client, wire::code::kGetSignalType, nullptr);
+    if (!askDriverInfo(client, info))
+        std::copy(earlierInfo.begin(), earlierInfo.end(), info.begin());
+    record.driverVersion = {versionPart(info, 0), versionPart(info, 1), versionPart(info, 2),
+                            versionPart(info, 3)};
+    record.memoryTotal =
+        static_cast<std::int64_t>(load32(info.data() + wire::driver_info::kPages)) *
+        static_cast<std::int64_t>(wire::kPageSize);
+    record.targetType = targetTypeFromFlags(load32(info.data() + wire::driver_info::kFlags));
+    // The command's failure codes share the value's channel: a signal type that was not read
+    // is none, not the code.
+    const std::int32_t signalType = veltara_ioctl(client, wire::code::kGetSignalType, nullptr);
+    record.signalType = valueCommandFailed(signalType) ? kAbsent32 : signalType;
     record.open = true;
     return record;
 }
@@ -70,8 +72,12 @@ DeviceRecord probeVeltaraDevice(const std::string& nodePath) {
     const std::int32_t listed =
         veltara_list_devices(devices.data(), static_cast<std::int32_t>(devices.size()));
     if (position < 0 || position >= listed) return DeviceRecord{};
+    // An entry without a name has no pipe: opening its number would find another entry's
+    // device, counted twice.
+    const veltara_device_entry& entry = devices[static_cast<std::size_t>(position)];
+    if (entry.name[0] == '\0') return DeviceRecord{};
 
-    VeltaraClient* client = veltara_open(devices[static_cast<std::size_t>(position)].dev_no);
+    VeltaraClient* client = veltara_open(entry.dev_no);
     if (client == nullptr) return DeviceRecord{};
 
     DeviceRecord record;
@@ -80,7 +86,7 @@ DeviceRecord probeVeltaraDevice(const std::string& nodePath) {
         const std::uint16_t onDeviceRevision = versionPart(info, 3);
         if (!checkDriverRevision(client, onDeviceRevision)) return closeAndFail(client);
         if (onDeviceRevision == 1) {
-            record = buildVeltaraRecord(client);
+            record = buildVeltaraRecord(client, info);
         } else {
             diagnosticPrint(stderr,
                             "The detected veltara-driver version is not supported. Please update "

@@ -3,9 +3,12 @@
 // and memory size.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "lib/registry/device_record.h"
+#include "lib/veltara/client/veltara_wire.h"
 
 namespace crvmon::veltara {
 
@@ -13,8 +16,11 @@ namespace crvmon::veltara {
 // device listed); a record with open false, holding no client, when there is none.
 DeviceRecord probeVeltaraDevice(const std::string& nodePath);
 
-// The record of an opened device, from its driver information and signal type.
-DeviceRecord buildVeltaraRecord(VeltaraClient* client);
+// The record of an opened device, from its driver information and signal type. The
+// information is asked for again; when that fails, `earlierInfo`, the reply the probe has just
+// had, stands in for it.
+DeviceRecord buildVeltaraRecord(VeltaraClient* client,
+                                std::span<const std::uint8_t, wire::kDriverInfoSize> earlierInfo);
 
 // Target type from the driver information's flags: kind 0 or no kind 5, kind 1 6, else none.
 crvmonTargetDeviceType_t targetTypeFromFlags(std::uint32_t flags);

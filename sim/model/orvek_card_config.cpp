@@ -131,10 +131,14 @@ void validateCardConfig(const OrvekCardConfig& config) {
                 "faults.legacyReplyLength must be below 1040");
     }
     requireRange(config.faults.usageReplyLength, 10352, "faults.usageReplyLength");
-    for (std::uint32_t address : config.faults.failingRegisters) {
-        require(isCardRegister(address), "faults.failingRegisters holds " +
-                                             std::to_string(address) +
-                                             ", which is not a register of the card");
+    for (const auto* list : {&config.faults.failingRegisters, &config.faults.failingWrites}) {
+        for (std::uint32_t address : *list) {
+            require(isCardRegister(address),
+                    std::string(list == &config.faults.failingWrites ? "faults.failingWrites"
+                                                                     : "faults.failingRegisters") +
+                        " holds " + std::to_string(address) +
+                        ", which is not a register of the card");
+        }
     }
 }
 

@@ -84,6 +84,8 @@ struct OrvekCardFaults {
     std::optional<std::uint32_t> legacyReplyLength;
     // Register requests to these addresses transfer nothing (reads) or are dropped (writes).
     std::vector<std::uint32_t> failingRegisters;
+    // Writes to these addresses fail: the driver completes them with an error. Reads answer.
+    std::vector<std::uint32_t> failingWrites;
     // Bytes the usage request transfers: 10352 normally, 88 for "no activity data", 0 for none.
     std::uint32_t usageReplyLength = 10352;
 };

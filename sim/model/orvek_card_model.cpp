@@ -168,20 +168,29 @@ orvek_sim_card_image OrvekCardModel::buildImage() const {
     set(reg::kExtraPmicFirst, image.extra_words[config_.extraPmicSelected][0]);
     set(reg::kExtraPmicSecond, image.extra_words[config_.extraPmicSelected][1]);
 
-    const auto& failing = config_.faults.failingRegisters;
+    const auto listed = [](const std::vector<std::uint32_t>& addresses, std::uint32_t address) {
+        return std::find(addresses.begin(), addresses.end(), address) != addresses.end();
+    };
     image.register_count = static_cast<std::uint32_t>(kCardRegisters.size());
     for (std::size_t i = 0; i < kCardRegisters.size(); ++i) {
         image.registers[i].address = kCardRegisters[i];
         image.registers[i].value = words[i];
         image.registers[i].fails =
-            std::find(failing.begin(), failing.end(), kCardRegisters[i]) != failing.end() ? 1 : 0;
+            (listed(config_.faults.failingRegisters, kCardRegisters[i]) ? ORVEK_SIM_REGISTER_SILENT
+                                                                        : 0u) |
+            (listed(config_.faults.failingWrites, kCardRegisters[i])
+                 ? ORVEK_SIM_REGISTER_REFUSES_WRITES
+                 : 0u);
     }
     image.usage_length = config_.faults.usageReplyLength;
     return image;
 }
 
 bool OrvekCardModel::selectorInNewRegister() const {
-    return config_.firmware.code() >= wire::kPmicSelectFirmware;
+    // A card of the older identity form tells the library no firmware version, so the library
+    // takes it for firmware below 1.2.4: such a card keeps its selector where those do.
+    return config_.identityForm == IdentityForm::Current &&
+           config_.firmware.code() >= wire::kPmicSelectFirmware;
 }
 
 std::uint32_t OrvekCardModel::registerValue(std::uint32_t address) const {
@@ -233,7 +242,7 @@ ModelReply OrvekCardModel::answer(std::uint32_t code, std::span<const std::uint8
         orvek_sim_card_answer(&card_, code, input.data(), static_cast<std::uint32_t>(input.size()),
                               output.data(), static_cast<std::uint32_t>(output.size()));
     output.resize(transferred > 0 ? static_cast<std::size_t>(transferred) : 0);
-    return {std::move(output)};
+    return {std::move(output), transferred == ORVEK_SIM_REQUEST_FAILED};
 }
 
 }  // namespace crvmon::sim

@@ -17,6 +17,8 @@ namespace crvmon::sim {
 struct ModelReply {
     // The bytes the request transfers; their count is the transferred byte count.
     std::vector<std::uint8_t> output;
+    // The card failed the request: the driver completes it with an error.
+    bool failed = false;
 };
 
 class OrvekCardModel {

@@ -152,32 +152,44 @@ bool parseFirmware(std::string_view text, FirmwareVersion& firmware) {
     return true;
 }
 
+// A list of the card's register addresses.
+std::vector<std::uint32_t> registerList(const Reader& reader, const toml::node& node,
+                                        const std::string& key) {
+    std::vector<std::uint32_t> addresses;
+    for (const toml::node& item : reader.array(node, key)) {
+        const std::int64_t address = reader.integer(item, key, 0, 0xFFFFFFFF);
+        if (!isCardRegister(static_cast<std::uint32_t>(address))) {
+            reader.fail(item.source(), keyName(key) + " holds " + hex(address, 8) +
+                                           ", which is not a register of the card");
+        }
+        addresses.push_back(static_cast<std::uint32_t>(address));
+    }
+    return addresses;
+}
+
 void parseFaults(const Reader& reader, const toml::table& table, const std::string& path,
                  OrvekCardFaults& faults, const toml::node*& legacyLength) {
-    reader.keys(
-        table, path,
-        {{"legacy_reply_length",
-          [&](const toml::node& node) {
-              faults.legacyReplyLength = static_cast<std::uint32_t>(
-                  reader.integer(node, member(path, "legacy_reply_length"), 0, 1039, "bytes"));
-              legacyLength = &node;
-          }},
-         {"failing_registers",
-          [&](const toml::node& node) {
-              const std::string key = member(path, "failing_registers");
-              for (const toml::node& item : reader.array(node, key)) {
-                  const std::int64_t address = reader.integer(item, key, 0, 0xFFFFFFFF);
-                  if (!isCardRegister(static_cast<std::uint32_t>(address))) {
-                      reader.fail(item.source(), keyName(key) + " holds " + hex(address, 8) +
-                                                     ", which is not a register of the card");
-                  }
-                  faults.failingRegisters.push_back(static_cast<std::uint32_t>(address));
-              }
-          }},
-         {"usage_reply_length", [&](const toml::node& node) {
-              faults.usageReplyLength = static_cast<std::uint32_t>(
-                  reader.integer(node, member(path, "usage_reply_length"), 0, 10352, "bytes"));
-          }}});
+    reader.keys(table, path,
+                {{"legacy_reply_length",
+                  [&](const toml::node& node) {
+                      faults.legacyReplyLength = static_cast<std::uint32_t>(reader.integer(
+                          node, member(path, "legacy_reply_length"), 0, 1039, "bytes"));
+                      legacyLength = &node;
+                  }},
+                 {"failing_registers",
+                  [&](const toml::node& node) {
+                      faults.failingRegisters =
+                          registerList(reader, node, member(path, "failing_registers"));
+                  }},
+                 {"failing_writes",
+                  [&](const toml::node& node) {
+                      faults.failingWrites =
+                          registerList(reader, node, member(path, "failing_writes"));
+                  }},
+                 {"usage_reply_length", [&](const toml::node& node) {
+                      faults.usageReplyLength = static_cast<std::uint32_t>(reader.integer(
+                          node, member(path, "usage_reply_length"), 0, 10352, "bytes"));
+                  }}});
 }
 
 OrvekCardConfig parseCard(const Reader& reader, const toml::table& table, std::size_t position) {

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "lib/orvek/orvek_wire.h"
+#include "lib/platform/win32.h"
 #include "sim/model/orvek_card_model.h"
 #include "sim/orvek/device_object_server.h"
 #include "sim/orvek/simulated_orvek_driver.h"
@@ -30,12 +31,13 @@ SimulatedOrvekDriver::SimulatedOrvekDriver(const std::vector<OrvekCardConfig>& c
         devices_->objects.push_back(std::make_unique<DeviceObjectServer>(
             orvek::wire::deviceObjectBase(config.deviceIndex),
             [model, held, index](const DeviceIoRequest& request) {
-                // Every request completes with success and the card's byte count; "nothing
-                // transferred" is an empty reply, never a failed request.
+                // A request completes with success and the card's byte count ("nothing
+                // transferred" is an empty reply), unless the card fails it.
                 ModelReply reply =
                     model->answer(request.code, std::span<const std::uint8_t>(request.input),
                                   request.outputCapacity);
-                DeviceIoReply answer{std::move(reply.output), 0};
+                DeviceIoReply answer{std::move(reply.output),
+                                     reply.failed ? ERROR_GEN_FAILURE : ERROR_SUCCESS};
                 if (*held) (*held)(index, request.code, answer.output, answer.error);
                 return answer;
             }));

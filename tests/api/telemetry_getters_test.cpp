@@ -192,6 +192,7 @@ TEST_F(TelemetryGettersTest, ProcessesOnlyOnVeltaraDevices) {
 TEST(TelemetryWithoutData, ValuesTheDeviceCannotGiveAreAbsentNotMadeUp) {
     sim::PrivateSimulation simulation(
         sim::parseScenario("[[orvek]]\nload = 0.5\n[orvek.faults]\nusage_reply_length = 88\n"
+                           "failing_writes = [0x0FC12050]\n"
                            "[[veltara]]\n[veltara.faults]\n"
                            "reply_length = { IOC_GET_CLOCK_NPU = 8 }\n"));
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
@@ -205,6 +206,10 @@ TEST(TelemetryWithoutData, ValuesTheDeviceCannotGiveAreAbsentNotMadeUp) {
     // Register-backed values are still there.
     EXPECT_EQ(corvanta::crvmonGetNPUClock(kCard, 0, status), 1000);
     EXPECT_EQ(status, CRVMON_STATUS_OK);
+    // A selector the card did not take is not reported as set.
+    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(kCard, 0, CRVMON_EXTRA_PMIC_1),
+              CRVMON_STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(corvanta::crvmonGetExtraPmicId(kCard, 0, status), CRVMON_EXTRA_PMIC_0);
     // A clock command that fails gives no clock, not the command's failure code.
     EXPECT_EQ(corvanta::crvmonGetNPUClock(kUsb, 0, status), -1);
     EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);

@@ -76,9 +76,9 @@ TEST(IdentityBlock, TheOlderTableNamesThisCardsEntry) {
     EXPECT_EQ(info->pcieGen, 3);
     EXPECT_EQ(info->pcieLanes, 16);
     EXPECT_EQ(info->pcieRev, 2);
-    // The older form carries no firmware word, class code or location.
+    // The older form carries no firmware word, class code (all ones: not reported) or location.
     EXPECT_EQ(info->firmwareBuild, 0u);
-    EXPECT_EQ(info->pcieClassCode, 0u);
+    EXPECT_EQ(info->pcieClassCode, 0xFFFFFFFFu);
     EXPECT_EQ(info->locationKind, 0);
 }
 

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "lib/orvek/orvek_discovery.h"
 #include "lib/orvek/orvek_monitor_win.h"
 #include "lib/registry/backend_probes.h"
+#include "sim/model/orvek_card_model.h"
 #include "sim/model/scenario.h"
 #include "sim/model/sim_clock.h"
 #include "sim/private_simulation.h"
@@ -150,7 +152,7 @@ TEST_F(OrvekSimulatedTest, CardsOfBothIdentityFormsAreFoundWithTheirIdentity) {
     EXPECT_EQ(number(crvmonGetDeviceId, 1), 0x0200);
     EXPECT_EQ(text(crvmonGetFirmwareVersion, 1), "1.3");
     EXPECT_EQ(number(crvmonGetFirmwareCRC, 1, CRVMON_STATUS_NOT_SUPPORTED), -1);
-    EXPECT_EQ(number(crvmonGetPcieClassCode, 1), 0);
+    EXPECT_EQ(number(crvmonGetPcieClassCode, 1, CRVMON_STATUS_NOT_SUPPORTED), -1);
     EXPECT_EQ(text(crvmonGetPcieSlot, 1, CRVMON_STATUS_NOT_SUPPORTED), "N/A");
     EXPECT_EQ(crvmonGetMemoryTotal(CRVMON_TARGET_ORVEK_PCIE, 1, status), 64LL << 30);
 
@@ -193,6 +195,25 @@ TEST_F(OrvekSimulatedTest, RegistersDecodeToTheScenarioAndTheSelectorSwitchesMon
     EXPECT_EQ(card.getInfo()->extraPmicVoltage, 0.0f);
 }
 
+// The scan that opens every card before this one must not lend this card another's firmware:
+// a card of the older form keeps its selector in the older register, whatever card 0 runs.
+TEST_F(OrvekSimulatedTest, ACardOfTheOlderFormUsesTheOlderSelectorAfterANewerCard) {
+    serve(
+        "[[orvek]]\ndevice_index = 0\nfirmware = \"1.2.4\"\n"
+        "[[orvek]]\ndevice_index = 1\nidentity_form = \"legacy\"\nlegacy_index = 1\n");
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(CRVMON_TARGET_ORVEK_PCIE, 1, CRVMON_EXTRA_PMIC_2),
+              CRVMON_STATUS_OK);
+    const MonitorInfo* info = monitorOf(1).getInfo();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ((info->pmicSelectLegacy >> 28) & 3, 2u);
+    EXPECT_EQ(info->pmicSelect, sim::OrvekCardModel::kPmicSelectBase);  // bit 31 still set
+    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
+    EXPECT_EQ(corvanta::crvmonGetExtraPmicId(CRVMON_TARGET_ORVEK_PCIE, 1, status),
+              CRVMON_EXTRA_PMIC_2);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+}
+
 TEST_F(OrvekSimulatedTest, NewerFirmwareKeepsTheSelectorInItsOwnRegister) {
     serve(R"(
 [[orvek]]
@@ -226,6 +247,18 @@ TEST_F(OrvekSimulatedTest, UsageGivesTheLoadAndMemoryInUse) {
     EXPECT_EQ(usage->memoryUsed, 1ULL << 30);
 }
 
+// A fraction of exactly 1 is a core busy all the time, not a ring that cannot be right.
+TEST_F(OrvekSimulatedTest, CoresBusyAllTheTimeAreAHundredPercent) {
+    serve("[[orvek]]\nload = 1.0\n");
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    clock_->advance(30'000'000);
+    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
+    EXPECT_EQ(corvanta::crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, status).size(), 10u);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_EQ(corvanta::crvmonGetTotalUtilization(CRVMON_TARGET_ORVEK_PCIE, 0, status), 100.0);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+}
+
 TEST_F(OrvekSimulatedTest, ShortOrMissingUsageRepliesGiveNoUsage) {
     for (int length : {88, 0, 1000, 10351}) {
         serve("[[orvek]]\nload = 0.5\n[orvek.faults]\nusage_reply_length = " +
@@ -239,8 +272,9 @@ TEST_F(OrvekSimulatedTest, ShortOrMissingUsageRepliesGiveNoUsage) {
 
 #if !defined(_WIN32)
 // Intervals that end before they start make a busy part larger than the window: the cores'
-// times would not fit their records. Such a reply is no usage data.
-TEST_F(OrvekSimulatedTest, UsageRingsThatCannotBeRightGiveNoUsage) {
+// times would not fit their records. Such rings are no busy data; the memory in use, a field of
+// its own in the same reply, stands.
+TEST_F(OrvekSimulatedTest, UsageRingsThatCannotBeRightGiveNoBusyData) {
     sim::ReplyFilters filters;
     filters.orvek = [](int, std::uint32_t code, std::vector<std::uint8_t>& output, std::uint32_t&) {
         if (code != orvek::wire::kIoctlUsage || output.size() != orvek::wire::usage_reply::kSize) {
@@ -260,13 +294,16 @@ TEST_F(OrvekSimulatedTest, UsageRingsThatCannotBeRightGiveNoUsage) {
         std::memcpy(output.data() + usage::kTimestamp, &timestamp, sizeof timestamp);
     };
     simulation_ = std::make_unique<sim::PrivateSimulation>(
-        sim::parseScenario("[[orvek]]\nload = 0.5\n"), clock_, std::move(filters));
+        sim::parseScenario("[[orvek]]\nload = 0.5\nmemory_used = 4096\n"), clock_,
+        std::move(filters));
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
-    EXPECT_EQ(monitorOf(0).getUsage(), nullptr);
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     EXPECT_TRUE(corvanta::crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, status).empty());
     EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(number(corvanta::crvmonGetTemperature, 0), 45);
+    EXPECT_EQ(corvanta::crvmonGetTotalUtilization(CRVMON_TARGET_ORVEK_PCIE, 0, status), -1.0);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(corvanta::crvmonGetMemoryUsage(CRVMON_TARGET_ORVEK_PCIE, 0, status), 4096);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
 }
 #endif
 
@@ -280,6 +317,24 @@ TEST_F(OrvekSimulatedTest, RegistersThatTransferNothingFailOnlyTheirOwnValues) {
     EXPECT_EQ(number(corvanta::crvmonGetFanDuty, 0), 35);
     EXPECT_EQ(monitorOf(0).getInfo()->unread, MonitorInfo::kUnreadThermal);
 }
+
+#if !defined(_WIN32)
+// Part of a word is no word; and a register that answers again gives its value again.
+TEST_F(OrvekSimulatedTest, RegisterRepliesCutShortFailOnlyWhileTheyAreCut) {
+    sim::ReplyFilters filters;
+    auto cut = std::make_shared<std::atomic<bool>>(true);
+    filters.orvek = [cut](int, std::uint32_t code, std::vector<std::uint8_t>& output,
+                          std::uint32_t&) {
+        if (code == orvek::wire::kIoctlRegister && output.size() == 4 && *cut) output.resize(2);
+    };
+    simulation_ = std::make_unique<sim::PrivateSimulation>(
+        sim::parseScenario("[[orvek]]\ntemperature = 47\n"), clock_, std::move(filters));
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    EXPECT_EQ(number(corvanta::crvmonGetTemperature, 0, CRVMON_STATUS_NOT_SUPPORTED), -1);
+    *cut = false;
+    EXPECT_EQ(number(corvanta::crvmonGetTemperature, 0), 47);
+}
+#endif
 
 TEST_F(OrvekSimulatedTest, ADriverOfAnotherMajorVersionIsRefusedWithALineOnStdout) {
     serve("[[orvek]]\ndriver_version = [2, 0, 0, 0]\n");

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,9 +28,9 @@ using ::testing::HasSubstr;
 class VeltaraSimulatedTest : public ::testing::Test {
   protected:
     // Serves the scenario and initialises the library on it; returns crvmonInit's status.
-    crvmonStatusCode_t start(const std::string& scenarioText) {
-        simulation_ =
-            std::make_unique<sim::PrivateSimulation>(sim::parseScenario(scenarioText), clock_);
+    crvmonStatusCode_t start(const std::string& scenarioText, sim::ReplyFilters filters = {}) {
+        simulation_ = std::make_unique<sim::PrivateSimulation>(sim::parseScenario(scenarioText),
+                                                               clock_, std::move(filters));
         ::testing::internal::CaptureStderr();
         const crvmonStatusCode_t status = corvanta::crvmonInit();
         stderr_ = ::testing::internal::GetCapturedStderr();
@@ -96,11 +97,12 @@ memory_pages = 0x100000
     EXPECT_EQ(stderr_, "");
 }
 
-TEST_F(VeltaraSimulatedTest, APositionAtTheListedCountIsNoDevice) {
-    // Devices 0 and 1, with instances enough for two more clients of either (32 each): a
-    // position past the list that named an empty entry, device number 0, would open device 0
-    // again, at crvmonInit and here.
-    ASSERT_EQ(start("[veltara_service]\npipe_instances = 100\n[[veltara]]\n[[veltara]]\n"),
+TEST_F(VeltaraSimulatedTest, EntriesTheListDoesNotHoldAreNoDevices) {
+    // Devices 0 and 1, counted as 4, with instances enough for five more clients of either (32
+    // each): a position past the records sent, or at the count, that named an empty entry,
+    // device number 0, would open device 0 again, at crvmonInit and here.
+    ASSERT_EQ(start("[veltara_service]\npipe_instances = 254\nlist_count = 4\n"
+                    "[[veltara]]\n[[veltara]]\n"),
               CRVMON_STATUS_OK);
     crvmonStatusCode_t status;
     EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 2);
@@ -153,7 +155,17 @@ TEST_F(VeltaraSimulatedTest, DriversThatDisagreeAreExplainedAndTheDeviceDropped)
 
 TEST_F(VeltaraSimulatedTest, FailedCommandsAtOpen) {
     // Driver information that cannot be read drops the device; a signal type that cannot be
-    // read is kept as the command's result.
+    // read is none; when the second driver information request of the probe fails, the first
+    // reply gives the record; a host information reply cut short is no driver version.
+    sim::ReplyFilters filters;
+    auto driverInfos = std::make_shared<std::atomic<int>>(0);
+    filters.veltara = [driverInfos](std::wstring_view pipe, std::span<const std::uint8_t> request,
+                                    sim::VeltaraReply& reply) {
+        if (pipe == L"\\\\.\\pipe\\veltara_again" && request.size() >= 4 &&
+            load32(request.data()) == veltara::wire::code::kDriverInfo && ++*driverInfos == 2) {
+            reply.bytes.resize(10);
+        }
+    };
     ASSERT_EQ(start(R"(
 [[veltara]]
 name = "noinfo"
@@ -161,15 +173,34 @@ name = "noinfo"
 reply_length = { IOC_DRIVER_INFO = 200 }
 [[veltara]]
 name = "nosignal"
+kind = 0
 [veltara.faults]
 reply_length = { IOC_GET_SIGNAL_TYPE = 8 }
-)"),
+[[veltara]]
+name = "again"
+kind = 1
+memory_pages = 0x100
+[[veltara]]
+name = "shorthost"
+[veltara.faults]
+reply_length = { IOC_HOST_INFO = 20 }
+)",
+                    std::move(filters)),
               CRVMON_STATUS_OK);
     crvmonStatusCode_t status;
-    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 1);
-    const DeviceRecord& kept = device(CRVMON_TARGET_VELTARA_USB_KIND1, 0);
-    EXPECT_EQ(kept.client->name(), "nosignal");
-    EXPECT_EQ(kept.signalType, -6);
+    ASSERT_EQ(corvanta::crvmonGetDeviceCount(status), 2);
+    ASSERT_EQ(count(CRVMON_TARGET_VELTARA_USB_KIND0), 1);
+    ASSERT_EQ(count(CRVMON_TARGET_VELTARA_USB_KIND1), 1);
+    EXPECT_EQ(device(CRVMON_TARGET_VELTARA_USB_KIND0, 0).client->name(), "nosignal");
+    EXPECT_EQ(corvanta::crvmonGetSignalType(CRVMON_TARGET_VELTARA_USB_KIND0, 0, status), -1);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0).client->name(), "again");
+    EXPECT_EQ(corvanta::crvmonGetMemoryTotal(CRVMON_TARGET_VELTARA_USB_KIND1, 0, status),
+              0x100LL * 4096);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_EQ(*driverInfos, 2);
+    // The cut host information is a failed command, not a revision of 0 to complain about.
+    EXPECT_EQ(stderr_, "");
 }
 
 TEST_F(VeltaraSimulatedTest, QueriesReadTheActivityLogMemoryClockAndTemperature) {
@@ -254,21 +285,21 @@ TEST_F(VeltaraSimulatedTest, ASnapshotIsReadToItsEndAndReleasedEvenWhenItNeverEn
     ASSERT_EQ(all.size(), 100u);
     EXPECT_EQ(all.back().pid, 100);
 
-    // One row read over and over: the reads stop at the guard, 65,536 rows, all summed.
+    // One row read over and over: the reads stop at the guard, 65,536 rows, with no list: the
+    // rows so far are not the snapshot.
     const DeviceRecord& endless = device(CRVMON_TARGET_VELTARA_USB_KIND1, 1);
-    const auto repeated = *veltara::veltara_get_process_infos(endless);
-    ASSERT_EQ(repeated.size(), 1u);
-    EXPECT_EQ(repeated[0].quantity, 65'536u);
+    EXPECT_EQ(veltara::veltara_get_process_infos(endless), std::nullopt);
     // And the snapshot was released: a read now finds no snapshot, only its end.
     std::uint8_t row[veltara::wire::process_record::kSize] = {};
     ASSERT_EQ(veltara::veltara_ioctl(endless.client, veltara::wire::code::kReadSnapshot, row), 0);
     EXPECT_EQ(row[veltara::wire::process_record::kFlags], veltara::wire::process_record::kEndFlag);
 }
 
-// A capture cut short never reached the service: the reads would find no snapshot, or an old
-// one, and the empty list would look like an idle device. A capture the service refused with
-// its own status is still read, as the service's business.
-TEST_F(VeltaraSimulatedTest, AProcessListWhoseCaptureWasNotAnsweredFails) {
+// A capture cut short may never have reached the service: the reads would find no snapshot, or
+// an old one, and the empty list would look like an idle device. A capture the service refused
+// with its own status is still read, as the service's business. A row that cannot be read
+// leaves the list short.
+TEST_F(VeltaraSimulatedTest, AProcessListWhoseCaptureOrRowsWereNotAnsweredFails) {
     ASSERT_EQ(start(R"(
 [[veltara]]
 name = "cut"
@@ -284,11 +315,22 @@ status = { IOC_CAPTURE_SNAPSHOT = 5 }
 [[veltara.process]]
 pid = 78
 count = 1
+[[veltara]]
+name = "rowless"
+[veltara.faults]
+reply_length = { IOC_READ_SNAPSHOT = 10 }
+[[veltara.process]]
+pid = 79
+count = 1
 )"),
               CRVMON_STATUS_OK);
     clock_->advance(5'000'000);
     EXPECT_EQ(veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0)),
               std::nullopt);
+    crvmonStatusCode_t status = CRVMON_STATUS_OK;
+    EXPECT_TRUE(
+        corvanta::crvmonGetProcessInfos(CRVMON_TARGET_VELTARA_USB_KIND1, 2, status).empty());
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
     const auto refused =
         veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 1));
     ASSERT_TRUE(refused.has_value());
@@ -316,10 +358,30 @@ amount = 1
     EXPECT_EQ(veltara::veltara_get_npu_clock(vt), -6);
     EXPECT_EQ(veltara::veltara_get_temperature(vt), std::nullopt);
     EXPECT_EQ(veltara::veltara_get_process_infos(vt), std::nullopt);
-    // A temperature that was not answered is a failure, not 0 degrees.
+    // Through the getters: failures, not 0 degrees or bytes.
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     EXPECT_EQ(corvanta::crvmonGetTemperature(CRVMON_TARGET_VELTARA_USB_KIND1, 0, status), -1);
     EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+    status = CRVMON_STATUS_OK;
+    EXPECT_EQ(corvanta::crvmonGetMemoryUsage(CRVMON_TARGET_VELTARA_USB_KIND1, 0, status), -1);
+    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+}
+
+// The temperature commands' failure codes share the value's channel: -1 to -7 thousandths of a
+// degree read as failures, -8 as the 0 degrees it is. A reply of no bytes at all fails.
+TEST_F(VeltaraSimulatedTest, TemperaturesAtTheEdgeOfTheFailureCodes) {
+    ASSERT_EQ(start("[[veltara]]\ntemperature_mc = -7\n[[veltara]]\ntemperature_mc = -8\n"
+                    "[[veltara]]\n[veltara.faults]\nreply_length = { IOC_GET_TEMPERATURE = 0 }\n"),
+              CRVMON_STATUS_OK);
+    const crvmonStatusCode_t expected[] = {CRVMON_STATUS_NOT_SUPPORTED, CRVMON_STATUS_OK,
+                                           CRVMON_STATUS_NOT_SUPPORTED};
+    for (int index = 0; index < 3; ++index) {
+        crvmonStatusCode_t status = CRVMON_STATUS_TARGET_NOT_FOUND;
+        const int degrees =
+            corvanta::crvmonGetTemperature(CRVMON_TARGET_VELTARA_USB_KIND1, index, status);
+        EXPECT_EQ(status, expected[index]) << index;
+        EXPECT_EQ(degrees, status == CRVMON_STATUS_OK ? 0 : -1) << index;
+    }
 }
 
 TEST_F(VeltaraSimulatedTest, AServiceThatComesLateOrBusyIsWaitedFor) {

@@ -331,7 +331,7 @@ void writeOrvek(Toml& toml, const DeviceSample& s, int deviceIndex) {
 
     // The older driver's table carries no firmware patch, class code or location; the library
     // then reads the extra-PMIC selector where firmware below 1.2.4 keeps it.
-    if (firmware && firmware->size() == 2 && !s.pcieSlot && s.pcieClassCode == 0) {
+    if (firmware && firmware->size() == 2 && !s.pcieSlot && !s.pcieClassCode) {
         toml.key("identity_form", "\"legacy\"");
     }
 

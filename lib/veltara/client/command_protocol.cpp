@@ -182,8 +182,12 @@ std::int32_t veltara_host_ioctl(VeltaraClient* client, std::uint32_t code, void*
     std::vector<std::uint8_t> discard;
     if (buffer == nullptr) discard.resize(wire::kHostInfoReplyMax);
     DWORD received = 0;
-    if (!readReply(lease, buffer != nullptr ? buffer : discard.data(), wire::kHostInfoReplyMax,
-                   received)) {
+    const bool read = readReply(lease, buffer != nullptr ? buffer : discard.data(),
+                                wire::kHostInfoReplyMax, received);
+    // Cut short, the record would give the caller a driver version of zeros the service never
+    // sent.
+    if (read && received < wire::host_info::kSize) SetLastError(ERROR_INVALID_DATA);
+    if (!read || received < wire::host_info::kSize) {
         CRVMON_CLIENT_LOG(kFunction, "%s Failed to read response data: %d", commandName(number),
                           static_cast<int>(GetLastError()));
         lease.replace();

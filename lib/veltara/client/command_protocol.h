@@ -22,6 +22,13 @@ constexpr std::int32_t kReplyNotRead = -6;      // also a record reply cut short
 constexpr std::int32_t kStatusNotSuccess = -7;  // the status word was not wire::kStatusSuccess
 }  // namespace ioctl_failure
 
+// Whether the result of a value command (signal type, temperature, clock) is one of the
+// failures above. The service's values share the channel: one of -7 to -1 cannot be told from
+// a failure, and is taken as one.
+constexpr bool valueCommandFailed(std::int32_t result) {
+    return result >= ioctl_failure::kStatusNotSuccess && result <= ioctl_failure::kNullClient;
+}
+
 // Failures of veltara_host_ioctl.
 namespace host_ioctl_failure {
 constexpr std::int32_t kNullClient = -1;

@@ -73,9 +73,11 @@ std::int32_t veltara_list_devices(veltara_device_entry* entries, std::int32_t ca
         return static_cast<std::int32_t>(
             std::min<std::uint32_t>(count, std::numeric_limits<std::int32_t>::max()));
     }
-    // Records the service did not send read as zero; none lies beyond the buffer.
+    // Only records that arrived whole are devices: a count beyond them would make zero-filled
+    // records (device number 0, no name) of bytes the service never sent.
+    const std::size_t arrived = (received - kEntries) / kEntrySize;
     const std::size_t copied =
-        std::min<std::size_t>({static_cast<std::size_t>(capacity), count, kMaxEntries});
+        std::min<std::size_t>({static_cast<std::size_t>(capacity), count, kMaxEntries, arrived});
     for (std::size_t i = 0; i < copied; ++i) {
         const std::uint8_t* record = reply.data() + kEntries + i * kEntrySize;
         entries[i].dev_no = static_cast<std::int32_t>(load32(record + kEntryDevNo));

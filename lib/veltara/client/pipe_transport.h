@@ -34,8 +34,9 @@ constexpr std::int32_t kReplyTooShort = -4;  // no count in it
 }  // namespace list_failure
 
 // Copies up to `capacity` entries of the service's device list into `entries` and returns how
-// many; with no array (or capacity below 1) returns the number the service reports. A
-// list_failure when the list cannot be had.
+// many: never more than the count says, nor than the reply holds whole. With no array (or
+// capacity below 1) returns the number the service reports. A list_failure when the list
+// cannot be had.
 std::int32_t veltara_list_devices(veltara_device_entry* entries, std::int32_t capacity);
 
 }  // namespace crvmon::veltara

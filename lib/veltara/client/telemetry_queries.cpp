@@ -125,13 +125,9 @@ std::optional<std::int32_t> veltara_get_temperature(const DeviceRecord& device) 
         milliDegrees = static_cast<std::int32_t>(load32(temperature.data() + 4));
     } else {
         milliDegrees = veltara_ioctl(device.client, wire::code::kGetTemperature, nullptr);
-        // The command's failure codes share the value's channel. Read as a temperature they
-        // would be 0 degrees; the temperatures they hide (-1 to -7 thousandths of a degree)
-        // would read as 0 too, so nothing is lost by taking them as failures.
-        if (milliDegrees >= ioctl_failure::kStatusNotSuccess &&
-            milliDegrees <= ioctl_failure::kNullClient) {
-            return std::nullopt;
-        }
+        // Read as a temperature the failure codes would be 0 degrees; the temperatures they
+        // hide (-1 to -7 thousandths of a degree) would read as 0 too, so nothing is lost.
+        if (valueCommandFailed(milliDegrees)) return std::nullopt;
     }
     return milliDegrees / 1000;
 }
@@ -144,19 +140,23 @@ std::optional<std::vector<crvmonProcessInfo_t>> veltara_get_process_infos(
 
     std::vector<crvmonProcessInfo_t> processes;
     const int self = _getpid();
-    // The capture's status word is the service's to give and is not looked at; but a capture
-    // that never reached the service leaves nothing to read, and the reads would find an
-    // empty snapshot, or one taken before.
+    // The capture's status word is the service's to give and is not looked at. Any other
+    // failure (the request not written, or written and its status never read) leaves no
+    // knowing whether a snapshot was taken: the reads could find none, or one taken before.
     const std::int32_t captured =
         veltara_ioctl(device.client, wire::code::kCaptureSnapshot, nullptr);
-    bool whole = captured == 0 || captured == ioctl_failure::kStatusNotSuccess;
-    for (std::size_t rows = 0; whole && rows < kMaxSnapshotRows; ++rows) {
+    bool ended = false;
+    bool failed = captured != 0 && captured != ioctl_failure::kStatusNotSuccess;
+    for (std::size_t rows = 0; !failed && rows < kMaxSnapshotRows; ++rows) {
         std::array<std::uint8_t, wire::process_record::kSize> row{};
         if (veltara_ioctl(device.client, wire::code::kReadSnapshot, row.data()) != 0) {
-            whole = false;
+            failed = true;
             break;
         }
-        if ((row[wire::process_record::kFlags] & wire::process_record::kEndFlag) != 0) break;
+        if ((row[wire::process_record::kFlags] & wire::process_record::kEndFlag) != 0) {
+            ended = true;
+            break;
+        }
         const auto pid = static_cast<std::int32_t>(load32(row.data() + wire::process_record::kPid));
         if (pid == self) continue;
         const std::uint32_t count = load32(row.data() + wire::process_record::kCount);
@@ -173,7 +173,8 @@ std::optional<std::vector<crvmonProcessInfo_t>> veltara_get_process_infos(
         }
     }
     veltara_ioctl(device.client, wire::code::kReleaseSnapshot, nullptr);
-    if (!whole) return std::nullopt;
+    // A snapshot cut off by a failed row, or by the guard before its end, is not the list.
+    if (failed || !ended) return std::nullopt;
     return processes;
 }
 

@@ -83,7 +83,7 @@ static long answer_register(struct orvek_sim_card* card, const uint8_t* input,
     value = load32(input + 8);
 
     slot = find_register(card, address);
-    if (slot == NULL || slot->fails) return 0;
+    if (slot == NULL || (slot->fails & ORVEK_SIM_REGISTER_SILENT) != 0) return 0;
     if (operation == ORVEK_SIM_REGISTER_READ) {
         if (output_capacity < 4) return 0;
         store32(output, slot->value);
@@ -91,6 +91,7 @@ static long answer_register(struct orvek_sim_card* card, const uint8_t* input,
     }
     if (operation == ORVEK_SIM_REGISTER_WRITE) {
         const uint32_t before = slot->value;
+        if ((slot->fails & ORVEK_SIM_REGISTER_REFUSES_WRITES) != 0) return ORVEK_SIM_REQUEST_FAILED;
         slot->value = value;
         if (address == image->selector_address) {
             const uint32_t old_selector = (before >> image->selector_shift) & 3u;

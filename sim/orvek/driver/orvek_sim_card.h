@@ -35,10 +35,14 @@ extern "C" {
 #define ORVEK_SIM_REGISTER_READ 2u
 #define ORVEK_SIM_REGISTER_WRITE 3u
 
+/* Faults of one register, bits of orvek_sim_register.fails. */
+#define ORVEK_SIM_REGISTER_SILENT 1u         /* reads transfer nothing, writes are dropped */
+#define ORVEK_SIM_REGISTER_REFUSES_WRITES 2u /* writes fail: the driver completes them in error */
+
 struct orvek_sim_register {
     uint32_t address;
     uint32_t value;
-    uint32_t fails; /* nonzero: reads transfer nothing, writes are dropped */
+    uint32_t fails; /* ORVEK_SIM_REGISTER_... bits */
 };
 
 /* What the simulator uploads about a card, all at once; the usage bytes follow separately as
@@ -72,8 +76,10 @@ struct orvek_sim_card {
     uint8_t usage[ORVEK_SIM_USAGE_MAX];
 };
 
-/* Result of orvek_sim_card_answer for a code the card does not know. */
+/* Results of orvek_sim_card_answer for a code the card does not know, and for a request the
+ * card fails (the driver completes both with an error status). */
 #define ORVEK_SIM_UNKNOWN_CODE (-1)
+#define ORVEK_SIM_REQUEST_FAILED (-2)
 
 /* Replaces the card's state with an uploaded image (usage bytes zeroed). Returns 0, or -1 and
  * leaves the card as it was when the image breaks a bound. */
@@ -84,8 +90,8 @@ int orvek_sim_card_set_usage(struct orvek_sim_card* card, const void* bytes, siz
 
 /* Answers one request: reads the input, then writes at most output_capacity bytes to output
  * (input and output may be the same buffer). Returns the transferred count, which is 0 for
- * malformed requests, unknown or failing registers and buffers too small, or
- * ORVEK_SIM_UNKNOWN_CODE. */
+ * malformed requests, unknown or silent registers and buffers too small; or
+ * ORVEK_SIM_UNKNOWN_CODE, or ORVEK_SIM_REQUEST_FAILED for a write the register refuses. */
 long orvek_sim_card_answer(struct orvek_sim_card* card, uint32_t code, const uint8_t* input,
                            uint32_t input_length, uint8_t* output, uint32_t output_capacity);
 

@@ -193,6 +193,7 @@ static NTSTATUS card_request(PDEVICE_OBJECT device, PIRP irp) {
     if (transferred == ORVEK_SIM_UNKNOWN_CODE) {
         return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
+    if (transferred == ORVEK_SIM_REQUEST_FAILED) return complete(irp, STATUS_IO_DEVICE_ERROR, 0);
     return complete(irp, STATUS_SUCCESS, (ULONG_PTR)transferred);
 }
 

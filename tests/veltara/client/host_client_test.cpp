@@ -161,17 +161,17 @@ TEST_F(HostClientTest, DeviceListsAreBoundedByTheCallersArrayTheBufferAndTheRepl
     reply = deviceList(1, {{3, std::string(64, 'x')}});
     EXPECT_EQ(veltara_list_devices(entries.data(), 64), 1);
     EXPECT_EQ(std::string(entries[0].name), std::string(63, 'x'));
-    // More counted than sent: the records not sent read as zero.
-    reply = deviceList(3, {{5, "five"}});
+    // More counted than sent, the last record cut: only whole records sent are copied.
+    reply = deviceList(3, {{5, "five"}, {6, "six"}});
+    reply.resize(reply.size() - 1);
     std::memset(entries.data(), 0x55, entries.size() * sizeof entries[0]);
-    EXPECT_EQ(veltara_list_devices(entries.data(), 64), 3);
+    EXPECT_EQ(veltara_list_devices(entries.data(), 64), 1);
     EXPECT_EQ(entries[0].dev_no, 5);
-    EXPECT_EQ(entries[2].dev_no, 0);
-    EXPECT_STREQ(entries[2].name, "");
+    EXPECT_EQ(entries[1].dev_no, 0x55555555);
     // A count beyond the result's range stays a count, not a failure.
     reply = le32(0xFFFFFFFF);
     EXPECT_EQ(veltara_list_devices(nullptr, 0), 0x7FFFFFFF);
-    EXPECT_EQ(veltara_list_devices(entries.data(), 64), 64);
+    EXPECT_EQ(veltara_list_devices(entries.data(), 64), 0);
     for (const Bytes& tooShort : {Bytes{1, 0, 0}, Bytes{}}) {
         reply = tooShort;
         EXPECT_EQ(veltara_list_devices(entries.data(), 64), -4);
@@ -299,12 +299,13 @@ TEST_F(HostClientTest, ThirtyThreeThreadsShareAPoolOfThirtyTwo) {
     std::mutex mutex;
     std::condition_variable arrived;
     int inFlight = 0;
+    Bytes reply = le32(0xBEEF);
     auto device = serveDevice([&](const Bytes&) {
         std::unique_lock<std::mutex> lock(mutex);
         ++inFlight;
         arrived.notify_all();
         arrived.wait_for(lock, std::chrono::seconds(20), [&] { return inFlight >= 33; });
-        return send(le32(0xBEEF));
+        return send(reply);
     });
     VeltaraClient* client = veltara_open(7);
     ASSERT_NE(client, nullptr);
@@ -319,6 +320,16 @@ TEST_F(HostClientTest, ThirtyThreeThreadsShareAPoolOfThirtyTwo) {
     EXPECT_EQ(results, std::vector<std::int32_t>(33, 0));
     // One thread found the pool empty and added an instance of its own.
     EXPECT_EQ(client->idlePipeCount(), 33u);
+    // Read in message mode like the others: on each instance in turn a reply longer than its
+    // command's fails, instead of leaving its rest for the next command.
+    const auto answer = [&](Bytes bytes) {
+        std::lock_guard<std::mutex> lock(mutex);
+        reply = std::move(bytes);
+    };
+    answer(le32(0xBEEF) + le32(0xBEEF));
+    for (int i = 0; i < 33; ++i) EXPECT_EQ(veltara_ioctl(client, 0x00005214, nullptr), -6) << i;
+    answer(le32(0xBEEF));
+    for (int i = 0; i < 33; ++i) EXPECT_EQ(veltara_ioctl(client, 0x00005214, nullptr), 0) << i;
     veltara_close(client);
 }
 
