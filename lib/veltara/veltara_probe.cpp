@@ -48,8 +48,9 @@ DeviceRecord buildVeltaraRecord(VeltaraClient* client,
                                 std::span<const std::uint8_t, wire::kDriverInfoSize> earlierInfo) {
     DeviceRecord record;
     DriverInfo info;
-    if (!askDriverInfo(client, info))
+    if (!askDriverInfo(client, info)) {
         std::copy(earlierInfo.begin(), earlierInfo.end(), info.begin());
+    }
     record.driverVersion = {versionPart(info, 0), versionPart(info, 1), versionPart(info, 2),
                             versionPart(info, 3)};
     record.memoryTotal =

@@ -91,6 +91,10 @@ def area_of(path: str) -> str:
         return "library"
     if path.startswith("sim/"):
         return "simulators"
+    if path.startswith("tools/"):
+        return "tools"
+    if path.startswith("python/"):
+        return "python"
     return "other"
 
 

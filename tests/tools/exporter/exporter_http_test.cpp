@@ -233,8 +233,8 @@ TEST(ExporterHttp, ConcurrentScrapersEachGetAWholePage) {
     EXPECT_GE(pages, 8);
 }
 
-// A card that fails to deliver its load: its counter rises, and the rest of it and the other
-// device are still on the page.
+// A card that fails to deliver its load and a device that fails its process list: their
+// counters rise, and the rest of them and the healthy device are still on the page.
 TEST(ExporterMetrics, AFailingDeviceCountsItsErrorsAndTheOthersStillShow) {
     Exporter exporter(R"toml(
 [[orvek]]
@@ -245,6 +245,16 @@ usage_reply_length = 0
 [[veltara]]
 name = "vt0"
 temperature_mc = 40_000
+
+[[veltara]]
+name = "vt1"
+kind = 0
+temperature_mc = 30_000
+[veltara.faults]
+reply_length = { IOC_READ_SNAPSHOT = 10 }
+[[veltara.process]]
+pid = 77
+count = 1
 )toml");
     auto client = exporter.client();
     client.Get("/metrics");
@@ -255,6 +265,9 @@ temperature_mc = 40_000
     EXPECT_EQ(page.samples.at(series("crvmon_temperature_celsius", kCard)), 50);
     EXPECT_EQ(page.samples.at(series("crvmon_temperature_celsius", kDevice)), 40);
     EXPECT_EQ(page.samples.at(series("crvmon_read_errors_total", kDevice)), 0);
+    const char* failingList = R"(family="Veltara",type="5",index="0",node="/dev/veltara-usb1")";
+    EXPECT_GE(page.samples.at(series("crvmon_read_errors_total", failingList)), 2);
+    EXPECT_EQ(page.samples.at(series("crvmon_temperature_celsius", failingList)), 30);
 }
 
 // Initialised again between scrapes, the collector follows the machine: a device that went away

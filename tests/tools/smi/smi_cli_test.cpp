@@ -138,6 +138,11 @@ TEST(SmiQuery, CsvCarriesTheScenarioWithHeaderAndUnitsOrWithout) {
     EXPECT_THAT(rows[0],
                 ::testing::ElementsAre("3:0", "61", "31.50", "0000:03:00.0", "17179869184"));
     EXPECT_THAT(rows[3], ::testing::ElementsAre("6:0", "52", "N/A", "N/A", "1073741824"));
+
+    // Hexadecimal ids as they are written, and no padding in a CSV cell.
+    run = smiOn("two_families.toml", {"-q", "id,pci.device_id,firmware.crc,pci.vendor_id", "-f",
+                                      "csv", "--no-header", "--id", "3:0", "--id", "6:0"});
+    EXPECT_EQ(run.out, "3:0,0x0100,0x8003,0x1D9C\n6:0,N/A,N/A,N/A\n");
 }
 
 TEST(SmiQuery, JsonHasTypedValuesAndNullForWhatADeviceLacks) {
@@ -324,6 +329,14 @@ TEST(SmiErrors, AFailedReadIsNamedAndTheRestStillShown) {
     EXPECT_THAT(rows[1], ::testing::ElementsAre("3:0", "50", "N/A"));
     EXPECT_EQ(rows[2][0], "6:0");
     EXPECT_EQ(rows[2][1], "40");
+
+    // A process list that fails is a failed read too.
+    const ProgramRun processes = smiOn("failing_reads.toml", {"-p"});
+    EXPECT_EQ(processes.exitCode, 4) << processes.err;
+    EXPECT_THAT(processes.err, HasSubstr("6:0: process"));
+    // A memory size of 0 is none: N/A, null.
+    const ProgramRun memory = smiOn("failing_reads.toml", {"-q", "memory.total", "-f", "json"});
+    EXPECT_EQ(json::parse(memory.out)[1].at("memory.total"), nullptr) << memory.out;
 }
 
 struct ErrorCase {
@@ -338,6 +351,8 @@ TEST(SmiErrors, EachEndsWithItsCodeAndAClearMessageAndNoTable) {
     const std::vector<ErrorCase> cases{
         {"unknown field", {"--scenario", machine, "-q", "id,bogus"}, 2, "unknown field 'bogus'"},
         {"empty field", {"--scenario", machine, "-q", "id,,node"}, 2, "empty field name"},
+        {"trailing comma", {"--scenario", machine, "-q", "id,"}, 2, "empty field name"},
+        {"index with a tail", {"--scenario", machine, "--id", "3:0abc"}, 2, "TYPE:INDEX"},
         {"malformed id", {"--scenario", machine, "--id", "3-0"}, 2, "expected TYPE:INDEX"},
         {"unknown type", {"--scenario", machine, "--id", "9:0"}, 2, "expected TYPE:INDEX"},
         {"absent device", {"--scenario", machine, "--id", "3:7"}, 3, "no device 3:7"},
@@ -346,6 +361,7 @@ TEST(SmiErrors, EachEndsWithItsCodeAndAClearMessageAndNoTable) {
         {"count alone", {"--scenario", machine, "--count", "2"}, 2, "--count needs --loop"},
         {"two views", {"--scenario", machine, "--details", "--processes"}, 2, "choose one"},
         {"bad setting", {"--scenario", machine, "--set-extra-pmic", "3:0=7"}, 2, "ID 0-3"},
+        {"setting of no card", {"--scenario", machine, "--set-extra-pmic", "3:9=1"}, 3, "3:9"},
         {"bad scenario", {"--scenario", scenario("../smi_cli_test.cpp")}, 2, "cannot simulate"},
         {"no device", {"--scenario", scenario("no_devices.toml")}, 3, "no device found"},
     };
