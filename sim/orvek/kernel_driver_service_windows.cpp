@@ -29,21 +29,38 @@ class ServiceHandle {
                              std::to_string(GetLastError()) + ")");
 }
 
-// Stops the service (its driver's unload routine runs) and waits until it says so.
+// A loaded machine can take seconds to unload a driver; these bounds only keep a driver that
+// never unloads from hanging the caller.
+constexpr auto kPoll = std::chrono::milliseconds(20);
+constexpr int kPolls = 1500;  // 30 s
+
+// Stops the service (its driver's unload routine runs) and waits until it says so, also when
+// an earlier stop is still under way (the control is then refused, and the wait is all).
 void stopService(SC_HANDLE service) {
     SERVICE_STATUS status{};
-    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) return;
-    for (int wait = 0; wait < 100 && status.dwCurrentState != SERVICE_STOPPED; ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (!QueryServiceStatus(service, &status)) return;
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    for (int wait = 0; wait < kPolls; ++wait) {
+        if (!QueryServiceStatus(service, &status) || status.dwCurrentState == SERVICE_STOPPED) {
+            return;
+        }
+        std::this_thread::sleep_for(kPoll);
     }
 }
 
+// Stops and deletes the service, and waits until it is gone: a driver of the same name loaded
+// while the last one is still unloading finds its device objects taken, and fails to start.
 void removeService(SC_HANDLE manager, const std::wstring& name) {
-    ServiceHandle service(OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
-    if (!service) return;
-    stopService(service.get());
-    DeleteService(service.get());
+    {
+        ServiceHandle service(OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
+        if (!service) return;
+        stopService(service.get());
+        DeleteService(service.get());
+    }
+    for (int wait = 0; wait < kPolls; ++wait) {
+        ServiceHandle service(OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS));
+        if (!service) return;
+        std::this_thread::sleep_for(kPoll);
+    }
 }
 
 }  // namespace

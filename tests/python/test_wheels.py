@@ -55,16 +55,18 @@ def test_the_linux_wheel_installed_in_a_fresh_venv_runs_the_readme_example(tmp_p
     wheel = build_wheel(library, tmp_path / "dist")
     check_wheel(wheel, library, "linux_x86_64")
 
+    # Only the copy in the wheel can be found: no CRVMON_LIBRARY, no source tree on the path,
+    # also for pip, which would take a package found there (with its egg-info, left by a
+    # `pip install ./python`) for one already installed.
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("CRVMON_LIBRARY", "PYTHONPATH", "LD_LIBRARY_PATH")}
     venv = tmp_path / "venv"
     subprocess.run([sys.executable, "-m", "venv", str(venv)], check=True, timeout=120)
     python = venv / "bin/python"
     install = subprocess.run([str(python), "-m", "pip", "install", "--no-index", str(wheel)],
-                             capture_output=True, text=True, timeout=120)
+                             env=env, capture_output=True, text=True, timeout=120, cwd=tmp_path)
     assert install.returncode == 0, install.stdout + install.stderr
 
-    # Only the copy in the wheel can be found: no CRVMON_LIBRARY, no build tree on the path.
-    env = {k: v for k, v in os.environ.items()
-           if k not in ("CRVMON_LIBRARY", "PYTHONPATH", "LD_LIBRARY_PATH")}
     where = subprocess.run([str(python), "-c", "import crvmon; print(crvmon.library_path())"],
                            env=env, capture_output=True, text=True, timeout=60, cwd=tmp_path)
     assert where.stdout.strip().startswith(str(venv)), where.stdout + where.stderr
