@@ -47,8 +47,8 @@ void stopService(SC_HANDLE service) {
     }
 }
 
-// Stops and deletes the service, and waits until it is gone: a driver of the same name loaded
-// while the last one is still unloading finds its device objects taken, and fails to start.
+// Stops and deletes the service, and waits until it is gone, so that the next simulation loads
+// its driver into a machine where none is left (two loaded at once fail on the device names).
 void removeService(SC_HANDLE manager, const std::wstring& name) {
     {
         ServiceHandle service(OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
