@@ -247,18 +247,6 @@ TEST_F(OrvekSimulatedTest, UsageGivesTheLoadAndMemoryInUse) {
     EXPECT_EQ(usage->memoryUsed, 1ULL << 30);
 }
 
-// A fraction of exactly 1 is a core busy all the time, not a ring that cannot be right.
-TEST_F(OrvekSimulatedTest, CoresBusyAllTheTimeAreAHundredPercent) {
-    serve("[[orvek]]\nload = 1.0\n");
-    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
-    clock_->advance(30'000'000);
-    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
-    EXPECT_EQ(corvanta::crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, status).size(), 10u);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
-    EXPECT_EQ(corvanta::crvmonGetTotalUtilization(CRVMON_TARGET_ORVEK_PCIE, 0, status), 100.0);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
-}
-
 TEST_F(OrvekSimulatedTest, ShortOrMissingUsageRepliesGiveNoUsage) {
     for (int length : {88, 0, 1000, 10351}) {
         serve("[[orvek]]\nload = 0.5\n[orvek.faults]\nusage_reply_length = " +
@@ -271,6 +259,39 @@ TEST_F(OrvekSimulatedTest, ShortOrMissingUsageRepliesGiveNoUsage) {
 }
 
 #if !defined(_WIN32)
+// Every core's ring: one interval of 100 units, then the running one, read at its end: busy the
+// whole time since the interval began, a fraction of exactly 1.
+sim::ReplyFilters everyCoreBusyAllTheTime() {
+    sim::ReplyFilters filters;
+    filters.orvek = [](int, std::uint32_t code, std::vector<std::uint8_t>& output, std::uint32_t&) {
+        namespace usage = orvek::wire::usage_reply;
+        if (code != orvek::wire::kIoctlUsage || output.size() != usage::kSize) return;
+        for (std::size_t core = 0; core < usage::kRingCount; ++core) {
+            std::uint8_t* ring = output.data() + usage::kRings + core * usage::kRingSize;
+            std::memset(ring + usage::kIntervals, 0, usage::kIntervalCount * usage::kIntervalSize);
+            ring[usage::kHead] = 1;
+            ring[usage::kCount] = 1;
+            const std::uint64_t intervals[4] = {100, 200, 150, 200};
+            std::memcpy(ring + usage::kIntervals, intervals, sizeof intervals);
+        }
+        const std::uint64_t timestamp = 200;
+        std::memcpy(output.data() + usage::kTimestamp, &timestamp, sizeof timestamp);
+    };
+    return filters;
+}
+
+// A fraction of exactly 1 is a core busy all the time, not a ring that cannot be right.
+TEST_F(OrvekSimulatedTest, CoresBusyAllTheTimeAreAHundredPercent) {
+    simulation_ = std::make_unique<sim::PrivateSimulation>(sim::parseScenario("[[orvek]]\n"),
+                                                           clock_, everyCoreBusyAllTheTime());
+    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
+    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
+    EXPECT_EQ(corvanta::crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, status).size(), 10u);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_EQ(corvanta::crvmonGetTotalUtilization(CRVMON_TARGET_ORVEK_PCIE, 0, status), 100.0);
+    EXPECT_EQ(status, CRVMON_STATUS_OK);
+}
+
 // Intervals that end before they start make a busy part larger than the window: the cores'
 // times would not fit their records. Such rings are no busy data; the memory in use, a field of
 // its own in the same reply, stands.

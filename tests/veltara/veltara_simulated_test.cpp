@@ -98,11 +98,21 @@ memory_pages = 0x100000
 }
 
 TEST_F(VeltaraSimulatedTest, EntriesTheListDoesNotHoldAreNoDevices) {
-    // Devices 0 and 1, counted as 4, with instances enough for five more clients of either (32
-    // each): a position past the records sent, or at the count, that named an empty entry,
-    // device number 0, would open device 0 again, at crvmonInit and here.
+    // Devices 0 and 1, counted as 4, and a third record of the first one's number without a
+    // name, with instances enough for five more clients of either (32 each): a position past
+    // the records sent, or at the count, or naming the nameless record, would open device 0
+    // again, at crvmonInit and here.
+    sim::ReplyFilters filters;
+    filters.veltara = [](std::wstring_view pipe, std::span<const std::uint8_t>,
+                         sim::VeltaraReply& reply) {
+        if (pipe != L"\\\\.\\pipe\\veltara" || reply.bytes.size() < 4 + 68) return;
+        std::vector<std::uint8_t> nameless(68, 0);
+        std::copy_n(reply.bytes.begin() + 4, 4, nameless.begin());  // the first one's number
+        reply.bytes.insert(reply.bytes.end(), nameless.begin(), nameless.end());
+    };
     ASSERT_EQ(start("[veltara_service]\npipe_instances = 254\nlist_count = 4\n"
-                    "[[veltara]]\n[[veltara]]\n"),
+                    "[[veltara]]\n[[veltara]]\n",
+                    std::move(filters)),
               CRVMON_STATUS_OK);
     crvmonStatusCode_t status;
     EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 2);

@@ -10,7 +10,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 run_once() {  # signal, scenario argument...
     local signal=$1; shift
-    local out="$root/out"
+    # A file of this run's own: the shell truncates a reused one in the started process, which
+    # may come after this script has already read the last run's ready line from it.
+    local out="$root/out-$signal"
     CRVMON_OBJECT_ROOT=$root "$sim" "$@" >"$out" 2>"$root/err" &
     local pid=$!
     # Generous: a loaded CI machine can take seconds to start its threads.
@@ -36,7 +38,7 @@ run_once INT "$scenario"
 # A scenario that cannot be used: a clear message and a failing exit, no ready line.
 bad="$root/bad.toml"
 printf '[[orvek]]\ntemperature = "hot"\n' >"$bad"
-CRVMON_OBJECT_ROOT=$root "$sim" "$bad" >"$root/out" 2>"$root/err" && fail "bad scenario accepted"
+CRVMON_OBJECT_ROOT=$root "$sim" "$bad" >"$root/out-bad" 2>"$root/err" && fail "bad scenario accepted"
 grep -q temperature "$root/err" || fail "message does not name the key: $(cat "$root/err")"
-grep -q ready "$root/out" && fail "ready printed for a bad scenario"
+grep -q ready "$root/out-bad" && fail "ready printed for a bad scenario"
 echo "crvmon-sim lifecycle: 3 passed, 0 failed"

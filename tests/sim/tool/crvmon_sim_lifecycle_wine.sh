@@ -17,7 +17,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 run_once() {  # expected device count, scenario argument...
     local devices=$1; shift
-    local out="$work/out"
+    # A file of this run's own: the shell truncates a reused one in the started process, which
+    # may come after this script has already read the last run's ready line from it.
+    local out="$work/out-$devices"
     "${emulator[@]}" "$sim" "$@" >"$out" 2>"$work/err" </dev/null &
     local pid=$!
     sim_pid=$pid
@@ -47,7 +49,7 @@ run_once 2 "$scenario"
 
 bad="$work/bad.toml"
 printf '[[orvek]]\ntemperature = "hot"\n' >"$bad"
-"${emulator[@]}" "$sim" "$bad" >"$work/out" 2>"$work/err" </dev/null && fail "bad scenario accepted"
+"${emulator[@]}" "$sim" "$bad" >"$work/out-bad" 2>"$work/err" </dev/null && fail "bad scenario accepted"
 grep -q temperature "$work/err" || fail "message does not name the key: $(cat "$work/err")"
-grep -q ready "$work/out" && fail "ready printed for a bad scenario"
+grep -q ready "$work/out-bad" && fail "ready printed for a bad scenario"
 echo "crvmon-sim.exe lifecycle: 3 passed, 0 failed"
