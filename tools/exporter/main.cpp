@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "lib/common/build_info.h"
 #include "tools/common/interrupt.h"
 #include "tools/common/simulation_option.h"
 #include "tools/exporter/device_collector.h"
@@ -94,6 +95,8 @@ int main(int argc, char** argv) {
         "crvmon-exporter: the Orvek and Veltara NPUs of this machine as Prometheus "
         "metrics (/metrics), JSON (/api/v1/devices) and a live page (/).",
         "crvmon-exporter"};
+    app.set_version_flag("--version", CRVMON_VERSION_LINE("crvmon-exporter"),
+                         "Print the version and the source revision it was built from, and exit");
     exporter::ExporterOptions options;
     tools::SimulationOption simulation(app);
     exporter::declareOptions(app, options);
