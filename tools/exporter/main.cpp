@@ -15,6 +15,7 @@
 #include "tools/exporter/device_collector.h"
 #include "tools/exporter/exporter_options.h"
 #include "tools/exporter/http_routes.h"
+#include "tools/exporter/listen_socket.h"
 #include "tools/exporter/stop_signal.h"
 #ifdef _WIN32
 #include "tools/exporter/windows_service.h"
@@ -24,8 +25,9 @@ namespace crvmon::exporter {
 
 namespace {
 
+// Exit codes, as the README lists them.
 constexpr int kBadArgument = 2;
-constexpr int kCannotServe = 3;
+constexpr int kCannotServe = 3;  // the address cannot be listened on: a port taken, above all
 
 unsigned defaultThreads() {
     return std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
@@ -40,6 +42,15 @@ int serve(const ExporterOptions& options, const tools::SimulationOption& simulat
                      options.listen.c_str());
         return kBadArgument;
     }
+    // The port first: a second exporter on it fails at once, before it loads a simulation or
+    // initialises the library. Requests that come meanwhile wait in the listen queue.
+    httplib::Server server;
+    std::string why;
+    if (!bindExclusively(server, host, port, why)) {
+        std::fprintf(stderr, "crvmon-exporter: cannot listen on %s: %s\n", options.listen.c_str(),
+                     why.c_str());
+        return kCannotServe;
+    }
     std::unique_ptr<tools::SimulationOption::Running> simulated;
     try {
         simulated = simulation.start();
@@ -53,13 +64,7 @@ int serve(const ExporterOptions& options, const tools::SimulationOption& simulat
     settings.reinitInterval =
         std::chrono::milliseconds(static_cast<long long>(options.reinitSeconds * 1000));
     DeviceCollector collector(settings);
-
-    httplib::Server server;
     addRoutes(server, collector);
-    if (!server.bind_to_port(host.c_str(), port)) {
-        std::fprintf(stderr, "crvmon-exporter: cannot listen on %s\n", options.listen.c_str());
-        return kCannotServe;
-    }
     std::fprintf(stderr, "crvmon-exporter: serving http://%s/ (metrics at /metrics)\n",
                  options.listen.c_str());
 
