@@ -25,6 +25,7 @@ cleanup() {
         wait "$holder_pid"
     fi
     timeout 90 "${emulator[@]}" "$exporter" --uninstall-service >/dev/null 2>&1 </dev/null
+    "${emulator[@]}" cmd.exe /c del "$log_file" </dev/null >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
