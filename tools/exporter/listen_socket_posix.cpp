@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 
 #include "tools/exporter/listen_socket.h"
 
@@ -28,7 +28,7 @@ BindFailure whyBindFails(const std::string& host, int port) {
     for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
         const int socket = ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
         if (socket < 0) {
-            failure = {false, std::strerror(errno)};
+            failure = {false, std::generic_category().message(errno)};
             continue;
         }
         exclusiveSocketOptions(socket);
@@ -39,7 +39,7 @@ BindFailure whyBindFails(const std::string& host, int port) {
             failure = {};
             break;
         }
-        failure = {error == EADDRINUSE, std::strerror(error)};
+        failure = {error == EADDRINUSE, std::generic_category().message(error)};
     }
     freeaddrinfo(found);
     return failure;
