@@ -12,6 +12,8 @@ cd "$root"
 # headers. "crvmon.h" alone is the public header as programs outside the library include it.
 # The library's layers run one way: api on top, then monitor (the family dispatch), the two
 # backends, registry, common; the platform layer at the bottom, reached only through win32.h.
+# The tools see nothing of the library but its public header and the build's version and source
+# revision (lib/common/build_info.h, written by the build).
 rules='
 lib/api             lib/monitor lib/orvek lib/veltara lib/registry lib/common lib/platform/win32.h
 lib/monitor         lib/api/crvmon.h lib/veltara/client lib/registry lib/common
@@ -22,9 +24,9 @@ lib/registry        lib/api/crvmon.h lib/common
 lib/common          lib/api/crvmon.h
 lib/platform
 sim                 lib/platform lib/common lib/orvek/orvek_wire.h lib/veltara/client/veltara_wire.h
-tools/common        lib/api/crvmon.h sim
-tools/smi           lib/api/crvmon.h sim tools/common
-tools/exporter      lib/api/crvmon.h sim tools/common
+tools/common        lib/api/crvmon.h lib/common/build_info.h sim
+tools/smi           lib/api/crvmon.h lib/common/build_info.h sim tools/common
+tools/exporter      lib/api/crvmon.h lib/common/build_info.h sim tools/common
 examples            lib/api/crvmon.h
 bench               lib sim tools
 tests               lib sim tools

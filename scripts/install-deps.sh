@@ -15,10 +15,11 @@ tools=(chromium prometheus)
 python=(python3 python3-pytest mypy python3-setuptools python3-wheel python3-pip python3-venv)
 # scripts/static-analysis.sh and scripts/valgrind-tests.sh, over the linux build.
 analysis=(clang-tidy-14 cppcheck valgrind python3)
-# With the import library for the Microsoft linker (llvm-dlltool), the zip, and what builds and
-# links the Microsoft-ABI test program (clang, lld-link).
+# With the import library for the Microsoft linker (llvm-dlltool), the zip and the MSI (wixl;
+# msitools reads an MSI's tables back), and what builds and links the Microsoft-ABI test program
+# (clang, lld-link).
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
-         xz-utils curl iproute2 llvm-14 lld-14 clang-14 zip unzip)
+         xz-utils curl iproute2 llvm-14 lld-14 clang-14 zip unzip wixl wixl-data msitools)
 
 wanted=()
 for build in "${@:-linux}"; do

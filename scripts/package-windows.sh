@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Windows release (the `windows` preset, Release, without tests, in
-# build/package-windows) and writes dist/crvmon-VERSION-windows-x64.zip: what `cmake --install`
-# puts under a prefix (bin/ the DLL and the tools, include/crvmon.h, lib/ both import libraries
-# and the CMake package, the notes at the top), VERSION being the project's.
+# build/package-windows) and writes, VERSION being the project's:
+#  - dist/crvmon-VERSION-windows-x64.zip: what `cmake --install` puts under a prefix (bin/ the DLL
+#    and the tools, include/crvmon.h, lib/ both import libraries and the CMake package, the notes
+#    at the top), the simulator and its driver included, for developers;
+#  - dist/crvmon-VERSION-windows-x64.msi: the same without the simulator, for fleets: into
+#    Program Files\crvmon, bin\ on the PATH, the exporter as a service (scripts/windows-msi.sh).
 # Usage: scripts/package-windows.sh [--build-dir DIR] [--dist DIR] [--no-build]
 #   --no-build: package DIR as it is built (the tests package their own build this way).
 set -euo pipefail
@@ -48,4 +51,8 @@ zip_file=$dist/crvmon-$version-windows-x64.zip
 mkdir -p "$dist"
 rm -f "$zip_file"
 (cd "$stage/crvmon" && zip -q -r -X "$zip_file" .)
+msi_file=$dist/crvmon-$version-windows-x64.msi
+rm -f "$msi_file"
+scripts/windows-msi.sh "$stage/crvmon" "$version" "$msi_file"
 echo "$zip_file"
+echo "$msi_file"

@@ -8,7 +8,8 @@
 # What is not: the files only the Windows build compiles (the `*_windows.cpp` files,
 # tools/exporter/windows_service.cpp, and the kernel-mode driver's sim/orvek/driver/
 # orvek_sim_driver.c; the card logic beside it is covered), and tests/, bench/ and examples/.
-# Nothing needs building first: the three folders include no generated header.
+# Nothing needs building first: the one generated header they include, lib/common/build_info.h
+# (the version and revision), is written below.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +20,7 @@ jobs=2
 build=build/linux
 database=$build/analysis
 cmake --preset linux -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+cmake --build "$build" --target crvmon_build_info_header >/dev/null
 
 # The database, narrowed to the three folders (each file once: the tests compile a few of them
 # again) and without the flags that only gcc knows.

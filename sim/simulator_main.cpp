@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "lib/common/build_info.h"
 #include "sim/model/scenario.h"
 #include "sim/simulator.h"
 #include "sim/stop_request.h"
@@ -24,6 +25,8 @@ int main(int argc, char** argv) {
 #endif
     // Options are spelled --x everywhere, so that "/path/to/file" is a scenario under Wine.
     app.allow_windows_style_options(false);
+    app.set_version_flag("--version", CRVMON_VERSION_LINE("crvmon-sim"),
+                         "Print the version and the source revision it was built from, and exit");
     std::string scenarioFile;
     app.add_option("scenario", scenarioFile, "Scenario file (TOML); the built-in one if omitted")
         ->check(CLI::ExistingFile);

@@ -24,11 +24,13 @@ void DeviceCollector::initialise() {
     initialisedAt_ = std::chrono::steady_clock::now();
     devices_.clear();
     deviceLocks_.clear();
-    if (session_->status() != CRVMON_STATUS_OK) return;
-    devices_ = tools::listDevices().devices;
-    for (std::size_t i = 0; i < devices_.size(); ++i) {
-        deviceLocks_.push_back(std::make_unique<std::mutex>());
+    if (session_->status() == CRVMON_STATUS_OK) {
+        devices_ = tools::listDevices().devices;
+        for (std::size_t i = 0; i < devices_.size(); ++i) {
+            deviceLocks_.push_back(std::make_unique<std::mutex>());
+        }
     }
+    if (settings_.initialised) settings_.initialised(session_->status(), devices_.size());
 }
 
 bool DeviceCollector::initialisationDue(std::chrono::steady_clock::time_point now) const {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,10 @@ class DeviceCollector {
         std::chrono::milliseconds reinitInterval{0};
         // While no device is found, try again at a scrape at most this often.
         std::chrono::milliseconds retryWhenDown{10'000};
+        // Told the outcome of every initialisation (the library's status, the devices found),
+        // with no other call on the library beside it.
+        using Initialised = std::function<void(crvmonStatusCode_t, std::size_t devices)>;
+        Initialised initialised;
     };
 
     explicit DeviceCollector(const Settings& settings);

@@ -15,15 +15,23 @@ void declareOptions(CLI::App& app, ExporterOptions& o) {
         ->check(CLI::Range(0.0, 86400.0 * 365).description(""))
         ->capture_default_str();
     app.add_option("--threads", o.threads,
-                   "Devices read at once during a scrape (default: the machine's cores, 2 to 8)")
+                   "Devices read at once during a scrape (default, or 0: the machine's cores, 2 "
+                   "to 8)")
         ->type_name("N")
-        ->check(CLI::Range(1u, 256u).description(""));
+        ->check(CLI::Range(0u, 256u).description(""));
 #ifdef _WIN32
     app.add_flag("--install-service", o.installService,
                  "Install crvmon-exporter as a Windows service started with the other options "
                  "given here, and exit");
     app.add_flag("--uninstall-service", o.uninstallService, "Remove the Windows service, and exit");
     app.add_flag("--service", o.runAsService, "Run under the service manager (set by the service)")
+        ->group("");
+    // The MSI runs these, as steps Windows Installer has no table for.
+    app.add_flag("--configure-service", o.configureService,
+                 "Set the installed service's recovery, and exit")
+        ->group("");
+    app.add_flag("--stop-service", o.stopService,
+                 "Stop the installed service and wait for its process to end, and exit")
         ->group("");
 #endif
 }

@@ -12,7 +12,9 @@ struct ExporterOptions {
     unsigned threads = 0;      // 0: chosen from the machine's cores
     bool installService = false;
     bool uninstallService = false;
-    bool runAsService = false;  // started by the service manager
+    bool runAsService = false;      // started by the service manager
+    bool configureService = false;  // the installer's steps: recovery of the installed service,
+    bool stopService = false;       // and its stop, waited for to the end of its process
 };
 
 void declareOptions(CLI::App& app, ExporterOptions& options);

@@ -6,14 +6,20 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "lib/common/build_info.h"
 #include "tools/common/interrupt.h"
 #include "tools/common/simulation_option.h"
 #include "tools/exporter/device_collector.h"
+#include "tools/exporter/exporter_log.h"
 #include "tools/exporter/exporter_options.h"
 #include "tools/exporter/http_routes.h"
+#include "tools/exporter/listen_socket.h"
 #include "tools/exporter/stop_signal.h"
 #ifdef _WIN32
 #include "tools/exporter/windows_service.h"
@@ -23,27 +29,57 @@ namespace crvmon::exporter {
 
 namespace {
 
+// Exit codes, as the README lists them.
 constexpr int kBadArgument = 2;
-constexpr int kCannotServe = 3;
+constexpr int kCannotServe = 3;  // the address cannot be listened on: a port taken, above all
 
 unsigned defaultThreads() {
     return std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
 }
 
+// Writes what an initialisation found when it differs from the last one: a library that keeps
+// finding nothing is said once, not at every retry.
+DeviceCollector::Settings::Initialised initialisationReport(const ExporterLog& log) {
+    return [&log, last = std::optional<std::pair<crvmonStatusCode_t, std::size_t>>()](
+               crvmonStatusCode_t status, std::size_t devices) mutable {
+        if (last == std::make_pair(status, devices)) return;
+        last = std::make_pair(status, devices);
+        if (status == CRVMON_STATUS_OK) {
+            log.write(Severity::kInfo,
+                      "the library found " + std::to_string(devices) + " device(s)");
+        } else if (status == CRVMON_STATUS_NOT_INITIALIZED) {
+            // What crvmonInit answers when it opened no device.
+            log.write(Severity::kWarning, std::string("no device found (") +
+                                              crvmonStatusString(status) +
+                                              "); looking again at a scrape, every 10 s at most");
+        } else {
+            log.write(Severity::kError, std::string("the library's initialisation failed: ") +
+                                            crvmonStatusString(status));
+        }
+    };
+}
+
 int serve(const ExporterOptions& options, const tools::SimulationOption& simulation,
-          StopSignal& stop) {
+          StopSignal& stop, const ExporterLog& log) {
     std::string host;
     int port = 0;
     if (!splitListenAddress(options.listen, host, port)) {
-        std::fprintf(stderr, "crvmon-exporter: --listen '%s': expected ADDR:PORT\n",
-                     options.listen.c_str());
+        log.write(Severity::kError, "--listen '" + options.listen + "': expected ADDR:PORT");
         return kBadArgument;
+    }
+    // The port first: a second exporter on it fails at once, before it loads a simulation or
+    // initialises the library. Requests that come meanwhile wait in the listen queue.
+    httplib::Server server;
+    std::string why;
+    if (!bindExclusively(server, host, port, why)) {
+        log.write(Severity::kError, "cannot listen on " + options.listen + ": " + why);
+        return kCannotServe;
     }
     std::unique_ptr<tools::SimulationOption::Running> simulated;
     try {
         simulated = simulation.start();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "crvmon-exporter: cannot simulate: %s\n", e.what());
+        log.write(Severity::kError, std::string("cannot simulate: ") + e.what());
         return kBadArgument;
     }
 
@@ -51,16 +87,11 @@ int serve(const ExporterOptions& options, const tools::SimulationOption& simulat
     settings.threads = options.threads > 0 ? options.threads : defaultThreads();
     settings.reinitInterval =
         std::chrono::milliseconds(static_cast<long long>(options.reinitSeconds * 1000));
+    settings.initialised = initialisationReport(log);
+    log.write(Severity::kInfo, "serving http://" + options.listen + "/ (metrics at /metrics), " +
+                                   CRVMON_VERSION_LINE("crvmon-exporter"));
     DeviceCollector collector(settings);
-
-    httplib::Server server;
     addRoutes(server, collector);
-    if (!server.bind_to_port(host.c_str(), port)) {
-        std::fprintf(stderr, "crvmon-exporter: cannot listen on %s\n", options.listen.c_str());
-        return kCannotServe;
-    }
-    std::fprintf(stderr, "crvmon-exporter: serving http://%s/ (metrics at /metrics)\n",
-                 options.listen.c_str());
 
     std::atomic<bool> listening{true};
     std::thread stopper([&] {
@@ -77,7 +108,7 @@ int serve(const ExporterOptions& options, const tools::SimulationOption& simulat
     listening.store(false);
     stop.requestStop();  // the server may also end by itself, on a socket error
     stopper.join();
-    std::fprintf(stderr, "crvmon-exporter: stopped\n");
+    log.write(Severity::kInfo, "stopped");
     return 0;
 }
 
@@ -94,6 +125,8 @@ int main(int argc, char** argv) {
         "crvmon-exporter: the Orvek and Veltara NPUs of this machine as Prometheus "
         "metrics (/metrics), JSON (/api/v1/devices) and a live page (/).",
         "crvmon-exporter"};
+    app.set_version_flag("--version", CRVMON_VERSION_LINE("crvmon-exporter"),
+                         "Print the version and the source revision it was built from, and exit");
     exporter::ExporterOptions options;
     tools::SimulationOption simulation(app);
     exporter::declareOptions(app, options);
@@ -105,6 +138,7 @@ int main(int argc, char** argv) {
     }
 
     try {
+        exporter::ExporterLog log;
 #ifdef _WIN32
         if (options.installService) {
             std::vector<std::string> arguments;
@@ -114,15 +148,17 @@ int main(int argc, char** argv) {
             return exporter::installService(arguments);
         }
         if (options.uninstallService) return exporter::uninstallService();
+        if (options.configureService) return exporter::configureService();
+        if (options.stopService) return exporter::stopService();
         if (options.runAsService) {
-            return exporter::runService([&](exporter::StopSignal& stop) {
-                return exporter::serve(options, simulation, stop);
+            return exporter::runService(log, [&](exporter::StopSignal& stop) {
+                return exporter::serve(options, simulation, stop, log);
             });
         }
 #endif
         tools::catchInterrupts();
         exporter::StopSignal stop;
-        return exporter::serve(options, simulation, stop);
+        return exporter::serve(options, simulation, stop, log);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "crvmon-exporter: %s\n", e.what());
         return 1;

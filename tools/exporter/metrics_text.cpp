@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "lib/common/build_info.h"
+
 namespace crvmon::exporter {
 
 namespace {
@@ -189,6 +191,9 @@ std::string escapeLabelValue(std::string_view value) {
 std::string metricsText(const Scrape& scrape) {
     Exposition out;
     const auto& devices = scrape.devices;
+    out.family("crvmon_exporter_build_info", "gauge",
+               "The exporter's version and the source revision it was built from; the value is 1.");
+    out.sample({{"version", CRVMON_VERSION}, {"revision", CRVMON_REVISION}}, 1);
     out.family("crvmon_up", "gauge",
                "1 when the library is initialised and found devices, else 0.");
     out.sample({}, scrape.up ? 1 : 0);

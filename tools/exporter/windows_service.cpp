@@ -2,12 +2,17 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <knownfolders.h>
+#include <shlobj.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -31,8 +36,12 @@ constexpr wchar_t kDescription[] =
 // How long the service manager is told a stop may take: the library shuts down and, under
 // --simulate, the simulated driver unloads.
 constexpr DWORD kStopWaitHintMs = 30'000;
-// How long --uninstall-service waits for a running service to stop before removing it anyway.
-constexpr auto kUninstallStopWait = std::chrono::seconds(60);
+// How long a stop is waited for, to the end of the service's process, before removing it anyway.
+constexpr auto kStopWait = std::chrono::seconds(60);
+
+// Where the event log looks for the source's messages: the program's own message table.
+constexpr wchar_t kEventSourceKey[] =
+    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\crvmon-exporter";
 
 class ScHandle {
   public:
@@ -91,7 +100,7 @@ std::wstring widen(const std::string& text) {
 
 // One argument as the C runtime splits a command line back into argv: quoted when it holds
 // blanks or quotes, with the backslashes before a quote doubled.
-std::wstring quoted(const std::wstring& argument) {
+std::wstring quotedArgument(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
         return argument;
     }
@@ -122,19 +131,24 @@ std::wstring absolutePath(const std::wstring& path) {
     return full;
 }
 
-bool imageCommandLine(const std::vector<std::string>& arguments, std::wstring& commandLine) {
-    std::wstring image(MAX_PATH, L'\0');
+bool programPath(std::wstring& image) {
+    image.assign(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length =
             GetModuleFileNameW(nullptr, image.data(), static_cast<DWORD>(image.size()));
         if (length == 0) return false;
         if (length < image.size()) {
             image.resize(length);
-            break;
+            return true;
         }
         image.resize(image.size() * 2);
     }
-    commandLine = quoted(image);
+}
+
+bool imageCommandLine(const std::vector<std::string>& arguments, std::wstring& commandLine) {
+    std::wstring image;
+    if (!programPath(image)) return false;
+    commandLine = quotedArgument(image);
     bool serviceFlag = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::wstring argument = widen(arguments[i]);
@@ -144,7 +158,7 @@ bool imageCommandLine(const std::vector<std::string>& arguments, std::wstring& c
         } else if (i > 0 && arguments[i - 1] == "--scenario") {
             argument = absolutePath(argument);
         }
-        commandLine += L' ' + quoted(argument);
+        commandLine += L' ' + quotedArgument(argument);
     }
     if (!serviceFlag) commandLine += L" --service";
     return true;
@@ -160,36 +174,94 @@ std::string narrow(const std::wstring& text) {
     return out;
 }
 
-// Asks a running service to stop and waits for it; true once it is stopped.
+// Asks a running service to stop and waits until it is stopped and its process has ended, so
+// that its files can be removed; true once it has.
 bool stopAndWait(SC_HANDLE service) {
-    SERVICE_STATUS status{};
-    if (!QueryServiceStatus(service, &status)) return false;
+    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    const auto query = [&] {
+        return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
+                                    reinterpret_cast<BYTE*>(&status), sizeof status, &needed);
+    };
+    if (!query()) return false;
     if (status.dwCurrentState == SERVICE_STOPPED) return true;
+    // The process outlives its report of SERVICE_STOPPED by a little: hold on to it first.
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
     if (status.dwCurrentState != SERVICE_STOP_PENDING) {
         std::fprintf(stderr, "crvmon-exporter: stopping the running service\n");
-        if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+        SERVICE_STATUS ignored{};
+        if (!ControlService(service, SERVICE_CONTROL_STOP, &ignored)) {
             const DWORD error = GetLastError();
-            // It may have ended between the query and the request.
-            if (error != ERROR_SERVICE_NOT_ACTIVE) {
+            // It may have ended, or begun to, between the query and the request.
+            if (error != ERROR_SERVICE_NOT_ACTIVE && error != ERROR_SERVICE_CANNOT_ACCEPT_CTRL) {
                 failed("stopping the service", error);
+                if (process != nullptr) CloseHandle(process);
                 return false;
             }
-            return true;
         }
     }
-    const auto deadline = std::chrono::steady_clock::now() + kUninstallStopWait;
-    while (status.dwCurrentState != SERVICE_STOPPED) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+    bool stopped = false;
+    while (std::chrono::steady_clock::now() < deadline && query()) {
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            stopped = true;
+            break;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (!QueryServiceStatus(service, &status)) return false;
+    }
+    if (stopped && process != nullptr) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        stopped =
+            WaitForSingleObject(
+                process, static_cast<DWORD>(std::max<long long>(left.count(), 0))) == WAIT_OBJECT_0;
+    }
+    if (process != nullptr) CloseHandle(process);
+    return stopped;
+}
+
+// Sets the recovery of RecoveryActions, and counts an exit code other than 0 as a failure.
+bool setRecovery(SC_HANDLE service, DWORD& error) {
+    RecoveryActions recovery;
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &recovery.config)) {
+        error = GetLastError();
+        return false;
+    }
+    SERVICE_FAILURE_ACTIONS_FLAG onErrorExit{TRUE};
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrorExit)) {
+        // Wine knows no such level (error 124). The service still comes back after a crash.
+        std::fprintf(stderr,
+                     "crvmon-exporter: the service is restarted after a crash, but not after it "
+                     "stops with an error: %s\n",
+                     systemMessage(GetLastError()).c_str());
     }
     return true;
+}
+
+// The event source under the service's name, whose messages are the program's own (what the MSI
+// writes too); false when it could not be written.
+bool registerEventSource(const std::wstring& image) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+    const bool written =
+        RegSetValueExW(key, L"EventMessageFile", 0, REG_EXPAND_SZ,
+                       reinterpret_cast<const BYTE*>(image.c_str()),
+                       static_cast<DWORD>((image.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
+        RegSetValueExW(key, L"TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                       sizeof types) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return written;
 }
 
 // What ServiceMain and the control handler share: the service manager calls both with no
 // context of the program's own beyond this.
 struct RunningService {
     const std::function<int(StopSignal&)>* body = nullptr;
+    ExporterLog* log = nullptr;
     StopSignal stop;
     std::mutex mutex;  // SetServiceStatus from the handler and from ServiceMain
     SERVICE_STATUS_HANDLE handle = nullptr;
@@ -231,11 +303,60 @@ DWORD WINAPI controlHandler(DWORD control, DWORD, LPVOID, LPVOID context) {
     }
 }
 
+// The event log under the service's source, and the log file; both written by the log's sinks
+// for as long as either holds this.
+class ServiceRecord {
+  public:
+    ServiceRecord()
+        : events_(RegisterEventSourceW(nullptr, kServiceNameW)),
+          file_(serviceLogPath(), kServiceLogBytes) {
+        std::error_code ignored;
+        std::filesystem::create_directories(file_.path().parent_path(), ignored);
+    }
+    ~ServiceRecord() {
+        if (events_ != nullptr) DeregisterEventSource(events_);
+    }
+    ServiceRecord(const ServiceRecord&) = delete;
+    ServiceRecord& operator=(const ServiceRecord&) = delete;
+
+    void event(Severity severity, const std::string& message) const {
+        if (events_ == nullptr) return;
+        const WORD type = severity == Severity::kError     ? EVENTLOG_ERROR_TYPE
+                          : severity == Severity::kWarning ? EVENTLOG_WARNING_TYPE
+                                                           : EVENTLOG_INFORMATION_TYPE;
+        const std::wstring text = widen(message);
+        const wchar_t* strings[] = {text.c_str()};
+        ReportEventW(events_, type, 0, kEventId, nullptr, 1, 0, strings, nullptr);
+    }
+
+    void file(Severity severity, const std::string& message) {
+        // Said once, where it can still be read, rather than at every line.
+        if (!file_.write(severity, message) && !fileFailed_.exchange(true)) {
+            event(Severity::kWarning, "the log file " + file_.path().string() +
+                                          " cannot be written; the event log keeps the record");
+        }
+    }
+
+  private:
+    // exporter_events.mc's one message, "%1": the text as given.
+    static constexpr DWORD kEventId = 1;
+
+    HANDLE events_;
+    BoundedLogFile file_;
+    std::atomic<bool> fileFailed_{false};
+};
+
 void WINAPI serviceMain(DWORD, LPWSTR*) {
     RunningService& service = *running;
+    auto record = std::make_shared<ServiceRecord>();
+    service.log->addSink([record](Severity severity, const std::string& message) {
+        record->file(severity, message);
+        record->event(severity, message);
+    });
     service.handle = RegisterServiceCtrlHandlerExW(kServiceNameW, controlHandler, &service);
     if (service.handle == nullptr) {
-        failed("RegisterServiceCtrlHandlerEx", GetLastError());
+        service.log->write(Severity::kError,
+                           "RegisterServiceCtrlHandlerEx: " + systemMessage(GetLastError()));
         return;
     }
     report(service, SERVICE_RUNNING);
@@ -244,7 +365,11 @@ void WINAPI serviceMain(DWORD, LPWSTR*) {
         code = (*service.body)(service.stop);
     } catch (const std::exception& e) {
         // Thrown through the service manager's thread it would end the process unreported.
-        std::fprintf(stderr, "crvmon-exporter: %s\n", e.what());
+        service.log->write(Severity::kError, e.what());
+    }
+    if (code != 0) {
+        service.log->write(Severity::kError,
+                           "the service stops with exit code " + std::to_string(code));
     }
     service.exitCode = code;
     report(service, SERVICE_STOPPED, 0, code);
@@ -266,6 +391,26 @@ void openMissingStandardDescriptors() {
 
 }  // namespace
 
+RecoveryActions::RecoveryActions() {
+    for (int i = 0; i < recovery::kRestarts; ++i) {
+        actions[static_cast<std::size_t>(i)] = {
+            SC_ACTION_RESTART,
+            static_cast<DWORD>(std::chrono::milliseconds(recovery::kRestartDelay).count())};
+    }
+    actions.back() = {SC_ACTION_NONE, 0};  // and for every later failure
+    config.dwResetPeriod = static_cast<DWORD>(recovery::kResetPeriod.count());
+    config.cActions = static_cast<DWORD>(actions.size());
+    config.lpsaActions = actions.data();
+}
+
+std::filesystem::path serviceLogPath() {
+    std::filesystem::path folder = L"C:\\ProgramData";
+    wchar_t* known = nullptr;
+    if (SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &known) == S_OK) folder = known;
+    CoTaskMemFree(known);
+    return folder / L"crvmon" / L"crvmon-exporter.log";
+}
+
 int installService(const std::vector<std::string>& arguments) {
     for (const std::string& argument : arguments) {
         if (argument == "--uninstall-service") {
@@ -275,17 +420,19 @@ int installService(const std::vector<std::string>& arguments) {
             return kBadArgument;
         }
     }
+    std::wstring image;
     std::wstring commandLine;
-    if (!imageCommandLine(arguments, commandLine)) {
+    if (!programPath(image) || !imageCommandLine(arguments, commandLine)) {
         return failed("finding this program's path", GetLastError());
     }
 
     const ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     if (!manager) return failed("opening the service manager", GetLastError());
-    const ScHandle service(
-        CreateServiceW(manager.get(), kServiceNameW, kDisplayName, SERVICE_CHANGE_CONFIG,
-                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                       commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    // SERVICE_START: a restart among its failure actions needs it.
+    const ScHandle service(CreateServiceW(
+        manager.get(), kServiceNameW, kDisplayName, SERVICE_CHANGE_CONFIG | SERVICE_START,
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, commandLine.c_str(),
+        nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service) {
         const DWORD error = GetLastError();
         if (error == ERROR_SERVICE_EXISTS || error == ERROR_DUPLICATE_SERVICE_NAME) {
@@ -312,11 +459,26 @@ int installService(const std::vector<std::string>& arguments) {
         std::fprintf(stderr, "crvmon-exporter: the service's description was not set: %s\n",
                      systemMessage(GetLastError()).c_str());
     }
+    if (!registerEventSource(image)) {
+        std::fprintf(stderr,
+                     "crvmon-exporter: the event source was not registered: the event log shows "
+                     "the service's messages without their description\n");
+    }
+    DWORD error = 0;
+    if (!setRecovery(service.get(), error)) {
+        std::fprintf(stderr,
+                     "crvmon-exporter: the service %s is installed, but not restarted after a "
+                     "failure: %s\n",
+                     kServiceName, systemMessage(error).c_str());
+        return 1;
+    }
     std::printf(
         "Installed the service %s, to run:\n  %s\n"
-        "It starts on demand, not at boot: start it with `sc start %s` (or `net start %s`); "
-        "`sc config %s start= auto` starts it at boot.\n",
-        kServiceName, narrow(commandLine).c_str(), kServiceName, kServiceName, kServiceName);
+        "It starts at boot and again after a failure (%d times, %lld s later); start it now with "
+        "`sc start %s`. It writes what it does to %s and to the Application event log.\n",
+        kServiceName, narrow(commandLine).c_str(), recovery::kRestarts,
+        static_cast<long long>(recovery::kRestartDelay.count()), kServiceName,
+        serviceLogPath().string().c_str());
     return 0;
 }
 
@@ -344,6 +506,7 @@ int uninstallService() {
         }
         return failed("removing the service", error);
     }
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventSourceKey);
     if (!stopped) {
         std::fprintf(stderr,
                      "crvmon-exporter: the service %s did not stop; it is marked for deletion "
@@ -355,10 +518,50 @@ int uninstallService() {
     return 0;
 }
 
-int runService(const std::function<int(StopSignal&)>& body) {
+int configureService() {
+    const ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return failed("opening the service manager", GetLastError());
+    const ScHandle service(
+        OpenServiceW(manager.get(), kServiceNameW, SERVICE_CHANGE_CONFIG | SERVICE_START));
+    if (!service) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
+            std::fprintf(stderr, "crvmon-exporter: the service %s is not installed\n",
+                         kServiceName);
+            return kWrongState;
+        }
+        return failed("opening the service", error);
+    }
+    DWORD error = 0;
+    if (!setRecovery(service.get(), error)) return failed("setting the service's recovery", error);
+    std::printf("The service %s starts again after a failure.\n", kServiceName);
+    return 0;
+}
+
+int stopService() {
+    const ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return failed("opening the service manager", GetLastError());
+    const ScHandle service(
+        OpenServiceW(manager.get(), kServiceNameW, SERVICE_STOP | SERVICE_QUERY_STATUS));
+    if (!service) {
+        const DWORD error = GetLastError();
+        // Nothing runs that could hold the files.
+        if (error == ERROR_SERVICE_DOES_NOT_EXIST) return 0;
+        return failed("opening the service", error);
+    }
+    if (!stopAndWait(service.get())) {
+        std::fprintf(stderr, "crvmon-exporter: the service %s did not stop within %lld s\n",
+                     kServiceName, static_cast<long long>(kStopWait.count()));
+        return 1;
+    }
+    return 0;
+}
+
+int runService(ExporterLog& log, const std::function<int(StopSignal&)>& body) {
     openMissingStandardDescriptors();
     RunningService service;
     service.body = &body;
+    service.log = &log;
     running = &service;
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(kServiceNameW), serviceMain},
                                     {nullptr, nullptr}};

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "lib/common/build_info.h"
 #include "tools/common/console.h"
 #include "tools/common/device_sample.h"
 #include "tools/common/field_catalogue.h"
@@ -246,6 +247,8 @@ int main(int argc, char** argv) {
         "machine.\nWithout options: a table of every device and of the processes on "
         "them.",
         "crvmon-smi"};
+    app.set_version_flag("--version", CRVMON_VERSION_LINE("crvmon-smi"),
+                         "Print the version and the source revision it was built from, and exit");
     smi::SmiOptions options;
     tools::SimulationOption simulation(app);
     smi::declareOptions(app, options);

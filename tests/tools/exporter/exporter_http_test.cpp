@@ -137,6 +137,13 @@ TEST(ExporterMetrics, APageCarriesTheMachineAndNothingForWhatADeviceLacks) {
 
     EXPECT_EQ(page.samples.at("crvmon_up"), 1);
     EXPECT_EQ(page.samples.at("crvmon_devices"), 2);
+    // What runs where: the project's version, and the revision the exporter was built from.
+    const std::string buildInfo =
+        "crvmon_exporter_build_info{version=\"" CRVMON_TEST_PROJECT_VERSION "\",revision=\"";
+    const auto info = page.samples.lower_bound(buildInfo);
+    ASSERT_NE(info, page.samples.end());
+    EXPECT_EQ(info->first.rfind(buildInfo, 0), 0u) << info->first;
+    EXPECT_EQ(info->second, 1);
     EXPECT_EQ(page.samples.at(series("crvmon_temperature_celsius", kCard)), 61);
     EXPECT_EQ(page.samples.at(series("crvmon_temperature_celsius", kDevice)), 52);
     EXPECT_EQ(page.samples.at(series("crvmon_npu_clock_hertz", kCard)), 1.25e9);

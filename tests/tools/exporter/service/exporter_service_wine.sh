@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # crvmon-exporter.exe as a Windows service under Wine's service manager: installed by the program
-# itself with the options it was given, started with sc, serving /metrics; stopped cleanly (state
-# STOPPED with exit code 0, its port closed, its simulation unloaded); a failure to serve reported
-# as the service's exit code; removed, also while it runs. The service is removed on every way
+# itself with the options it was given, to start at boot, with its event source; started with sc,
+# serving /metrics; stopped cleanly (state STOPPED with exit code 0, its port closed, its
+# simulation unloaded); a failure to serve reported as the service's exit code; each in its log
+# file; removed with its event source, also while it runs. The service is removed on every way
 # out: the prefix's registry would keep it for every later run.
 # Usage: exporter_service_wine.sh EXPORTER_EXE SMI_EXE SCENARIO EMULATOR...
 #   SCENARIO: an absolute path to a scenario file of two devices.
@@ -24,6 +25,7 @@ cleanup() {
         wait "$holder_pid"
     fi
     timeout 90 "${emulator[@]}" "$exporter" --uninstall-service >/dev/null 2>&1 </dev/null
+    "${emulator[@]}" cmd.exe /c del "$log_file" </dev/null >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -55,9 +57,18 @@ wait_until_stopped_with() {  # win32 exit code, service exit code
     done
     fail "not stopped with exit code $1 after 60 s: $(sc query crvmon-exporter)"
 }
-registry_value() {  # name
-    "${emulator[@]}" reg.exe query 'HKLM\System\CurrentControlSet\Services\crvmon-exporter' \
+registry_value() {  # name [key]
+    "${emulator[@]}" reg.exe query "${2:-HKLM\System\CurrentControlSet\Services\crvmon-exporter}" \
         /v "$1" </dev/null 2>/dev/null | tr -d '\r' | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+}
+event_source='HKLM\System\CurrentControlSet\Services\EventLog\Application\crvmon-exporter'
+log_file='C:\ProgramData\crvmon\crvmon-exporter.log'
+service_log() {
+    "${emulator[@]}" cmd.exe /c type "$log_file" </dev/null 2>/dev/null | tr -d '\r'
+}
+# The log holds a line of this severity ending so.
+logged() {  # severity text
+    service_log | grep -qF "] $1: $2" || fail "no '$1: $2' in the log: $(service_log)"
 }
 ok() {
     passed=$((passed + 1))
@@ -68,6 +79,7 @@ port=$(free_port) || fail "no free port"
 
 # A service left by an earlier run that was killed would fail every step below.
 "${emulator[@]}" "$exporter" --uninstall-service </dev/null >/dev/null 2>&1
+"${emulator[@]}" cmd.exe /c del "$log_file" </dev/null >/dev/null 2>&1
 
 exporter_run 5 --uninstall-service
 grep -q "not installed" "$work/err" || fail "uninstall message: $(cat "$work/err")"
@@ -76,18 +88,22 @@ grep -q "service manager" "$work/err" || fail "--service message: $(cat "$work/e
 ok "removing no service and --service without the service manager fail with a message"
 
 exporter_run 0 --install-service --simulate --listen "127.0.0.1:$port"
-grep -q "on demand" "$work/out" || fail "install message: $(cat "$work/out")"
+grep -q "starts at boot" "$work/out" || fail "install message: $(cat "$work/out")"
 image=$(registry_value ImagePath)
 case "$image" in
 *'crvmon-exporter.exe --simulate --listen 127.0.0.1:'"$port"' --service') ;;
 *) fail "ImagePath: $image" ;;
 esac
-[ "$(registry_value Start)" = 0x3 ] || fail "not demand start: $(registry_value Start)"
+[ "$(registry_value Start)" = 0x2 ] || fail "not started at boot: $(registry_value Start)"
 [ "$(registry_value Type)" = 0x10 ] || fail "not an own-process service: $(registry_value Type)"
 [ -n "$(registry_value Description)" ] || fail "no description"
+case "$(registry_value EventMessageFile "$event_source")" in
+*'\crvmon-exporter.exe') ;;
+*) fail "event source: $(registry_value EventMessageFile "$event_source")" ;;
+esac
 exporter_run 5 --install-service --simulate --listen "127.0.0.1:$port"
 grep -q "already installed" "$work/err" || fail "second install message: $(cat "$work/err")"
-ok "installed on demand with its options and --service; a second install is refused"
+ok "installed to start at boot with its options, --service and its event source; a second install is refused"
 
 sc start crvmon-exporter >"$work/sc" || fail "sc start: $(cat "$work/sc")"
 wait_for_metrics "$port" 60 || fail "no metrics from the service: $(sc query crvmon-exporter)"
@@ -97,7 +113,9 @@ sc stop crvmon-exporter >"$work/sc" || fail "sc stop: $(cat "$work/sc")"
 wait_until_stopped_with 0 0
 port_closed "$port" || fail "port $port still open after the stop"
 simulation_released
-ok "started by sc, served /metrics, stopped with exit code 0, port closed, simulation unloaded"
+logged info "serving http://127.0.0.1:$port/"
+logged info "stopped"
+ok "started by sc, served /metrics, stopped with exit code 0, port closed, simulation unloaded, logged"
 
 # The console exporter (no simulation) takes the port first: the service cannot serve.
 "${emulator[@]}" "$exporter" --listen "127.0.0.1:$port" </dev/null >/dev/null 2>&1 &
@@ -113,13 +131,16 @@ kill -INT "$holder_pid"
 wait "$holder_pid" || fail "the console exporter exited $? after Ctrl+C"
 holder_pid=
 simulation_released
-ok "a service that cannot listen stops with its exit code 3 and unloads its simulation"
+logged error "cannot listen on 127.0.0.1:$port: port $port is taken: another program (another crvmon-exporter?) listens on it"
+logged error "the service stops with exit code 3"
+ok "a service that cannot listen stops with its exit code 3, says why in its log, unloads its simulation"
 
 exporter_run 0 --uninstall-service
 grep -q "Removed" "$work/out" || fail "uninstall message: $(cat "$work/out")"
 sc query crvmon-exporter >"$work/sc" && fail "still known to the service manager: $(cat "$work/sc")"
 [ -z "$(registry_value ImagePath)" ] || fail "registry key left"
-ok "removed from the service manager and the registry"
+[ -z "$(registry_value EventMessageFile "$event_source")" ] || fail "event source left"
+ok "removed from the service manager and the registry, with its event source"
 
 # A relative scenario path names the file from where the service was installed, not from the
 # folder the service starts in.
