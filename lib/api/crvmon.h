@@ -273,7 +273,8 @@ CRVMON_API int crvmonGetPcieClassCode(crvmonTargetDeviceType_t type, int index,
 CRVMON_API std::string crvmonGetPcieSlot(crvmonTargetDeviceType_t type, int index,
                                          crvmonStatusCode_t& status);
 
-/* Signal type: 0 for Orvek cards, the host service's answer for Veltara devices. */
+/* Signal type: 0 for Orvek cards, the host service's answer for Veltara devices
+ * (CRVMON_STATUS_NOT_SUPPORTED when the service did not answer). */
 CRVMON_API int crvmonGetSignalType(crvmonTargetDeviceType_t type, int index,
                                    crvmonStatusCode_t& status);
 
