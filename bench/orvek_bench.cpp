@@ -11,7 +11,7 @@
 
 #include "bench/orvek_bench_cards.h"
 #include "bench/ratio_reporter.h"
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 #include "lib/orvek/orvek_monitor_win.h"
 #include "lib/orvek/orvek_wire.h"
 #include "lib/orvek/register_decoding.h"

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 
 namespace crvmon {
 

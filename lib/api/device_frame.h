@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <type_traits>
 
 #include "lib/api/api_guard.h"
 #include "lib/api/library_state.h"
@@ -20,16 +19,6 @@ Result withDevice(crvmonTargetDeviceType_t type, int index, crvmonStatusCode_t& 
         if (device == nullptr) return errorValue;
         return answer(device->record(), status);
     });
-}
-
-// A field stored in the device handle, reported with CRVMON_STATUS_NOT_SUPPORTED when it holds
-// the absent value
-// (all bits set).
-template <class Field>
-Field storedField(Field value, crvmonStatusCode_t& status) {
-    static_assert(std::is_integral_v<Field>);
-    status = value == static_cast<Field>(-1) ? CRVMON_STATUS_NOT_SUPPORTED : CRVMON_STATUS_OK;
-    return value;
 }
 
 }  // namespace crvmon

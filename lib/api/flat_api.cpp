@@ -1,9 +1,10 @@
 // The flat functions: each calls its namespaced twin once, after the null-pointer check, and
-// copies the result out under the buffer-size and two-call rules.
+// copies the result out under the buffer-size and two-call rules. The device getters' twins
+// are written out from the rows of device_getters.h.
 #include <cstring>
 
-#include "lib/api/api_guard.h"
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
+#include "lib/api/device_getters.h"
 
 namespace flat {
 
@@ -94,222 +95,25 @@ crvmonStatusCode_t crvmonGetDriverVersion(crvmonDriverType_t type, char* buffer,
     });
 }
 
-crvmonStatusCode_t crvmonGetBusClock(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(
-        value, [=](crvmonStatusCode_t& s) { return corvanta::crvmonGetBusClock(type, index, s); });
-}
+#define CRVMON_FLAT_VALUE(name, Result, failure, accessor)                                         \
+    crvmonStatusCode_t name(crvmonTargetDeviceType_t type, int index, Result* value) {             \
+        return flat::value(value,                                                                  \
+                           [=](crvmonStatusCode_t& s) { return corvanta::name(type, index, s); }); \
+    }
+#define CRVMON_FLAT_TEXT(name, accessor)                                                          \
+    crvmonStatusCode_t name(crvmonTargetDeviceType_t type, int index, char* buffer,               \
+                            unsigned int size) {                                                  \
+        return flat::text(buffer, size,                                                           \
+                          [=](crvmonStatusCode_t& s) { return corvanta::name(type, index, s); }); \
+    }
+#define CRVMON_FLAT_RECORDS(name, Record, accessor)                                               \
+    crvmonStatusCode_t name(crvmonTargetDeviceType_t type, int index, Record* infos,              \
+                            unsigned int* count) {                                                \
+        return flat::records(                                                                     \
+            infos, count, [=](crvmonStatusCode_t& s) { return corvanta::name(type, index, s); }); \
+    }
 
-crvmonStatusCode_t crvmonGetChipId(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(
-        value, [=](crvmonStatusCode_t& s) { return corvanta::crvmonGetChipId(type, index, s); });
-}
-
-crvmonStatusCode_t crvmonGetDeviceId(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(
-        value, [=](crvmonStatusCode_t& s) { return corvanta::crvmonGetDeviceId(type, index, s); });
-}
-
-crvmonStatusCode_t crvmonGetFanDuty(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(
-        value, [=](crvmonStatusCode_t& s) { return corvanta::crvmonGetFanDuty(type, index, s); });
-}
-
-crvmonStatusCode_t crvmonGetFirmwareCRC(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetFirmwareCRC(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetFirmwareRevision(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetFirmwareRevision(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetNPUClock(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(
-        value, [=](crvmonStatusCode_t& s) { return corvanta::crvmonGetNPUClock(type, index, s); });
-}
-
-crvmonStatusCode_t crvmonGetOnDeviceDriverRevision(crvmonTargetDeviceType_t type, int index,
-                                                   int* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetOnDeviceDriverRevision(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetPcieClassCode(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetPcieClassCode(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetPcieGen(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(
-        value, [=](crvmonStatusCode_t& s) { return corvanta::crvmonGetPcieGen(type, index, s); });
-}
-
-crvmonStatusCode_t crvmonGetPcieLanes(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(
-        value, [=](crvmonStatusCode_t& s) { return corvanta::crvmonGetPcieLanes(type, index, s); });
-}
-
-crvmonStatusCode_t crvmonGetPcieRev(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(
-        value, [=](crvmonStatusCode_t& s) { return corvanta::crvmonGetPcieRev(type, index, s); });
-}
-
-crvmonStatusCode_t crvmonGetPcieSwitchTemperature(crvmonTargetDeviceType_t type, int index,
-                                                  int* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetPcieSwitchTemperature(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetSignalType(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetSignalType(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetSubDeviceId(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetSubDeviceId(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetSubVendorId(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetSubVendorId(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetTemperature(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetTemperature(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetVendorId(crvmonTargetDeviceType_t type, int index, int* value) {
-    return flat::value(
-        value, [=](crvmonStatusCode_t& s) { return corvanta::crvmonGetVendorId(type, index, s); });
-}
-
-crvmonStatusCode_t crvmonGetMemoryTotal(crvmonTargetDeviceType_t type, int index,
-                                        long long* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetMemoryTotal(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetMemoryUsage(crvmonTargetDeviceType_t type, int index,
-                                        long long* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetMemoryUsage(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetExtraPmicCurrent(crvmonTargetDeviceType_t type, int index,
-                                             double* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetExtraPmicCurrent(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetExtraPmicPower(crvmonTargetDeviceType_t type, int index,
-                                           double* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetExtraPmicPower(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetExtraPmicVoltage(crvmonTargetDeviceType_t type, int index,
-                                             double* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetExtraPmicVoltage(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetTotalCurrent(crvmonTargetDeviceType_t type, int index, double* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetTotalCurrent(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetTotalPower(crvmonTargetDeviceType_t type, int index, double* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetTotalPower(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetTotalUtilization(crvmonTargetDeviceType_t type, int index,
-                                             double* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetTotalUtilization(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetTotalVoltage(crvmonTargetDeviceType_t type, int index, double* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetTotalVoltage(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetDriverType(crvmonTargetDeviceType_t type, int index,
-                                       crvmonDriverType_t* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetDriverType(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetExtraPmicId(crvmonTargetDeviceType_t type, int index,
-                                        crvmonExtraPmicId_t* value) {
-    return flat::value(value, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetExtraPmicId(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetFirmwareVersion(crvmonTargetDeviceType_t type, int index, char* buffer,
-                                            unsigned int size) {
-    return flat::text(buffer, size, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetFirmwareVersion(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetNodeName(crvmonTargetDeviceType_t type, int index, char* buffer,
-                                     unsigned int size) {
-    return flat::text(buffer, size, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetNodeName(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetOnDeviceDriverVersion(crvmonTargetDeviceType_t type, int index,
-                                                  char* buffer, unsigned int size) {
-    return flat::text(buffer, size, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetOnDeviceDriverVersion(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetPcieSlot(crvmonTargetDeviceType_t type, int index, char* buffer,
-                                     unsigned int size) {
-    return flat::text(buffer, size, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetPcieSlot(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetCoreInfos(crvmonTargetDeviceType_t type, int index,
-                                      crvmonCoreInfo_t* infos, unsigned int* count) {
-    return flat::records(infos, count, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetCoreInfos(type, index, s);
-    });
-}
-
-crvmonStatusCode_t crvmonGetProcessInfos(crvmonTargetDeviceType_t type, int index,
-                                         crvmonProcessInfo_t* infos, unsigned int* count) {
-    return flat::records(infos, count, [=](crvmonStatusCode_t& s) {
-        return corvanta::crvmonGetProcessInfos(type, index, s);
-    });
-}
+CRVMON_DEVICE_GETTERS(CRVMON_FLAT_VALUE, CRVMON_FLAT_TEXT, CRVMON_FLAT_RECORDS)
 
 const char* crvmonStatusString(crvmonStatusCode_t status) {
     switch (status) {

@@ -1,6 +1,6 @@
 // Initialisation, shutdown and the two device counts.
+#include "crvmon.h"
 #include "lib/api/api_guard.h"
-#include "lib/api/crvmon.h"
 #include "lib/api/library_state.h"
 
 namespace corvanta {

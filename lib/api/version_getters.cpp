@@ -1,13 +1,11 @@
-// Version texts: per driver type (the first opened device of each), and per device.
+// Driver versions: per driver type, the first opened device's.
+#include "crvmon.h"
 #include "lib/api/api_guard.h"
-#include "lib/api/crvmon.h"
-#include "lib/api/device_frame.h"
 #include "lib/api/library_state.h"
 #include "lib/registry/version_text.h"
 
 namespace corvanta {
 
-using crvmon::DeviceRecord;
 using crvmon::guarded;
 using crvmon::kNotAvailable;
 using crvmon::registry;
@@ -42,22 +40,6 @@ std::string crvmonGetDriverVersion(crvmonDriverType_t type, crvmonStatusCode_t& 
 unsigned int crvmonGetDriverRevision(crvmonDriverType_t type, crvmonStatusCode_t& status) {
     const auto* entry = findDriverVersion(type, status);
     return entry == nullptr ? 0U : entry->revision;
-}
-
-std::string crvmonGetFirmwareVersion(crvmonTargetDeviceType_t type, int index,
-                                     crvmonStatusCode_t& status) {
-    return crvmon::withDevice(type, index, status, std::string(),
-                              [](const DeviceRecord& d, crvmonStatusCode_t& s) {
-                                  return crvmon::firmwareVersionText(d.firmwareVersion, s);
-                              });
-}
-
-std::string crvmonGetOnDeviceDriverVersion(crvmonTargetDeviceType_t type, int index,
-                                           crvmonStatusCode_t& status) {
-    return crvmon::withDevice(
-        type, index, status, std::string(), [](const DeviceRecord& d, crvmonStatusCode_t& s) {
-            return crvmon::onDeviceDriverVersionText(d.onDeviceDriverVersion, s);
-        });
 }
 
 }  // namespace corvanta

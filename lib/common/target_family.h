@@ -1,7 +1,7 @@
 // Which chip family a target type belongs to.
 #pragma once
 
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 
 namespace crvmon {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 #include "lib/monitor/monitor_records.h"
 
 namespace crvmon {

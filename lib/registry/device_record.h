@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 #include "lib/registry/version_info.h"
 
 namespace crvmon {

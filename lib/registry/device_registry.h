@@ -9,7 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 #include "lib/registry/device_handle.h"
 
 namespace crvmon {

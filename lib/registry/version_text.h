@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 #include "lib/registry/version_info.h"
 
 namespace crvmon {

@@ -12,9 +12,9 @@ from . import _library
 from ._errors import CrvmonError
 from ._locks import SESSION, device_lock
 from ._types import (
-    INVALID_CLUSTER,
-    INVALID_CORE,
-    WHOLE_CLUSTER,
+    CLUSTER_NONE,
+    CORE_NONE,
+    CORE_WHOLE_CLUSTER,
     CoreInfo,
     DriverType,
     ExtraPmicId,
@@ -165,13 +165,13 @@ def _utc_now() -> str:
 
 
 def _cluster_number(code: int) -> int | None:
-    if code == INVALID_CLUSTER or code == 0 or code & 0xFFFF:
+    if code == CLUSTER_NONE or code == 0 or code & 0xFFFF:
         return None
     return (code >> 16) - 1
 
 
 def _core_json(info: CoreInfo) -> dict[str, Any]:
-    core = None if info.core in (WHOLE_CLUSTER, INVALID_CORE) else info.core
+    core = None if info.core in (CORE_WHOLE_CLUSTER, CORE_NONE) else info.core
     return {
         "cluster": _cluster_number(info.cluster),
         "core": core,  # None with a cluster: the whole-cluster entry

@@ -70,12 +70,12 @@ class ExtraPmicId(enum.IntEnum):
     PMIC_3 = 3
 
 
-# Codes of CoreInfo.cluster and CoreInfo.core.
-FIRST_CLUSTER = 0x10000
-SECOND_CLUSTER = 0x20000
-INVALID_CLUSTER = 0x7FFF0000
-WHOLE_CLUSTER = 0xFFFE
-INVALID_CORE = 0xFFFF
+# Codes of CoreInfo.cluster and CoreInfo.core, named as crvmon.h names them (CRVMON_...).
+CLUSTER_FIRST = 0x10000
+CLUSTER_SECOND = 0x20000
+CLUSTER_NONE = 0x7FFF0000
+CORE_WHOLE_CLUSTER = 0xFFFE
+CORE_NONE = 0xFFFF
 
 
 class CoreInfo(NamedTuple):

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 #include "lib/platform/win32.h"
 #include "sim/model/scenario.h"
 #include "sim/private_simulation.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 #include "sim/model/scenario.h"
 #include "sim/model/sim_clock.h"
 #include "sim/private_simulation.h"

@@ -1,7 +1,7 @@
 // The Orvek per-core list: how cluster and core fractions become busy times.
 #include <gtest/gtest.h>
 
-#include "lib/monitor/metric_accessors.h"
+#include "lib/telemetry/metric_accessors.h"
 
 namespace crvmon {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 #include "lib/api/library_state.h"
 #include "lib/monitor/monitor_table.h"
 #include "lib/orvek/orvek_discovery.h"

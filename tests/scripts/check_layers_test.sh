@@ -17,7 +17,7 @@ expect_refused() {
     local file=$1 line=$2 expected=$3
     rm -rf "$work/tree"
     mkdir "$work/tree"
-    (cd "$repository" && cp -r lib sim tools bench tests examples "$work/tree/")
+    (cd "$repository" && cp -r include lib sim tools bench tests examples "$work/tree/")
     echo "$line" >>"$work/tree/$file"
     if output=$("$script" "$work/tree" 2>&1); then
         echo "FAIL: $line in $file was accepted"
@@ -37,8 +37,8 @@ expect_refused lib/veltara/client/veltara_client.cpp '#include "lib/veltara/velt
     "lib/veltara/client may not include lib/veltara/veltara_probe.h"
 expect_refused lib/orvek/orvek_discovery.cpp '#include "lib/platform/posix/handle_table.h"' \
     "lib/orvek may not include lib/platform/posix/handle_table.h"
-expect_refused sim/simulator.cpp '#include "lib/monitor/metric_accessors.h"' \
-    "sim may not include lib/monitor/metric_accessors.h"
+expect_refused sim/simulator.cpp '#include "lib/telemetry/metric_accessors.h"' \
+    "sim may not include lib/telemetry/metric_accessors.h"
 expect_refused tools/smi/main.cpp '#include "lib/api/library_state.h"' \
     "tools/smi may not include lib/api/library_state.h"
 expect_refused lib/api/lifecycle.cpp '#include "tests/support/stand_in_probes.h"' \

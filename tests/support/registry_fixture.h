@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 #include "tests/support/stand_in_probes.h"
 
 namespace crvmon::testing {

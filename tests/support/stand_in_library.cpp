@@ -2,7 +2,7 @@
 // that load and unload it.
 #include <memory>
 
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 #include "tests/support/stand_in_probes.h"
 
 namespace {

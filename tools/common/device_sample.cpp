@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "tools/common/field_catalogue.h"
 #include "tools/common/utc_time.h"
 
 #include <string>
@@ -11,9 +12,6 @@ namespace crvmon::tools {
 
 namespace {
 
-constexpr std::uint32_t kInvalidCluster = 0x7fff0000;
-constexpr std::uint32_t kWholeClusterCore = 0xfffe;
-constexpr std::uint32_t kInvalidCore = 0xffff;
 constexpr unsigned kNoRevision = 0xffffffffu;
 
 // The statuses that mean "this device has no such value": shown as absent, not as a failure.
@@ -69,14 +67,15 @@ class Reader {
         return out;
     }
 
-    // Live values the device's family always has: "not provided" for one of them means the
-    // backend failed to deliver it, which is reported like any other failure.
-    void expecting(bool expected) { expected_ = expected; }
-
-    bool keep(crvmonStatusCode_t status, const char* what) {
+    // A read of the catalogue's field `name` that failed is an error, unless the status only
+    // says the device has no such value; "not provided" for a value the device's family always
+    // has means the backend failed to deliver it, which is reported like any other failure.
+    bool keep(crvmonStatusCode_t status, const char* name) {
         if (status == CRVMON_STATUS_OK) return true;
-        if (!isAbsence(status) || (expected_ && status == CRVMON_STATUS_NOT_SUPPORTED)) {
-            sample_.errors.push_back({what, status});
+        const Field* field = findField(name);
+        const bool always = field != nullptr && alwaysProvided(*field, sample_.family);
+        if (!isAbsence(status) || (always && status == CRVMON_STATUS_NOT_SUPPORTED)) {
+            sample_.errors.push_back({name, status});
         }
         return false;
     }
@@ -84,15 +83,14 @@ class Reader {
   private:
     DeviceSample& sample_;
     DeviceId id_;
-    bool expected_ = false;
 };
 
 CoreLoad coreLoad(const crvmonCoreInfo_t& info) {
     CoreLoad load;
-    if (info.cluster != kInvalidCluster && (info.cluster & 0xffffu) == 0 && info.cluster != 0) {
+    if (info.cluster != CRVMON_CLUSTER_NONE && (info.cluster & 0xffffu) == 0 && info.cluster != 0) {
         load.cluster = static_cast<int>(info.cluster >> 16) - 1;
     }
-    if (info.core != kWholeClusterCore && info.core != kInvalidCore) {
+    if (info.core != CRVMON_CORE_WHOLE_CLUSTER && info.core != CRVMON_CORE_NONE) {
         load.core = static_cast<int>(info.core);
     }
     load.busyTime = info.busyTime;
@@ -107,17 +105,17 @@ std::optional<double> share(std::int64_t busy, std::int64_t total) {
 
 void readDriver(DeviceSample& sample, Reader& reader) {
     if (!sample.driverType) {
-        reader.value(sample.driverType, "driver type", crvmonGetDriverType);
+        reader.value(sample.driverType, "driver.type", crvmonGetDriverType);
         if (!sample.driverType) return;
     }
     const auto type = static_cast<crvmonDriverType_t>(*sample.driverType);
     std::string buffer(256, '\0');
     crvmonStatusCode_t status =
         crvmonGetDriverVersion(type, buffer.data(), static_cast<unsigned>(buffer.size()));
-    if (reader.keep(status, "driver version")) sample.driverVersion = std::string(buffer.c_str());
+    if (reader.keep(status, "driver.version")) sample.driverVersion = std::string(buffer.c_str());
     unsigned revision = 0;
     status = crvmonGetDriverRevision(type, &revision);
-    if (reader.keep(status, "driver revision") && revision != kNoRevision) {
+    if (reader.keep(status, "driver.revision") && revision != kNoRevision) {
         sample.driverRevision = revision;
     }
 }
@@ -170,79 +168,67 @@ DeviceSample readDevice(const DeviceId& id, unsigned groups) {
     s.readAt = utcTimestamp(std::chrono::system_clock::now());
     Reader r(s);
 
-    r.text(s.node, "node name", crvmonGetNodeName);
+    r.text(s.node, "node", crvmonGetNodeName);
     if (groups & kReadIdentity) {
-        r.value(s.driverType, "driver type", crvmonGetDriverType);
-        r.value(s.vendorId, "vendor id", crvmonGetVendorId);
-        r.value(s.deviceId, "device id", crvmonGetDeviceId);
-        r.value(s.subVendorId, "subsystem vendor id", crvmonGetSubVendorId);
-        r.value(s.subDeviceId, "subsystem id", crvmonGetSubDeviceId);
-        r.value(s.pcieGen, "PCI Express generation", crvmonGetPcieGen);
-        r.value(s.pcieLanes, "PCI Express lanes", crvmonGetPcieLanes);
-        r.value(s.pcieRev, "PCI Express revision", crvmonGetPcieRev);
-        r.value(s.pcieClassCode, "PCI Express class code", crvmonGetPcieClassCode);
-        r.text(s.pcieSlot, "PCI Express slot", crvmonGetPcieSlot);
-        r.value(s.signalType, "signal type", crvmonGetSignalType);
-        r.value(s.chipId, "chip id", crvmonGetChipId);
+        r.value(s.driverType, "driver.type", crvmonGetDriverType);
+        r.value(s.vendorId, "pci.vendor_id", crvmonGetVendorId);
+        r.value(s.deviceId, "pci.device_id", crvmonGetDeviceId);
+        r.value(s.subVendorId, "pci.sub_vendor_id", crvmonGetSubVendorId);
+        r.value(s.subDeviceId, "pci.sub_device_id", crvmonGetSubDeviceId);
+        r.value(s.pcieGen, "pcie.gen", crvmonGetPcieGen);
+        r.value(s.pcieLanes, "pcie.lanes", crvmonGetPcieLanes);
+        r.value(s.pcieRev, "pcie.rev", crvmonGetPcieRev);
+        r.value(s.pcieClassCode, "pcie.class_code", crvmonGetPcieClassCode);
+        r.text(s.pcieSlot, "pcie.slot", crvmonGetPcieSlot);
+        r.value(s.signalType, "signal_type", crvmonGetSignalType);
+        r.value(s.chipId, "chip_id", crvmonGetChipId);
     }
     if (groups & kReadVersions) {
         readDriver(s, r);
-        r.text(s.firmwareVersion, "firmware version", crvmonGetFirmwareVersion);
-        r.value(s.firmwareRevision, "firmware revision", crvmonGetFirmwareRevision);
-        r.value(s.firmwareCrc, "firmware CRC", crvmonGetFirmwareCRC);
-        r.text(s.onDeviceDriverVersion, "on-device driver version", crvmonGetOnDeviceDriverVersion);
-        r.value(s.onDeviceDriverRevision, "on-device driver revision",
+        r.text(s.firmwareVersion, "firmware.version", crvmonGetFirmwareVersion);
+        r.value(s.firmwareRevision, "firmware.revision", crvmonGetFirmwareRevision);
+        r.value(s.firmwareCrc, "firmware.crc", crvmonGetFirmwareCRC);
+        r.text(s.onDeviceDriverVersion, "device_driver.version", crvmonGetOnDeviceDriverVersion);
+        r.value(s.onDeviceDriverRevision, "device_driver.revision",
                 crvmonGetOnDeviceDriverRevision);
     }
-    const bool orvek = s.family == Family::Orvek;
-    const bool known = s.family != Family::Unknown;
     if (groups & kReadClocks) {
-        r.expecting(known);
-        r.value(s.npuClockMHz, "NPU clock", crvmonGetNPUClock);
-        r.expecting(orvek);
-        r.value(s.busClockMHz, "bus clock", crvmonGetBusClock);
+        r.value(s.npuClockMHz, "clocks.npu", crvmonGetNPUClock);
+        r.value(s.busClockMHz, "clocks.bus", crvmonGetBusClock);
     }
     if (groups & kReadThermal) {
-        r.expecting(known);
-        r.value(s.temperatureC, "temperature", crvmonGetTemperature);
-        r.expecting(orvek);
-        r.value(s.switchTemperatureC, "PCI Express switch temperature",
-                crvmonGetPcieSwitchTemperature);
-        r.value(s.fanDutyPercent, "fan duty", crvmonGetFanDuty);
+        r.value(s.temperatureC, "temperature.chip", crvmonGetTemperature);
+        r.value(s.switchTemperatureC, "temperature.pcie_switch", crvmonGetPcieSwitchTemperature);
+        r.value(s.fanDutyPercent, "fan.duty", crvmonGetFanDuty);
     }
-    r.expecting(orvek);
     if (groups & kReadPower) {
-        r.value(s.boardCurrentA, "board current", crvmonGetTotalCurrent);
-        r.value(s.boardPowerW, "board power", crvmonGetTotalPower);
-        r.value(s.boardVoltageV, "board voltage", crvmonGetTotalVoltage);
+        r.value(s.boardCurrentA, "power.current", crvmonGetTotalCurrent);
+        r.value(s.boardPowerW, "power.draw", crvmonGetTotalPower);
+        r.value(s.boardVoltageV, "power.voltage", crvmonGetTotalVoltage);
     }
     if (groups & kReadExtraPmic) {
-        r.value(s.extraPmicId, "extra-PMIC id", crvmonGetExtraPmicId);
-        r.value(s.extraPmicCurrentA, "extra-PMIC current", crvmonGetExtraPmicCurrent);
-        r.value(s.extraPmicPowerW, "extra-PMIC power", crvmonGetExtraPmicPower);
-        r.value(s.extraPmicVoltageV, "extra-PMIC voltage", crvmonGetExtraPmicVoltage);
+        r.value(s.extraPmicId, "extra_pmic.id", crvmonGetExtraPmicId);
+        r.value(s.extraPmicCurrentA, "extra_pmic.current", crvmonGetExtraPmicCurrent);
+        r.value(s.extraPmicPowerW, "extra_pmic.power", crvmonGetExtraPmicPower);
+        r.value(s.extraPmicVoltageV, "extra_pmic.voltage", crvmonGetExtraPmicVoltage);
     }
     if (groups & kReadMemory) {
-        r.expecting(false);
-        r.value(s.memoryTotalBytes, "memory total", crvmonGetMemoryTotal);
+        r.value(s.memoryTotalBytes, "memory.total", crvmonGetMemoryTotal);
         // The library reports 0 for a backend that never gave a size: that is no size at all.
         if (s.memoryTotalBytes == 0LL) s.memoryTotalBytes.reset();
-        r.expecting(known);
-        r.value(s.memoryUsedBytes, "memory used", crvmonGetMemoryUsage);
+        r.value(s.memoryUsedBytes, "memory.used", crvmonGetMemoryUsage);
     }
-    r.expecting(known);
     if (groups & kReadUtilization) {
         r.value(s.utilizationPercent, "utilization", crvmonGetTotalUtilization);
     }
     if (groups & kReadCores) {
-        if (auto infos = r.records("core list", crvmonGetCoreInfos)) {
+        if (auto infos = r.records("cores", crvmonGetCoreInfos)) {
             s.cores.emplace();
             for (const crvmonCoreInfo_t& info : *infos) s.cores->push_back(coreLoad(info));
         }
     }
-    r.expecting(s.family == Family::Veltara);
     if (groups & kReadProcesses) {
-        if (auto infos = r.records("process list", crvmonGetProcessInfos)) {
+        if (auto infos = r.records("processes", crvmonGetProcessInfos)) {
             s.processes.emplace();
             for (const crvmonProcessInfo_t& p : *infos) {
                 s.processes->push_back({p.pid, p.quantity, p.amount, p.busyTime, p.totalTime});

@@ -53,7 +53,7 @@ struct ProcessLoad {
 // device's family always has that came back "not provided": the device (or the library) failed,
 // which a tool reports and counts.
 struct ReadError {
-    std::string what;  // the getter's subject: "temperature"
+    std::string what;  // the field read, as the field catalogue names it: "temperature.chip"
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
 };
 

@@ -80,40 +80,43 @@ const std::vector<Field> kFields{
 
     // Clocks and thermal.
     {"clocks.npu", "MHz", Integer, 0, kBothFamilies, kReadClocks,
-     "NPU clock (Veltara: the host service's number, unscaled)", FIELD(npuClockMHz)},
-    {"clocks.bus", "MHz", Integer, 0, kOrvek, kReadClocks, "bus clock", FIELD(busClockMHz)},
+     "NPU clock (Veltara: the host service's number, unscaled)", FIELD(npuClockMHz), kBothFamilies},
+    {"clocks.bus", "MHz", Integer, 0, kOrvek, kReadClocks, "bus clock", FIELD(busClockMHz), kOrvek},
     {"temperature.chip", "C", Integer, 0, kBothFamilies, kReadThermal, "chip temperature",
-     FIELD(temperatureC)},
+     FIELD(temperatureC), kBothFamilies},
     {"temperature.pcie_switch", "C", Integer, 0, kOrvek, kReadThermal,
-     "PCI Express switch temperature", FIELD(switchTemperatureC)},
-    {"fan.duty", "%", Integer, 0, kOrvek, kReadThermal, "fan duty", FIELD(fanDutyPercent)},
+     "PCI Express switch temperature", FIELD(switchTemperatureC), kOrvek},
+    {"fan.duty", "%", Integer, 0, kOrvek, kReadThermal, "fan duty", FIELD(fanDutyPercent), kOrvek},
 
     // Power.
-    {"power.draw", "W", Real, 2, kOrvek, kReadPower, "board power", FIELD(boardPowerW)},
-    {"power.current", "A", Real, 3, kOrvek, kReadPower, "board current", FIELD(boardCurrentA)},
-    {"power.voltage", "V", Real, 3, kOrvek, kReadPower, "board voltage", FIELD(boardVoltageV)},
+    {"power.draw", "W", Real, 2, kOrvek, kReadPower, "board power", FIELD(boardPowerW), kOrvek},
+    {"power.current", "A", Real, 3, kOrvek, kReadPower, "board current", FIELD(boardCurrentA),
+     kOrvek},
+    {"power.voltage", "V", Real, 3, kOrvek, kReadPower, "board voltage", FIELD(boardVoltageV),
+     kOrvek},
     {"extra_pmic.id", "", Integer, 0, kOrvek, kReadExtraPmic,
-     "which extra power monitor the extra_pmic readings come from (0-3)", FIELD(extraPmicId)},
+     "which extra power monitor the extra_pmic readings come from (0-3)", FIELD(extraPmicId),
+     kOrvek},
     {"extra_pmic.power", "W", Real, 2, kOrvek, kReadExtraPmic, "extra power monitor's power",
-     FIELD(extraPmicPowerW)},
+     FIELD(extraPmicPowerW), kOrvek},
     {"extra_pmic.current", "A", Real, 3, kOrvek, kReadExtraPmic, "extra power monitor's current",
-     FIELD(extraPmicCurrentA)},
+     FIELD(extraPmicCurrentA), kOrvek},
     {"extra_pmic.voltage", "V", Real, 3, kOrvek, kReadExtraPmic, "extra power monitor's voltage",
-     FIELD(extraPmicVoltageV)},
+     FIELD(extraPmicVoltageV), kOrvek},
 
     // Memory and load.
     {"memory.total", "B", Integer, 0, kBothFamilies, kReadMemory, "device memory",
      FIELD(memoryTotalBytes)},
     {"memory.used", "B", Integer, 0, kBothFamilies, kReadMemory, "device memory in use",
-     FIELD(memoryUsedBytes)},
+     FIELD(memoryUsedBytes), kBothFamilies},
     {"utilization", "%", Real, 1, kBothFamilies, kReadUtilization,
-     "average busy share of the cores", FIELD(utilizationPercent)},
+     "average busy share of the cores", FIELD(utilizationPercent), kBothFamilies},
     {"cores", "", Cores, 0, kBothFamilies, kReadCores,
      "busy share per core: CLUSTER.CORE=PERCENT, CLUSTER.all for the whole cluster",
-     [](const DeviceSample& s) { return listOf(s.cores); }},
+     [](const DeviceSample& s) { return listOf(s.cores); }, kBothFamilies},
     {"processes", "", Processes, 0, kVeltara, kReadProcesses,
      "processes on the device: PID:BUSY%:QUANTITY:AMOUNT",
-     [](const DeviceSample& s) { return listOf(s.processes); }},
+     [](const DeviceSample& s) { return listOf(s.processes); }, kVeltara},
 };
 
 #undef FIELD
@@ -132,6 +135,13 @@ std::string percentText(const std::optional<double>& percent) {
 
 const std::vector<Field>& fieldCatalogue() {
     return kFields;
+}
+
+bool alwaysProvided(const Field& field, Family family) {
+    const unsigned bit = family == Family::Orvek     ? kOrvek
+                         : family == Family::Veltara ? kVeltara
+                                                     : 0U;
+    return (field.always & bit) != 0;
 }
 
 const Field* findField(std::string_view name) {

@@ -30,11 +30,17 @@ struct Field {
     unsigned groups;  // ReadGroup mask the value needs
     const char* description;
     FieldValue (*extract)(const DeviceSample&);
+    // The families that always have the value: "not provided" from one of them is a failed
+    // read, where from the others it only means the device has no such value.
+    unsigned always = 0;
 };
 
 // In the order --list-fields prints them.
 const std::vector<Field>& fieldCatalogue();
 const Field* findField(std::string_view name);
+
+// Whether a device of `family` always has the field's value (Field::always).
+bool alwaysProvided(const Field& field, Family family);
 
 // "a,b,c" into fields; "all" names every field. Throws std::invalid_argument naming the first
 // unknown field.

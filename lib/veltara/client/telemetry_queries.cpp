@@ -28,7 +28,7 @@ struct Slot {
     std::int32_t pid;
 };
 
-Slot slotAt(std::span<const std::uint8_t, 2576> record, int index) {
+Slot slotAt(std::span<const std::uint8_t, wire::kMonitorInfoSize> record, int index) {
     const std::uint8_t* p = record.data() + wire::monitor_info::kSlots +
                             static_cast<std::size_t>(index) * wire::monitor_info::kSlotSize;
     return {static_cast<std::int64_t>(load64(p + wire::monitor_info::kSlotStart)),
@@ -62,7 +62,8 @@ bool busyFromActivityLog(VeltaraClient* client, std::map<std::int32_t, std::int6
 
 }  // namespace
 
-void collect_busy_times(std::int64_t now, std::span<const std::uint8_t, 2576> record,
+void collect_busy_times(std::int64_t now,
+                        std::span<const std::uint8_t, wire::kMonitorInfoSize> record,
                         std::map<std::int32_t, std::int64_t>& busy, std::int64_t& window) {
     busy.clear();
     // The head names the newest slot or the one after it: the later start decides.
@@ -106,23 +107,27 @@ std::optional<std::vector<crvmonCoreInfo_t>> veltara_get_core_infos(const Device
     return std::vector<crvmonCoreInfo_t>{crvmonCoreInfo_t{id.cluster, id.core, total, window}};
 }
 
-std::int64_t veltara_get_memory_usage(const DeviceRecord& device) {
+std::optional<std::int64_t> veltara_get_memory_usage(const DeviceRecord& device) {
     MonitorRecord record;
-    if (!fetchMonitorRecord(device.client, record)) return kAbsent64;
+    if (!fetchMonitorRecord(device.client, record)) return std::nullopt;
     return static_cast<std::int64_t>(load32(record.data() + wire::monitor_info::kPagesInUse)) << 12;
 }
 
-std::int32_t veltara_get_npu_clock(const DeviceRecord& device) {
-    return veltara_ioctl(device.client, wire::code::kGetClockNpu, nullptr);
+std::optional<std::int32_t> veltara_get_npu_clock(const DeviceRecord& device) {
+    const std::int32_t clock = veltara_ioctl(device.client, wire::code::kGetClockNpu, nullptr);
+    // A failed command's negative code is no clock.
+    if (clock < 0) return std::nullopt;
+    return clock;
 }
 
 std::optional<std::int32_t> veltara_get_temperature(const DeviceRecord& device) {
     // Sent as the payload; zeros, so that a service that does not fill it reads as 0.
-    std::array<std::uint8_t, 28> temperature{};
+    std::array<std::uint8_t, wire::temperature_record::kSize> temperature{};
     std::int32_t milliDegrees = 0;
     if (veltara_ioctl(device.client, wire::code::kGetTemperatureWithRecord, temperature.data()) ==
         0) {
-        milliDegrees = static_cast<std::int32_t>(load32(temperature.data() + 4));
+        milliDegrees = static_cast<std::int32_t>(
+            load32(temperature.data() + wire::temperature_record::kMilliDegrees));
     } else {
         milliDegrees = veltara_ioctl(device.client, wire::code::kGetTemperature, nullptr);
         // Read as a temperature the failure codes would be 0 degrees; the temperatures they

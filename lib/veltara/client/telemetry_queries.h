@@ -9,8 +9,9 @@
 #include <span>
 #include <vector>
 
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 #include "lib/registry/device_record.h"
+#include "lib/veltara/client/veltara_wire.h"
 
 namespace crvmon::veltara {
 
@@ -20,15 +21,19 @@ constexpr std::int64_t kActivityWindow = 1'000'000;
 // never ends its snapshot cannot hold a caller forever.
 constexpr std::size_t kMaxSnapshotRows = 65'536;
 
-// Busy time per process id within the window before `now`, from a 2576-byte activity record;
+// Busy time per process id within the window before `now`, from an activity record;
 // `window` receives the length looked at.
-void collect_busy_times(std::int64_t now, std::span<const std::uint8_t, 2576> record,
+void collect_busy_times(std::int64_t now,
+                        std::span<const std::uint8_t, wire::kMonitorInfoSize> record,
                         std::map<std::int32_t, std::int64_t>& busy, std::int64_t& window);
 
+// Each query is empty when the service gave no answer.
 // Empty when the activity log cannot be read.
 std::optional<std::vector<crvmonCoreInfo_t>> veltara_get_core_infos(const DeviceRecord& device);
-std::int64_t veltara_get_memory_usage(const DeviceRecord& device);
-std::int32_t veltara_get_npu_clock(const DeviceRecord& device);
+// Bytes in use; empty when the activity record cannot be read.
+std::optional<std::int64_t> veltara_get_memory_usage(const DeviceRecord& device);
+// The number the service answers, unscaled; empty when the command failed.
+std::optional<std::int32_t> veltara_get_npu_clock(const DeviceRecord& device);
 // Empty when the activity log or a row of the snapshot cannot be read: a list cut short, or
 // without busy times, would look like a whole one.
 std::optional<std::vector<crvmonProcessInfo_t>> veltara_get_process_infos(

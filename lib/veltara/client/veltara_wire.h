@@ -157,6 +157,14 @@ constexpr std::size_t kPagesInUse = 2564;  // u32, 4096-byte pages
 constexpr std::size_t kNow = 2568;         // i64
 }  // namespace monitor_info
 
+// Payload of the temperature command that carries a record: the service writes the
+// temperature into it, in thousandths of a degree Celsius.
+namespace temperature_record {
+constexpr std::size_t kSize = 28;
+constexpr std::size_t kMilliDegrees = 4;  // i32
+}  // namespace temperature_record
+static_assert(commandSize(code::kGetTemperatureWithRecord) == temperature_record::kSize);
+
 // Reply of IOC_READ_SNAPSHOT: one process, or the end of the snapshot.
 namespace process_record {
 constexpr std::size_t kSize = 33;

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "lib/api/crvmon.h"
+#include "crvmon.h"
 #include "lib/registry/device_record.h"
 
 namespace crvmon::accessors {

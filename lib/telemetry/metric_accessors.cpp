@@ -1,4 +1,4 @@
-#include "lib/monitor/metric_accessors.h"
+#include "lib/telemetry/metric_accessors.h"
 
 #include <array>
 #include <optional>
@@ -89,10 +89,7 @@ int pcieSwitchTemperature(const DeviceRecord& d, crvmonStatusCode_t& s) {
 int npuClock(const DeviceRecord& d, crvmonStatusCode_t& s) {
     if (isVeltaraTarget(d.targetType)) {
         s = CRVMON_STATUS_OK;
-        const std::int32_t clock = veltara::veltara_get_npu_clock(d);
-        // A failed command's negative code is no clock.
-        if (clock < 0) s = CRVMON_STATUS_NOT_SUPPORTED;
-        return clock < 0 ? -1 : clock;
+        return answered(veltara::veltara_get_npu_clock(d), -1, s);
     }
     return fromInfo(d, s, MonitorInfo::kUnreadNpuClock, -1,
                     [](const MonitorInfo& i) { return static_cast<int>(i.npuClock); });
@@ -155,11 +152,13 @@ crvmonStatusCode_t setExtraPmicId(const DeviceRecord& d, crvmonExtraPmicId_t id)
 
 long long memoryUsage(const DeviceRecord& d, crvmonStatusCode_t& s) {
     if (isVeltaraTarget(d.targetType)) {
-        const std::int64_t used = veltara::veltara_get_memory_usage(d);
-        if (used < 0) s = CRVMON_STATUS_NOT_SUPPORTED;
-        return used < 0 ? -1 : used;
+        s = CRVMON_STATUS_OK;
+        return answered<long long>(veltara::veltara_get_memory_usage(d), -1, s);
     }
-    if (!isOrvekTarget(d.targetType)) return -1;
+    if (!isOrvekTarget(d.targetType)) {
+        s = CRVMON_STATUS_NOT_SUPPORTED;
+        return -1;
+    }
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     const MonitorUsage* usage = orvekUsage(d, status);
     if (usage == nullptr) {
@@ -215,7 +214,7 @@ double totalUtilization(const DeviceRecord& d, crvmonStatusCode_t& s) {
     double sum = 0.0;
     int count = 0;
     for (const crvmonCoreInfo_t& info : infos) {
-        if (info.core == kWholeCluster) continue;
+        if (info.core == CRVMON_CORE_WHOLE_CLUSTER) continue;
         if (info.totalTime == 0) {
             count = 0;
             break;

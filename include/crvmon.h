@@ -88,10 +88,17 @@ typedef CRVMON_ENUM(crvmonExtraPmicId_t){
 
 /* clang-format on */
 
-/* One utilisation sample of an NPU core, or of a whole cluster (core 0xfffe). */
+/* The cluster and core codes of a crvmonCoreInfo_t. */
+#define CRVMON_CLUSTER_FIRST 0x10000u
+#define CRVMON_CLUSTER_SECOND 0x20000u
+#define CRVMON_CLUSTER_NONE 0x7fff0000u   /* no such cluster */
+#define CRVMON_CORE_WHOLE_CLUSTER 0xfffeu /* the cluster's own entry, not a core */
+#define CRVMON_CORE_NONE 0xffffu          /* no such core */
+
+/* One utilisation sample of an NPU core, or of a whole cluster (CRVMON_CORE_WHOLE_CLUSTER). */
 typedef struct crvmonCoreInfo_t {
-    uint32_t cluster;  /* 0x10000 first cluster, 0x20000 second, 0x7fff0000 invalid */
-    uint32_t core;     /* 1..4 a core, 0xfffe the cluster entry, 0xffff invalid */
+    uint32_t cluster;  /* CRVMON_CLUSTER_FIRST, CRVMON_CLUSTER_SECOND or CRVMON_CLUSTER_NONE */
+    uint32_t core;     /* 1..4 a core, CRVMON_CORE_WHOLE_CLUSTER or CRVMON_CORE_NONE */
     int64_t busyTime;  /* busy part of the sampling window */
     int64_t totalTime; /* length of the sampling window */
 } crvmonCoreInfo_t;
@@ -278,6 +285,10 @@ CRVMON_API std::string crvmonGetPcieSlot(crvmonTargetDeviceType_t type, int inde
 CRVMON_API int crvmonGetSignalType(crvmonTargetDeviceType_t type, int index,
                                    crvmonStatusCode_t& status);
 
+/* Chip id, 0-3 (Orvek only). */
+CRVMON_API int crvmonGetChipId(crvmonTargetDeviceType_t type, int index,
+                               crvmonStatusCode_t& status);
+
 /* ---------------------------------------------------------------------------------------------
  * Versions.
  * ------------------------------------------------------------------------------------------ */
@@ -298,33 +309,20 @@ CRVMON_API unsigned int crvmonGetDriverRevision(crvmonDriverType_t type,
 CRVMON_API std::string crvmonGetFirmwareVersion(crvmonTargetDeviceType_t type, int index,
                                                 crvmonStatusCode_t& status);
 
+/* Firmware revision and firmware CRC (Orvek only). */
+CRVMON_API int crvmonGetFirmwareRevision(crvmonTargetDeviceType_t type, int index,
+                                         crvmonStatusCode_t& status);
+CRVMON_API int crvmonGetFirmwareCRC(crvmonTargetDeviceType_t type, int index,
+                                    crvmonStatusCode_t& status);
+
 /* Version "major.minor.patch" of the driver running on the device; "N/A" with
  * CRVMON_STATUS_NOT_SUPPORTED when the device has none (Orvek cards). */
 CRVMON_API std::string crvmonGetOnDeviceDriverVersion(crvmonTargetDeviceType_t type, int index,
                                                       crvmonStatusCode_t& status);
 
-/* Firmware CRC and firmware revision (Orvek only). */
-CRVMON_API int crvmonGetFirmwareCRC(crvmonTargetDeviceType_t type, int index,
-                                    crvmonStatusCode_t& status);
-CRVMON_API int crvmonGetFirmwareRevision(crvmonTargetDeviceType_t type, int index,
-                                         crvmonStatusCode_t& status);
-
 /* Revision of the driver running on the device (Veltara only). */
 CRVMON_API int crvmonGetOnDeviceDriverRevision(crvmonTargetDeviceType_t type, int index,
                                                crvmonStatusCode_t& status);
-
-/* ---------------------------------------------------------------------------------------------
- * Memory.
- * ------------------------------------------------------------------------------------------ */
-
-/* Device memory in bytes; 0 with CRVMON_STATUS_OK when the backend never reported a size. */
-CRVMON_API long long crvmonGetMemoryTotal(crvmonTargetDeviceType_t type, int index,
-                                          crvmonStatusCode_t& status);
-
-/* Device memory in use, in bytes. CRVMON_STATUS_NOT_SUPPORTED (result -1) when the device
- * cannot tell. */
-CRVMON_API long long crvmonGetMemoryUsage(crvmonTargetDeviceType_t type, int index,
-                                          crvmonStatusCode_t& status);
 
 /* ---------------------------------------------------------------------------------------------
  * Clocks. Live values: each call asks the device. Calls on one Orvek device must not overlap.
@@ -337,9 +335,6 @@ CRVMON_API int crvmonGetNPUClock(crvmonTargetDeviceType_t type, int index,
 /* Bus clock in MHz (Orvek only). */
 CRVMON_API int crvmonGetBusClock(crvmonTargetDeviceType_t type, int index,
                                  crvmonStatusCode_t& status);
-/* Chip id, 0-3 (Orvek only). */
-CRVMON_API int crvmonGetChipId(crvmonTargetDeviceType_t type, int index,
-                               crvmonStatusCode_t& status);
 
 /* ---------------------------------------------------------------------------------------------
  * Thermal. Live values.
@@ -383,6 +378,19 @@ CRVMON_API crvmonExtraPmicId_t crvmonGetExtraPmicId(crvmonTargetDeviceType_t typ
  * CRVMON_STATUS_INVALID_ARGUMENT). */
 CRVMON_API crvmonStatusCode_t crvmonSetExtraPmicID(crvmonTargetDeviceType_t type, int index,
                                                    crvmonExtraPmicId_t id);
+
+/* ---------------------------------------------------------------------------------------------
+ * Memory.
+ * ------------------------------------------------------------------------------------------ */
+
+/* Device memory in bytes; 0 with CRVMON_STATUS_OK when the backend never reported a size. */
+CRVMON_API long long crvmonGetMemoryTotal(crvmonTargetDeviceType_t type, int index,
+                                          crvmonStatusCode_t& status);
+
+/* Device memory in use, in bytes. CRVMON_STATUS_NOT_SUPPORTED (result -1) when the device
+ * cannot tell. */
+CRVMON_API long long crvmonGetMemoryUsage(crvmonTargetDeviceType_t type, int index,
+                                          crvmonStatusCode_t& status);
 
 /* ---------------------------------------------------------------------------------------------
  * Utilisation. Live values.
