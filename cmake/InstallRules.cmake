@@ -1,6 +1,6 @@
 # What `cmake --install` puts under a prefix: the library and its header, the tools, a CMake
 # package (find_package(crvmon CONFIG) gives crvmon::crvmon), a pkg-config file on Linux, and
-# the project's notes. The Windows zip is this tree (scripts/package-windows.sh).
+# the project's notes and manuals. The Windows zip is this tree (scripts/package-windows.sh).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -36,6 +36,10 @@ else()
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endif()
 install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${CRVMON_NOTES_DIR})
+# The manuals of what a release holds, where the README's links find them; development.md and
+# architecture.md are for the sources.
+install(FILES docs/smi.md docs/exporter.md docs/python.md docs/release.md
+    DESTINATION ${CRVMON_NOTES_DIR}/docs)
 
 install(EXPORT crvmonTargets NAMESPACE crvmon:: DESTINATION ${CRVMON_CMAKE_PACKAGE_DIR})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/package/crvmonConfig.cmake.in

@@ -1,6 +1,6 @@
 """The wheels scripts/build-wheels.sh makes: named and tagged for the project's version and the
 library's platform, carrying the library, and, installed into a fresh virtual environment as a
-new user would, running the README's example on the simulated machine."""
+new user would, running the example of docs/python.md on the simulated machine."""
 
 import os
 import re
@@ -43,14 +43,13 @@ def test_the_windows_wheel_carries_crvmon_dll(tmp_path):
     check_wheel(build_wheel(dll, tmp_path), dll, "win_amd64")
 
 
-def readme_example():
-    text = (SOURCE / "README.md").read_text()
-    section = text[text.index("\n## Python"):]
-    return re.search(r"```python\n(.*?)```", section, re.S).group(1)
+def manual_example():
+    text = (SOURCE / "docs/python.md").read_text()
+    return re.search(r"```python\n(.*?)```", text, re.S).group(1)
 
 
 @pytest.mark.skipif(not os.environ.get("CRVMON_SIM"), reason="no Linux library in this build")
-def test_the_linux_wheel_installed_in_a_fresh_venv_runs_the_readme_example(tmp_path, machine):
+def test_the_linux_wheel_installed_in_a_fresh_venv_runs_the_manual_example(tmp_path, machine):
     library = os.environ["CRVMON_LIBRARY"]
     wheel = build_wheel(library, tmp_path / "dist")
     check_wheel(wheel, library, "linux_x86_64")
@@ -70,7 +69,7 @@ def test_the_linux_wheel_installed_in_a_fresh_venv_runs_the_readme_example(tmp_p
     where = subprocess.run([str(python), "-c", "import crvmon; print(crvmon.library_path())"],
                            env=env, capture_output=True, text=True, timeout=60, cwd=tmp_path)
     assert where.stdout.strip().startswith(str(venv)), where.stdout + where.stderr
-    example = subprocess.run([str(python), "-c", readme_example()], env=env,
+    example = subprocess.run([str(python), "-c", manual_example()], env=env,
                              capture_output=True, text=True, timeout=60, cwd=tmp_path)
     assert example.returncode == 0, example.stderr
     lines = example.stdout.splitlines()

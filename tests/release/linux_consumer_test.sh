@@ -20,10 +20,10 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
 for file in include/crvmon.h "lib/libcrvmon.so.$version" lib/libcrvmon.so \
     bin/crvmon-smi bin/crvmon-exporter bin/crvmon-sim lib/pkgconfig/crvmon.pc \
     lib/cmake/crvmon/crvmonConfig.cmake lib/cmake/crvmon/crvmonConfigVersion.cmake \
-    share/doc/crvmon/LICENSE; do
+    share/doc/crvmon/LICENSE share/doc/crvmon/docs/{smi,exporter,python,release}.md; do
     [ -e "$prefix/$file" ] || fail "not installed: $file"
 done
-echo "ok: installed the library, its header, the tools and both package files"
+echo "ok: installed the library, its header, the tools, both package files and the manuals"
 
 # The installed tools find the installed library, with nothing set.
 export CRVMON_OBJECT_ROOT=$work/objects

@@ -29,7 +29,7 @@ namespace crvmon::exporter {
 
 namespace {
 
-// Exit codes, as the README lists them.
+// Exit codes, as docs/exporter.md lists them.
 constexpr int kBadArgument = 2;
 constexpr int kCannotServe = 3;  // the address cannot be listened on: a port taken, above all
 

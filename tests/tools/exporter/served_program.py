@@ -1,17 +1,11 @@
-"""Programs serving HTTP for the exporter's tests: started on a free port, waited for, and
-stopped by SIGTERM, ending with the test however it ends."""
+"""Programs serving HTTP for the exporter's tests (conftest.py starts them): started on a free
+port, waited for, and stopped by a signal."""
 import ctypes
 import signal
 import socket
 import subprocess
 import time
 import urllib.request
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def die_with_parent():
@@ -22,17 +16,23 @@ def die_with_parent():
         pass
 
 
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
 def get(url, timeout=10):
     with urllib.request.urlopen(url, timeout=timeout) as response:
         return response.read().decode(), response.headers.get("Content-Type", "")
 
 
 class Server:
-    """A program serving HTTP on a free port, stopped by SIGTERM. `command(port)` gives its
-    command line, `ready` the path that answers once it serves."""
+    """A program serving HTTP on a free port. `command(port)` gives its command line, `ready`
+    the path that answers once it serves."""
 
-    def __init__(self, name, command, ready, log):
-        self.name, self.log = name, log
+    def __init__(self, name, command, ready, log, stop_signal):
+        self.name, self.stop_signal = name, stop_signal
         for _ in range(5):  # another test may take the free port before the program binds it
             self.port = free_port()
             self.process = subprocess.Popen(command(self.port), stdout=log, stderr=log,
@@ -54,18 +54,13 @@ class Server:
         return f"http://127.0.0.1:{self.port}{path}"
 
     def stop(self):
+        """Its exit code, once stop_signal (SIGINT: Ctrl+C under Wine) has ended it."""
         if self.process.poll() is None:
-            self.process.terminate()
+            self.process.send_signal(self.stop_signal)
             try:
                 return self.process.wait(timeout=20)
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
-                raise RuntimeError(f"{self.name} ignored SIGTERM for 20 s")
+                raise RuntimeError(f"{self.name} ignored signal {self.stop_signal} for 20 s")
         return self.process.returncode
-
-
-def start_exporter(program, log):
-    return Server("crvmon-exporter",
-                  lambda port: [program, "--simulate", "--listen", f"127.0.0.1:{port}"],
-                  "/healthz", log)

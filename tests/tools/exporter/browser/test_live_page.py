@@ -1,32 +1,18 @@
-#!/usr/bin/env python3
-"""crvmon-exporter's live page (GET /) rendered by headless Chromium, read back from its DOM.
-
-Usage: live_page_test.py EXPORTER CASE, CASE one of
-  simulated  the page on the exporter's built-in simulated machine: devices, values, N/A,
-             processes and charts;
-  gone       the page served, every /api/v1/devices connection dropped: the error line shows;
-  hostile    the first /api/v1/devices answer a 503, the next ones hand-made JSON with markup in
-             its strings and values of the wrong types: the error line clears, the strings show
-             as text, the wrong values as N/A.
-Exits 77 (skipped) when Chromium is not installed.
-"""
+"""crvmon-exporter's live page (GET /) rendered by headless Chromium, read back from its DOM: on
+the exporter's built-in simulated machine; served by a stub whose /api/v1/devices drops every
+connection; and by a stub that answers a 503 first, then hand-made JSON with markup in its
+strings and values of the wrong types."""
 import http.server
 import json
-import os
-import shutil
-import signal
 import subprocess
-import sys
 import tempfile
 import threading
-import time
-import urllib.request
 from html.parser import HTMLParser
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from served_program import die_with_parent, free_port, start_exporter  # noqa: E402
+import pytest
 
-SKIP = 77
+from served_program import die_with_parent, get
+
 VOID = {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "source",
         "track", "wbr"}
 
@@ -138,52 +124,70 @@ class StubHandler(http.server.BaseHTTPRequestHandler):
         pass
 
 
-def check_simulated(dom, expect):
-    devices = {tr.attrs["data-device"]: tr.cells()
-               for tr in dom.one("table", id="devices").all("tr", data_device=True)}
-    expect(sorted(devices) == ["3:0", "3:1", "5:0", "6:0"], f"device rows: {sorted(devices)}")
+@pytest.fixture
+def chromium(installed):
+    return installed("chromium", "chromium-browser")
+
+
+@pytest.fixture
+def stub(exporter):
+    """stub(answer): a Stub serving the exporter's page, shut down at the end of the test."""
+    page = get(exporter.url("/"))[0].encode()
+    stubs = []
+    yield lambda answer: stubs.append(Stub(page, answer)) or stubs[-1]
+    for server in stubs:
+        server.shutdown()
+        server.server_close()
+
+
+def device_rows(dom):
+    return {tr.attrs["data-device"]: tr.cells()
+            for tr in dom.one("table", id="devices").all("tr", data_device=True)}
+
+
+def test_shows_the_simulated_machine(chromium, exporter):
+    dom = render(chromium, exporter.url("/"), 5000)
+    devices = device_rows(dom)
     scenario = {  # id: node, family, temperature, power
         "3:0": ("/dev/orvek0", "Orvek", "47 °C", "30.0 W"),
         "3:1": ("/dev/orvek1", "Orvek", "58 °C", "81.3 W"),
         "5:0": ("/dev/veltara-usb1", "Veltara", "41 °C", "N/A"),
         "6:0": ("/dev/veltara-usb0", "Veltara", "47 °C", "N/A"),
     }
-    for id, (node, family, temperature, power) in scenario.items():
-        cells = devices.get(id, {})
-        got = (cells.get("node"), cells.get("family"), cells.get("temperature"), cells.get("power"))
-        expect(got == (node, family, temperature, power), f"{id}: {got}")
-    expect(devices.get("3:0", {}).get("memory") == "4.0 GiB / 16.0 GiB",
-           f"3:0 memory: {devices.get('3:0')}")
-    expect(devices.get("6:0", {}).get("fan") == "N/A", f"6:0 fan: {devices.get('6:0')}")
+    assert {id: (cells.get("node"), cells.get("family"), cells.get("temperature"),
+                 cells.get("power")) for id, cells in devices.items()} == scenario
+    assert devices["3:0"].get("memory") == "4.0 GiB / 16.0 GiB"
+    assert devices["6:0"].get("fan") == "N/A"
     for id, cells in devices.items():
         for field, text in cells.items():
-            expect(text and not text.startswith("-") and "null" not in text and "NaN" not in text,
-                   f"{id} {field}: {text!r}")
-        expect(cells.get("utilization", "").endswith(" %") and cells.get("clock", "").endswith(
-            " MHz"), f"{id}: utilisation and clock {cells}")
+            assert text and not text.startswith("-") and "null" not in text and "NaN" not in text, (
+                f"{id} {field}: {text!r}")
+        assert cells.get("utilization", "").endswith(" %"), cells
+        assert cells.get("clock", "").endswith(" MHz"), cells
 
     processes = sorted((tr.attrs["data-device"], tr.attrs["data-pid"])
                        for tr in dom.one("table", id="processes").all("tr", data_pid=True))
-    expect(processes == [("5:0", "6020"), ("6:0", "4120"), ("6:0", "4188")],
-           f"process rows: {processes}")
+    assert processes == [("5:0", "6020"), ("6:0", "4120"), ("6:0", "4188")]
 
     charts = {f.attrs["data-device"]: f for f in dom.all("figure", data_device=True)}
-    expect(sorted(charts) == sorted(scenario), f"charts: {sorted(charts)}")
+    assert sorted(charts) == sorted(scenario)
     for id, figure in charts.items():
         for series in ("utilization", "temperature"):
             points = figure.one("polyline", **{"class": series}).attrs.get("points", "").split()
             # The budget spans at least two refreshes: a line, not a lone point.
-            expect(len(points) >= 2, f"{id} {series} chart points: {points}")
-    expect(dom.one(id="error").attrs.get("hidden") is not None, "error line shown")
-    expect(any(a.attrs.get("href") == "/metrics" for a in dom.all("a")), "no link to /metrics")
+            assert len(points) >= 2, f"{id} {series} chart points: {points}"
+    assert dom.one(id="error").attrs.get("hidden") is not None, "error line shown"
+    assert any(a.attrs.get("href") == "/metrics" for a in dom.all("a")), "no link to /metrics"
 
 
-def check_gone(dom, stub, expect):
+def test_shows_an_error_while_the_exporter_is_gone(chromium, stub):
+    gone = stub(lambda n: None)
+    dom = render(chromium, gone.url("/"), 3000)
     error = dom.one(id="error")
-    expect("hidden" not in error.attrs, "error line hidden while the exporter is gone")
-    expect("Cannot read /api/v1/devices" in error.text(), f"error line: {error.text()!r}")
-    expect(not dom.one("table", id="devices").all("tr", data_device=True), "device rows shown")
-    expect(stub.requests >= 1, "the page never asked for the devices")
+    assert "hidden" not in error.attrs, "error line hidden while the exporter is gone"
+    assert "Cannot read /api/v1/devices" in error.text()
+    assert not device_rows(dom)
+    assert gone.requests >= 1, "the page never asked for the devices"
 
 
 HOSTILE_NODE = '<img id="injected" src="x" onerror="document.title=\'pwned\'">'
@@ -200,74 +204,25 @@ HOSTILE = [
 ]
 
 
-def check_hostile(dom, stub, expect):
-    expect(stub.requests >= 2, f"{stub.requests} requests: the page did not retry after a 503")
-    expect(dom.one(id="error").attrs.get("hidden") is not None, "error line not cleared")
-    expect(not dom.all(id="injected") and not dom.all("b"), "markup from the JSON was parsed")
-    expect(dom.one("title").text() == "crvmon", "the page's title changed")
-    rows = {tr.attrs["data-device"]: tr.cells()
-            for tr in dom.one("table", id="devices").all("tr", data_device=True)}
-    expect(sorted(rows) == ["9:0", "9:1"], f"device rows: {sorted(rows)}")
-    first, second = rows.get("9:0", {}), rows.get("9:1", {})
-    expect(first.get("node") == HOSTILE_NODE, f"9:0 node: {first.get('node')!r}")
-    expect(second.get("node") == "</td><b>bold</b>", f"9:1 node: {second.get('node')!r}")
+def test_recovers_and_shows_hostile_json_as_text(chromium, stub):
+    body = json.dumps(HOSTILE).encode()
+    hostile = stub(lambda n: (503, b"{}") if n == 0 else (200, body))
+    dom = render(chromium, hostile.url("/"), 5000)
+    assert hostile.requests >= 2, "the page did not retry after a 503"
+    assert dom.one(id="error").attrs.get("hidden") is not None, "error line not cleared"
+    assert not dom.all(id="injected") and not dom.all("b"), "markup from the JSON was parsed"
+    assert dom.one("title").text() == "crvmon", "the page's title changed"
+    rows = device_rows(dom)
+    assert sorted(rows) == ["9:0", "9:1"]
+    first, second = rows["9:0"], rows["9:1"]
+    assert first.get("node") == HOSTILE_NODE
+    assert second.get("node") == "</td><b>bold</b>"
     for field in ("temperature", "power", "clock", "fan", "memory", "utilization"):
-        expect(first.get(field) == "N/A", f"9:0 {field}: {first.get(field)!r}")
+        assert first.get(field) == "N/A", f"9:0 {field}"
     for field in ("family", "temperature", "power", "clock", "fan", "utilization"):
-        expect(second.get(field) == "N/A", f"9:1 {field}: {second.get(field)!r}")
-    expect(second.get("memory") == "N/A / 1.0 KiB", f"9:1 memory: {second.get('memory')!r}")
+        assert second.get(field) == "N/A", f"9:1 {field}"
+    assert second.get("memory") == "N/A / 1.0 KiB"
     processes = [tr.cells() for tr in dom.one("table", id="processes").all("tr", data_pid=True)]
-    expect(processes == [{"device": "9:0", "pid": "77", "busy": "N/A", "quantity": "N/A",
-                          "amount": "N/A"}], f"process rows: {processes}")
-    expect(len(dom.all("figure", data_device=True)) == 2, "not one chart per device")
-
-
-def main():
-    if len(sys.argv) != 3 or sys.argv[2] not in ("simulated", "gone", "hostile"):
-        sys.exit(__doc__)
-    program, case = sys.argv[1], sys.argv[2]
-    chromium = shutil.which("chromium") or shutil.which("chromium-browser")
-    if not chromium:
-        print("SKIPPED: chromium is not installed (scripts/install-deps.sh tools installs it)")
-        return SKIP
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped by SIGTERM"))
-
-    failures = []
-
-    def expect(condition, message):
-        if not condition:
-            failures.append(message)
-
-    with tempfile.TemporaryFile("a+") as log:
-        exporter = start_exporter(program, log)
-        stub = None
-        try:
-            if case == "simulated":
-                check_simulated(render(chromium, exporter.url("/"), 5000), expect)
-            else:
-                page = urllib.request.urlopen(exporter.url("/"), timeout=10).read()
-                if case == "gone":
-                    stub = Stub(page, lambda n: None)
-                    check_gone(render(chromium, stub.url("/"), 3000), stub, expect)
-                else:
-                    body = json.dumps(HOSTILE).encode()
-                    stub = Stub(page, lambda n: (503, b"{}") if n == 0 else (200, body))
-                    check_hostile(render(chromium, stub.url("/"), 5000), stub, expect)
-        finally:
-            if stub:
-                stub.shutdown()
-                stub.server_close()
-            code = exporter.stop()
-            if code != 0:
-                failures.append(f"the exporter exited {code} on SIGTERM")
-            if failures:
-                log.seek(0)
-                print("exporter's output:\n" + log.read())
-    for failure in failures:
-        print("FAILED:", failure)
-    print(f"{case}: {'FAILED' if failures else 'passed'}")
-    return 1 if failures else 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+    assert processes == [{"device": "9:0", "pid": "77", "busy": "N/A", "quantity": "N/A",
+                          "amount": "N/A"}]
+    assert len(dom.all("figure", data_device=True)) == 2, "not one chart per device"

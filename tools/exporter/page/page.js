@@ -1,71 +1,3 @@
-#include "tools/exporter/live_page.h"
-
-namespace crvmon::exporter {
-
-namespace {
-
-// Three literals rather than one: some compilers cap a single string literal near 16 KiB.
-// Every text taken from the JSON reaches the DOM through textContent or setAttribute, never as
-// markup, so a device's strings cannot inject elements.
-constexpr std::string_view kPage = R"html(<!doctype html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<meta name="viewport" content="width=device-width, initial-scale=1">
-<title>crvmon</title>
-<style>
-body{font:14px system-ui,sans-serif;margin:1em 2em;color:#222;background:#fff}
-h1{font-size:1.3em;margin:.2em 0}
-h2{font-size:1.05em;margin:1.3em 0 .4em}
-nav a{margin-right:1em}
-#status{color:#666;font-size:.9em}
-#error{color:#fff;background:#c92a2a;padding:.4em .7em;border-radius:3px;margin:.5em 0}
-table{border-collapse:collapse}
-th,td{padding:.25em .7em;border-bottom:1px solid #ddd;text-align:right;white-space:nowrap}
-th{background:#f1f3f5}
-th.text,td.text{text-align:left}
-td.na{color:#999}
-tr.empty td{color:#999;text-align:left}
-body.stale table,body.stale #charts{opacity:.45}
-#charts{display:flex;flex-wrap:wrap;gap:1em}
-figure.chart{margin:0;border:1px solid #ddd;border-radius:3px;padding:.4em .6em}
-figcaption{font-size:.85em;margin-bottom:.3em}
-svg{width:320px;height:100px;display:block;background:#fafafa}
-svg line.grid{stroke:#e3e3e3;stroke-width:1}
-svg text{font-size:9px;fill:#888}
-polyline{fill:none;stroke-width:1.5}
-.utilization{stroke:#1c7ed6;color:#1c7ed6}
-.temperature{stroke:#e8590c;color:#e8590c}
-.legend span{margin-right:1em;font-weight:600}
-</style>
-</head>
-<body>
-<h1>crvmon <span id="summary"></span></h1>
-<nav><a href="/metrics">Prometheus metrics</a><a href="/api/v1/devices">JSON</a></nav>
-<p id="status">Waiting for the first reading&hellip;</p>
-<p id="error" role="alert" hidden></p>
-
-<h2>Devices</h2>
-<table id="devices">
-<thead><tr><th class="text">Device</th><th class="text">Family</th><th class="text">Node</th>
-<th>Temperature</th><th>Power</th><th>NPU clock</th><th>Fan</th><th>Memory used / total</th>
-<th>Utilisation</th></tr></thead>
-<tbody></tbody>
-</table>
-
-<h2>Processes</h2>
-<table id="processes">
-<thead><tr><th class="text">Device</th><th>PID</th><th>Busy</th><th>Quantity</th>
-<th>Amount</th></tr></thead>
-<tbody></tbody>
-</table>
-
-<h2>History <span class="legend"><span class="utilization">utilisation %</span>
-<span class="temperature">temperature &deg;C</span></span></h2>
-<div id="charts"></div>
-)html"
-                                   R"html(
-<script>
 'use strict';
 const REFRESH_MS = 2000;
 const TIMEOUT_MS = 5000;
@@ -148,8 +80,7 @@ function processRows(devices) {
   }
   return rows;
 }
-)html"
-                                   R"html(
+
 // Keeps the last HISTORY_MS of each present device; a device that is gone loses its history.
 function record(devices, now) {
   const present = new Set();
@@ -238,15 +169,3 @@ async function refresh() {
   }
 }
 refresh();
-</script>
-</body>
-</html>
-)html";
-
-}  // namespace
-
-std::string_view livePageHtml() {
-    return kPage;
-}
-
-}  // namespace crvmon::exporter
