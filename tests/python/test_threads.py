@@ -35,21 +35,6 @@ class Overlaps:
                 self.events.append("read ends")
 
 
-def read_everything(device):
-    return device.snapshot()
-
-
-def test_threads_reading_every_device_see_the_same_values(devices):
-    expected = {d: read_everything(devices[d]) for d in devices}
-    steady = ["node", "pci.vendor_id", "firmware.version", "clocks.npu", "temperature.chip",
-              "power.draw", "memory.used", "device_driver.version"]
-    with ThreadPoolExecutor(max_workers=8) as pool:
-        jobs = [pool.submit(read_everything, devices[d]) for d in list(devices) * 6]
-        for job in jobs:
-            got = job.result()
-            assert {k: got[k] for k in steady} == {k: expected[got["id"]][k] for k in steady}
-
-
 def test_calls_on_one_orvek_card_wait_for_each_other_and_veltara_reads_do_not(
     devices, monkeypatch
 ):

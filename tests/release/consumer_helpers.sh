@@ -11,13 +11,15 @@ fail() {
     exit 1
 }
 
-# Ends a simulation still serving and removes the scratch folder, on every way out: a simulation
-# left running would hold the machine's simulated devices for the tests after this one.
+# Ends a simulation still serving, without a word on how it ended.
+end_simulation() {
+    [ -n "$sim_pid" ] && kill -INT "$sim_pid" 2>/dev/null && wait "$sim_pid"
+    sim_pid=
+}
+# On every way out: a simulation left running would hold the machine's simulated devices for the
+# tests after this one.
 finish() {
-    if [ -n "$sim_pid" ]; then
-        kill -INT "$sim_pid" 2>/dev/null
-        wait "$sim_pid"
-    fi
+    end_simulation
     rm -rf "$work"
 }
 trap finish EXIT

@@ -35,9 +35,9 @@ static void hundredths(double value) {
     integer(scaled % 100);
 }
 
-/* "TYPE:INDEX WHAT status CODE", the start of a line about one value of a device. */
-static void device(crvmonTargetDeviceType_t type, int index, const char* what,
-                   crvmonStatusCode_t code) {
+/* "TYPE:INDEX WHAT status CODE value ", the start of a line about one value of a device. */
+static void line(crvmonTargetDeviceType_t type, int index, const char* what,
+                 crvmonStatusCode_t code) {
     integer(type);
     text(":");
     integer(index);
@@ -45,28 +45,26 @@ static void device(crvmonTargetDeviceType_t type, int index, const char* what,
     text(what);
     text(" status ");
     integer(code);
+    text(" value ");
 }
 
 static void intLine(crvmonTargetDeviceType_t type, int index, const char* what,
                     crvmonStatusCode_t code, long long value) {
-    device(type, index, what, code);
-    text(" value ");
+    line(type, index, what, code);
     integer(value);
     text("\n");
 }
 
 static void textLine(crvmonTargetDeviceType_t type, int index, const char* what,
                      crvmonStatusCode_t code, const char* value) {
-    device(type, index, what, code);
-    text(" value ");
+    line(type, index, what, code);
     text(value);
     text("\n");
 }
 
 static void wattsLine(crvmonTargetDeviceType_t type, int index, crvmonStatusCode_t code,
                       double value) {
-    device(type, index, "power", code);
-    text(" value ");
+    line(type, index, "power", code);
     hundredths(value);
     text("\n");
 }
@@ -79,22 +77,15 @@ static void orvekCard(crvmonTargetDeviceType_t type) {
     crvmonCoreInfo_t cores[16];
     unsigned int count = 0;
     crvmonDriverType_t driver = CRVMON_DRIVER_NONE;
-    crvmonExtraPmicId_t pmic = CRVMON_EXTRA_PMIC_3;
     crvmonStatusCode_t code;
 
     buffer[0] = '\0'; /* a failed call leaves the buffer as it was */
     code = crvmonGetNodeName(type, 0, buffer, sizeof buffer);
     textLine(type, 0, "node", code, buffer);
-    code = crvmonGetVendorId(type, 0, &value);
-    intLine(type, 0, "vendor", code, value);
     code = crvmonGetDriverType(type, 0, &driver);
     intLine(type, 0, "driver type", code, driver);
-    code = crvmonGetExtraPmicId(type, 0, &pmic);
-    intLine(type, 0, "extra PMIC", code, pmic);
     code = crvmonGetTemperature(type, 0, &value);
     intLine(type, 0, "temperature", code, value);
-    code = crvmonGetFirmwareVersion(type, 0, buffer, sizeof buffer);
-    textLine(type, 0, "firmware", code, buffer);
     code = crvmonGetMemoryTotal(type, 0, &bytes);
     intLine(type, 0, "memory", code, bytes);
     code = crvmonGetTotalPower(type, 0, &watts);

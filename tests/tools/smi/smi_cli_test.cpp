@@ -9,17 +9,6 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <fstream>
-#include <thread>
-#endif
-
 #include "tests/support/csv_reader.h"
 #include "tests/support/run_program.h"
 
@@ -225,46 +214,6 @@ TEST(SmiQuery, LoopAppendsRoundsWhenPiped) {
     for (const std::string& line : lines) EXPECT_EQ(json::parse(line).size(), 4u);
 }
 
-#ifndef _WIN32
-// Ctrl-C in a loop ends it between two rounds, with the library shut down and code 0.
-TEST(SmiQuery, InterruptEndsALoopCleanly) {
-    char path[] = "/tmp/crvmon-smi-loop-XXXXXX";
-    const int out = mkstemp(path);
-    ASSERT_GE(out, 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out, 1);
-    const std::string machine = scenario("two_families.toml");
-    std::vector<const char*> argv{
-        CRVMON_SMI_PATH, "--scenario",  machine.c_str(), "--loop", "0.1", "-q", "id", "-f",
-        "csv",           "--no-header", nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, CRVMON_SMI_PATH, &actions, nullptr,
-                          const_cast<char* const*>(argv.data()), nullptr),
-              0);
-    posix_spawn_file_actions_destroy(&actions);
-
-    const auto rowsWritten = [&] {
-        std::ifstream file(path);
-        return linesOf(std::string(std::istreambuf_iterator<char>(file), {})).size();
-    };
-    // Two rounds at least, so that the loop is between reads or in one when interrupted.
-    for (int i = 0; i < 400 && rowsWritten() < 8; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    kill(pid, SIGINT);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(out);
-    const std::size_t rows = rowsWritten();
-    unlink(path);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_GE(rows, 8u);
-    EXPECT_EQ(rows % 4, 0u) << "a round was cut short";
-}
-#endif
-
 TEST(SmiQuery, JsonStillParsesWhenTheLibraryComplainsOfADriverVersion) {
     const ProgramRun run =
         smiOn("driver_major_two.toml", {"-q", "id,temperature.chip", "-f", "json"});
@@ -276,13 +225,9 @@ TEST(SmiQuery, JsonStillParsesWhenTheLibraryComplainsOfADriverVersion) {
 }
 
 TEST(SmiSettings, ExtraPmicSelectionIsReadBack) {
-    ProgramRun run = smiOn("two_families.toml", {"--set-extra-pmic", "3:0=3"});
+    const ProgramRun run = smiOn("two_families.toml", {"--set-extra-pmic", "3:0=3"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("3:0: extra PMIC 3 selected (read back: 3)"));
-
-    run = smiOn("two_families.toml", {"--set-extra-pmic", "6:0=1"});
-    EXPECT_EQ(run.exitCode, 4);
-    EXPECT_THAT(run.err, HasSubstr("6:0: cannot select extra PMIC 1"));
 }
 
 // The dump, loaded back, shows the same machine: every value that does not move with time.
@@ -362,8 +307,16 @@ TEST(SmiErrors, EachEndsWithItsCodeAndAClearMessageAndNoTable) {
         {"two views", {"--scenario", machine, "--details", "--processes"}, 2, "choose one"},
         {"bad setting", {"--scenario", machine, "--set-extra-pmic", "3:0=7"}, 2, "ID 0-3"},
         {"setting of no card", {"--scenario", machine, "--set-extra-pmic", "3:9=1"}, 3, "3:9"},
+        {"setting of no PMIC",
+         {"--scenario", machine, "--set-extra-pmic", "6:0=1"},
+         4,
+         "6:0: cannot select extra PMIC 1"},
         {"bad scenario", {"--scenario", scenario("../smi_cli_test.cpp")}, 2, "cannot simulate"},
         {"no device", {"--scenario", scenario("no_devices.toml")}, 3, "no device found"},
+        {"busy host service",
+         {"--scenario", scenario("busy_service.toml"), "--timeout", "2", "-q", "id", "-f", "json"},
+         5,
+         "initialisation did not finish within 2 s"},
     };
     for (const ErrorCase& c : cases) {
         const ProgramRun run = smi(c.arguments);
@@ -371,13 +324,6 @@ TEST(SmiErrors, EachEndsWithItsCodeAndAClearMessageAndNoTable) {
         EXPECT_THAT(run.err, HasSubstr(c.message)) << c.name;
         EXPECT_EQ(run.out, "") << c.name;
     }
-}
-
-TEST(SmiErrors, ABusyHostServiceEndsInTheTimeoutCode) {
-    const ProgramRun run = smiOn("busy_service.toml", {"--timeout", "2", "-q", "id", "-f", "json"});
-    EXPECT_EQ(run.exitCode, 5) << run.err;
-    EXPECT_THAT(run.err, HasSubstr("initialisation did not finish within 2 s"));
-    EXPECT_EQ(run.out, "");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// crvmon-smi top on pseudo-terminals of fixed sizes, against the built-in simulated machine: what
-// the user sees, that `q` and Ctrl-C end it, and that the terminal is given back.
+// crvmon-smi on pseudo-terminals of fixed sizes, against the built-in simulated machine: what top
+// shows, that `q` and Ctrl-C end it and a loop of reads, and that the terminal is given back.
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -27,15 +27,23 @@ using top_test::visibleText;
 constexpr const char* kEnterAlternateScreen = "\x1b[?1049h";
 constexpr const char* kLeaveAlternateScreen = "\x1b[?1049l";
 
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 struct PtyRun {
     std::string output;           // all the program wrote, control sequences included
     std::optional<int> exitCode;  // empty: ended by a signal, or still running after 20 s
 };
 
-// Runs crvmon-smi with `arguments` on a new terminal of columns x rows; once `cue` shows in its
-// output, types `keys`. A program still running after 20 s is killed.
+// Runs crvmon-smi with `arguments` on a new terminal of columns x rows; once `cue` shows `times`
+// times in its output, types `keys`. A program still running after 20 s is killed.
 PtyRun runOnPty(std::vector<std::string> arguments, unsigned short columns, unsigned short rows,
-                const std::string& cue = "", const std::string& keys = "") {
+                const std::string& cue = "", const std::string& keys = "", std::size_t times = 1) {
     winsize size{};
     size.ws_col = columns;
     size.ws_row = rows;
@@ -68,7 +76,7 @@ PtyRun runOnPty(std::vector<std::string> arguments, unsigned short columns, unsi
                 break;
             }
         }
-        if (!typed && run.output.find(cue) != std::string::npos) {
+        if (!typed && occurrences(run.output, cue) >= times) {
             typed = write(master, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
         }
     }
@@ -131,6 +139,16 @@ TEST(TopOnATerminal, QuitsOnQAndOnCtrlC) {
         EXPECT_EQ(run.exitCode, 0) << visibleText(run.output);
         expectTerminalGivenBack(run.output);
     }
+}
+
+// Ctrl-C in a loop of reads ends it between two rounds, with the library shut down and code 0.
+TEST(LoopOnATerminal, CtrlCEndsItAfterAWholeRound) {
+    // On a terminal each round starts at the top left and ends by clearing what stood below it.
+    constexpr const char* kRoundEnd = "\x1b[J";
+    const PtyRun run = runOnPty({"--simulate", "--loop", "0.1", "-q", "id", "-f", "csv"}, 100, 40,
+                                kRoundEnd, "\x03", 2);
+    EXPECT_EQ(run.exitCode, 0) << visibleText(run.output);
+    EXPECT_GT(run.output.rfind(kRoundEnd), run.output.rfind("\x1b[H")) << "a round was cut short";
 }
 
 }  // namespace
