@@ -143,12 +143,5 @@ TEST_F(DeviceGettersTest, AValueTheDeviceDidNotReportIsMinusOneWithNotSupported)
     EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
 }
 
-TEST_F(DeviceGettersTest, GettersAfterShutdownReportNotInitialised) {
-    probes.addDevice("/dev/orvek0", orvekCard());
-    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
-    ASSERT_EQ(corvanta::crvmonShutdown(), CRVMON_STATUS_OK);
-    expectEveryGetterFails(CRVMON_TARGET_ORVEK_PCIE, 0, CRVMON_STATUS_NOT_INITIALIZED);
-}
-
 }  // namespace
 }  // namespace crvmon::testing
