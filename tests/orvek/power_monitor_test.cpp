@@ -32,14 +32,6 @@ TEST(PowerMonitor, EachChipScalesItsHalfWordsItsOwnWay) {
     expectReading(0xA480, 0, 500 << 4, 1700 << 4, {10.0f, 128.0f, 12.8f});
 }
 
-TEST(PowerMonitor, ChipsThatReportNoPowerMultiplyTheRoundedCurrentAndVoltage) {
-    // 0x2260: current 1000 * 2.5 / 6800 and voltage 3333 * 1.25 / 1000, each rounded to float.
-    const PowerReading r = decodePowerMonitor(word(3333, 0), word(0x2260, 1000));
-    const float current = static_cast<float>(1000 * 2.5 / 6800.0);
-    const float voltage = static_cast<float>(3333 * 1.25 / 1000);
-    EXPECT_EQ(r.power, current * voltage);
-}
-
 TEST(PowerMonitor, ExponentMantissaCurrent) {
     expectReading(0x546E, 0, 12000, 0x0005, {5.0f, 60.0f, 12.0f});
     // Exponent 31 halves the mantissa; 16 divides it by 65536; 15 multiplies it by 32768.
