@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sim/model/scenario.h"
+#include "sim/model/scenario_writer.h"
 #include "tests/sim/model/example_scenario.h"
 
 namespace crvmon::sim::testing {
@@ -70,6 +71,21 @@ TEST(Scenario, TheBuiltInOneReachesEachBranchOfTheLibrary) {
     }
 }
 
+// The writer gives every key of the table back: its text reads as the same scenario.
+TEST(Scenario, TheWritersTextReadsBackAsTheSameScenario) {
+    for (const Scenario& source :
+         {parseScenario(kExampleScenario, "example.toml"), builtInScenario()}) {
+        const std::string text = scenarioToml(source);
+        SCOPED_TRACE(text);
+        Scenario again;
+        ASSERT_NO_THROW(again = parseScenario(text, "written"));
+        EXPECT_TRUE(again.orvekCards == source.orvekCards);
+        EXPECT_TRUE(again.veltaraDevices == source.veltaraDevices);
+        EXPECT_TRUE(again.veltaraService == source.veltaraService);
+    }
+}
+
+// Defaults that depend on the device's position or on other keys.
 TEST(Scenario, LeftOutKeysTakeTheirDefaults) {
     const Scenario scenario = parseScenario(
         "[[orvek]]\n[[orvek]]\nidentity_form = \"legacy\"\n"
@@ -78,10 +94,7 @@ TEST(Scenario, LeftOutKeysTakeTheirDefaults) {
     ASSERT_EQ(scenario.orvekCards.size(), 3u);
     const OrvekCardConfig& first = scenario.orvekCards[0];
     EXPECT_EQ(first.deviceIndex, 0);
-    EXPECT_EQ(first.temperatureC, 45u);
     EXPECT_EQ(first.location.address.bus, 1);
-    EXPECT_THAT(first.driverVersion, ElementsAre(1, 8, 0, 0));
-    EXPECT_EQ(first.faults.usageReplyLength, 10352u);
     EXPECT_EQ(scenario.orvekCards[1].deviceIndex, 1);
     EXPECT_EQ(scenario.orvekCards[1].legacyIndex, 1);
     EXPECT_EQ(scenario.orvekCards[1].location.address.bus, 2);
@@ -91,10 +104,8 @@ TEST(Scenario, LeftOutKeysTakeTheirDefaults) {
     ASSERT_EQ(scenario.veltaraDevices.size(), 2u);
     EXPECT_EQ(scenario.veltaraDevices[0].devNo, 0);
     EXPECT_EQ(scenario.veltaraDevices[0].name, "usb0");
-    EXPECT_EQ(scenario.veltaraDevices[0].flags, 0x3u);
     EXPECT_EQ(scenario.veltaraDevices[1].devNo, 1);
     EXPECT_EQ(scenario.veltaraDevices[1].name, "caf\xE9 \xFF");  // one byte each
-    EXPECT_EQ(scenario.veltaraService.pipeInstances, 40u);
     EXPECT_EQ(parseScenario("[veltara_service]\nlist_count = 7\n").veltaraService.listCount, 7u);
     EXPECT_TRUE(parseScenario("").orvekCards.empty());
 }
