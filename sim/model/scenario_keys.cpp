@@ -233,8 +233,14 @@ std::optional<FirmwareVersion> firmwareFromText(std::string_view text) {
 }
 
 std::string firmwareText(const FirmwareVersion& firmware) {
-    std::string text = std::to_string(firmware.major) + "." + std::to_string(firmware.minor);
-    if (firmware.patch) text += "." + std::to_string(*firmware.patch);
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "." + std::string at -O3.
+    std::string text = std::to_string(firmware.major);
+    text += '.';
+    text += std::to_string(firmware.minor);
+    if (firmware.patch) {
+        text += '.';
+        text += std::to_string(*firmware.patch);
+    }
     return text;
 }
 

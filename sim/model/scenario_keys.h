@@ -101,7 +101,7 @@ std::optional<PciAddress> pciAddressFromText(std::string_view text);
 std::string firmwareText(const FirmwareVersion& firmware);
 std::string pciAddressText(const PciAddress& address);
 
-// Row makers, for the tables and for tests.
+// Row makers for the tables.
 namespace key_rows {
 
 template <class T>

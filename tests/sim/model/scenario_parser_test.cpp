@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 #include "sim/model/scenario.h"
@@ -122,6 +123,35 @@ TEST(Scenario, ValuesAtTheirLimitsAreTaken) {
     EXPECT_EQ(scenario.orvekCards[0].memoryGiB, 256u);
     EXPECT_TRUE(scenario.orvekCards[0].extraPower[3].has_value());
     EXPECT_EQ(scenario.veltaraDevices[0].name.size(), 64u);
+}
+
+// A config built in code is held to the limits of the scenario's keys, and to the rules across
+// them, as one read from a file.
+TEST(Scenario, ConfigsBuiltInCodeAreHeldToTheSameLimits) {
+    const auto refusal = [](auto validate) -> std::string {
+        try {
+            validate();
+        } catch (const std::invalid_argument& e) {
+            return e.what();
+        }
+        return "accepted";
+    };
+    OrvekCardConfig card;
+    EXPECT_EQ(refusal([&] { validateCardConfig(card); }), "accepted");
+    card.temperatureC = 256;
+    EXPECT_EQ(refusal([&] { validateCardConfig(card); }),
+              "temperatureC must be from 0 to 255, got 256");
+    card = {};
+    card.memoryGiB = 12;
+    EXPECT_THAT(refusal([&] { validateCardConfig(card); }), HasSubstr("power of two"));
+    VeltaraDeviceConfig device;
+    device.work = {{1, 0, 100, 101, {}}};
+    EXPECT_EQ(refusal([&] { validateVeltaraDeviceConfig(device); }),
+              "work[0].busyUs exceeds periodUs");
+    VeltaraServiceConfig service;
+    service.pipeInstances = 0;
+    EXPECT_EQ(refusal([&] { validateVeltaraServiceConfig(service); }),
+              "pipeInstances must be from 1 to 254, got 0");
 }
 
 // crvmon-sim's test loads scenario files from disk; a missing one is named.
