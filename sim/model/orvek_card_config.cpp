@@ -7,6 +7,7 @@
 #include <string>
 
 #include "sim/model/power_encoding.h"
+#include "sim/model/scenario_keys.h"
 
 namespace crvmon::sim {
 namespace {
@@ -82,15 +83,7 @@ bool reportsOwnPower(std::uint16_t chip) {
 }
 
 void validateCardConfig(const OrvekCardConfig& config) {
-    require(config.deviceIndex >= 0 && config.deviceIndex < static_cast<int>(ORVEK_SIM_MAX_CARDS),
-            "deviceIndex must be 0-63");
-    requireRange(config.temperatureC, 255, "temperatureC");
-    requireRange(config.switchTemperatureC, 255, "switchTemperatureC");
-    requireRange(config.npuClockMHz, 4294, "npuClockMHz");
-    requireRange(config.busClockMHz, 4294, "busClockMHz");
-    requireRange(config.fanDutyPercent, 100, "fanDutyPercent");
-    requireRange(config.chipId, 3, "chipId");
-    requireRange(config.extraPmicSelected, 3, "extraPmicSelected");
+    validateKeys(config, orvekCardKeys());
     validatePower(config.boardPower, "boardPower");
     for (std::size_t i = 0; i < config.extraPower.size(); ++i) {
         if (config.extraPower[i])
@@ -100,13 +93,9 @@ void validateCardConfig(const OrvekCardConfig& config) {
     requireRange(config.firmware.major, 63, "firmware.major");
     requireRange(config.firmware.minor, 1023, "firmware.minor");
     if (config.firmware.patch) requireRange(*config.firmware.patch, 32767, "firmware.patch");
-    requireRange(config.firmware.revision, 15, "firmware.revision");
     const std::uint32_t memory = config.memoryGiB;
     require(memory >= 2 && memory <= 256 && (memory & (memory - 1)) == 0,
             "memoryGiB must be a power of two from 2 to 256, got " + std::to_string(memory));
-    requireRange(config.boardKind, 7, "boardKind");
-    requireRange(config.grade, 3, "grade");
-    requireRange(config.chipGeneration, 3, "chipGeneration");
     switch (config.location.kind) {
         case LocationKind::None: break;
         case LocationKind::SlotChain:
@@ -122,15 +111,8 @@ void validateCardConfig(const OrvekCardConfig& config) {
     require(config.memoryUsedBytes <= (std::uint64_t{memory} << 30),
             "memoryUsedBytes exceeds the card's memory size");
     for (double load : config.load) requireFraction(load, "load");
-    requireFraction(config.loadWaveAmplitude, "loadWaveAmplitude");
-    require(std::isfinite(config.loadWavePeriodSeconds) && config.loadWavePeriodSeconds > 0,
-            "loadWavePeriodSeconds must be > 0");
 
-    if (config.faults.legacyReplyLength) {
-        require(*config.faults.legacyReplyLength < 1040,
-                "faults.legacyReplyLength must be below 1040");
-    }
-    requireRange(config.faults.usageReplyLength, 10352, "faults.usageReplyLength");
+    validateKeys(config.faults, orvekFaultKeys());
     for (const auto* list : {&config.faults.failingRegisters, &config.faults.failingWrites}) {
         for (std::uint32_t address : *list) {
             require(isCardRegister(address),

@@ -43,6 +43,8 @@ struct PowerMonitorConfig {
     double volts = 12.0;
     double amps = 2.0;
     double watts = 24.0;  // only used by the chips that report their own power
+
+    bool operator==(const PowerMonitorConfig&) const = default;
 };
 
 struct FirmwareVersion {
@@ -53,6 +55,8 @@ struct FirmwareVersion {
 
     // As the library compares it: major << 24 | minor << 16 | patch (0 when absent).
     std::uint32_t code() const { return (major << 24) | (minor << 16) | patch.value_or(0); }
+
+    bool operator==(const FirmwareVersion&) const = default;
 };
 
 enum class LocationKind { None, SlotChain, PciAddress };
@@ -62,12 +66,16 @@ struct PciAddress {
     std::uint8_t bus = 0;
     std::uint8_t device = 0;    // 0-31
     std::uint8_t function = 0;  // 0-7
+
+    bool operator==(const PciAddress&) const = default;
 };
 
 struct CardLocation {
     LocationKind kind = LocationKind::PciAddress;
     PciAddress address;
     std::vector<std::uint16_t> slots;  // 1-7 slot numbers, outermost first
+
+    bool operator==(const CardLocation&) const = default;
 };
 
 enum class IdentityForm {
@@ -88,6 +96,8 @@ struct OrvekCardFaults {
     std::vector<std::uint32_t> failingWrites;
     // Bytes the usage request transfers: 10352 normally, 88 for "no activity data", 0 for none.
     std::uint32_t usageReplyLength = 10352;
+
+    bool operator==(const OrvekCardFaults&) const = default;
 };
 
 struct OrvekCardConfig {
@@ -131,6 +141,8 @@ struct OrvekCardConfig {
     double loadWavePeriodSeconds = 60.0;
 
     OrvekCardFaults faults;
+
+    bool operator==(const OrvekCardConfig&) const = default;
 };
 
 // Throws std::invalid_argument naming the first field out of its range or inconsistent with

@@ -10,10 +10,12 @@
 #include <functional>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "sim/model/scenario.h"
+#include "sim/model/scenario_keys.h"
 
 namespace crvmon::sim::toml_scenario {
 
@@ -45,6 +47,10 @@ inline std::string keyName(std::string_view key) {
 
 inline std::string withUnit(std::string_view unit) {
     return unit.empty() ? std::string() : " (" + std::string(unit) + ")";
+}
+
+inline std::string member(const std::string& path, std::string_view key) {
+    return path + "." + std::string(key);
 }
 
 class Reader {
@@ -151,9 +157,43 @@ class Reader {
     }
 
     using Handlers = std::map<std::string_view, std::function<void(const toml::node&)>>;
+    // The node of each key given, for the checks that involve more than one key.
+    struct Given {
+        std::map<std::string_view, const toml::node*> nodes;
+        const toml::node* operator()(std::string_view key) const {
+            const auto found = nodes.find(key);
+            return found == nodes.end() ? nullptr : found->second;
+        }
+    };
+
+    // The handlers of a table's rows: a bounded integer or number is checked and set into its
+    // member; a composite key needs its rule in `own` (which may hold keys of no row too).
+    template <class Config>
+    Handlers rows(Config& config, ScenarioKeys<Config> rows, const std::string& path,
+                  Handlers own) const {
+        for (const ScenarioKey<Config>& key : rows) {
+            if (key.kind == KeyKind::Composite) {
+                if (!own.count(key.name)) {
+                    throw std::logic_error("the scenario key " + member(path, key.name) +
+                                           " has no rule in the parser");
+                }
+                continue;
+            }
+            own.emplace(key.name, [this, &config, &key, path](const toml::node& node) {
+                const std::string name = member(path, key.name);
+                if (key.isInteger()) {
+                    key.setInteger(config, integer(node, name, key.min, key.max, key.unit));
+                } else {
+                    key.setNumber(config, number(node, name, key.low, key.high, key.unit));
+                }
+            });
+        }
+        return own;
+    }
 
     // Runs the handler of each key; a key without one is reported, naming the keys allowed.
-    void keys(const toml::table& table, const std::string& path, const Handlers& handlers) const {
+    Given keys(const toml::table& table, const std::string& path, const Handlers& handlers) const {
+        Given given;
         for (auto&& [key, node] : table) {
             const auto handler = handlers.find(key.str());
             if (handler == handlers.end()) {
@@ -167,16 +207,14 @@ class Reader {
                          " (allowed: " + allowed + ")");
             }
             handler->second(node);
+            given.nodes.emplace(key.str(), &node);
         }
+        return given;
     }
 
   private:
     std::string source_;
 };
-
-inline std::string member(const std::string& path, std::string_view key) {
-    return path + "." + std::string(key);
-}
 
 // The Veltara parts of a scenario: one [[veltara]] table, and the [veltara_service] table.
 VeltaraDeviceConfig parseVeltaraDevice(const Reader& reader, const toml::table& table,

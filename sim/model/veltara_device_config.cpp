@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "lib/veltara/client/veltara_wire.h"
+#include "sim/model/scenario_keys.h"
 
 namespace crvmon::sim {
 namespace wire = veltara::wire;
@@ -74,23 +75,17 @@ void validateVeltaraDeviceConfig(const VeltaraDeviceConfig& config) {
     require(config.pagesInUse <= config.memoryPages,
             "pagesInUse (" + std::to_string(config.pagesInUse) + ") exceeds memoryPages (" +
                 std::to_string(config.memoryPages) + ")");
+    validateKeys(config, veltaraDeviceKeys());
     for (std::size_t i = 0; i < config.work.size(); ++i) {
         const VeltaraWorkConfig& work = config.work[i];
-        const std::string field = "work[" + std::to_string(i) + "]";
-        require(work.periodUs >= 1 && work.periodUs <= kMaxScenarioMicros,
-                field + ".periodUs must be from 1 to " + std::to_string(kMaxScenarioMicros));
-        require(work.busyUs <= work.periodUs, field + ".busyUs exceeds periodUs");
-        require(work.startUs <= kMaxScenarioMicros,
-                field + ".startUs must be at most " + std::to_string(kMaxScenarioMicros));
-        if (work.stopUs) {
-            require(*work.stopUs > work.startUs && *work.stopUs <= kMaxScenarioMicros,
-                    field + ".stopUs must lie after startUs and be at most " +
-                        std::to_string(kMaxScenarioMicros));
-        }
+        const std::string field = "work[" + std::to_string(i) + "].";
+        validateKeys(work, veltaraWorkKeys(), field);
+        require(work.busyUs <= work.periodUs, field + "busyUs exceeds periodUs");
+        require(!work.stopUs || *work.stopUs > work.startUs,
+                field + "stopUs must lie after startUs");
     }
     const VeltaraDeviceFaults& faults = config.faults;
-    require(faults.busyMs <= kMaxScenarioMillis,
-            "faults.busyMs must be at most " + std::to_string(kMaxScenarioMillis));
+    validateKeys(faults, veltaraFaultKeys());
     for (const auto& [command, length] : faults.replyLength) {
         requireAnswered(command, "faults.replyLength");
         require(length <= kMaxReplyLength,
@@ -105,18 +100,7 @@ void validateVeltaraDeviceConfig(const VeltaraDeviceConfig& config) {
 }
 
 void validateVeltaraServiceConfig(const VeltaraServiceConfig& config) {
-    require(config.pipeInstances >= 1 && config.pipeInstances <= kMaxPipeInstances,
-            "pipeInstances must be from 1 to " + std::to_string(kMaxPipeInstances));
-    require(config.brokerInstances >= 1 && config.brokerInstances <= kMaxPipeInstances,
-            "brokerInstances must be from 1 to " + std::to_string(kMaxPipeInstances));
-    require(config.absentMs <= kMaxScenarioMillis && config.brokerBusyMs <= kMaxScenarioMillis,
-            "absentMs and brokerBusyMs must be at most " + std::to_string(kMaxScenarioMillis));
-    require(config.listExtraEntries <= kMaxListExtraEntries,
-            "listExtraEntries must be at most " + std::to_string(kMaxListExtraEntries));
-    if (config.listReplyLength) {
-        require(*config.listReplyLength <= kMaxReplyLength,
-                "listReplyLength must be at most " + std::to_string(kMaxReplyLength));
-    }
+    validateKeys(config, veltaraServiceKeys());
 }
 
 }  // namespace crvmon::sim

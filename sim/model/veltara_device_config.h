@@ -44,6 +44,8 @@ struct VeltaraWorkConfig {
     std::uint64_t periodUs = 100'000;
     std::uint64_t busyUs = 50'000;        // 0 to periodUs; 0 records end == start
     std::optional<std::uint64_t> stopUs;  // no item begins at or after this; nullopt: never
+
+    bool operator==(const VeltaraWorkConfig&) const = default;
 };
 
 // One row of the process snapshot. Several rows may carry the same pid.
@@ -51,6 +53,8 @@ struct VeltaraProcessRow {
     std::int32_t pid = 0;
     std::uint32_t count = 0;
     std::uint64_t amount = 0;
+
+    bool operator==(const VeltaraProcessRow&) const = default;
 };
 
 // Which slot the monitor record's head names: the one the next item will take, or the newest.
@@ -72,6 +76,8 @@ struct VeltaraDeviceFaults {
     std::set<std::uint32_t> silent;
     // A captured snapshot never ends: past its last row it starts again, until released.
     bool endlessSnapshot = false;
+
+    bool operator==(const VeltaraDeviceFaults&) const = default;
 };
 
 constexpr std::size_t kVeltaraNameMax = 64;  // 64 bytes leave no room for the NUL: a fault
@@ -102,6 +108,8 @@ struct VeltaraDeviceConfig {
     std::vector<VeltaraProcessRow> processes;
 
     VeltaraDeviceFaults faults;
+
+    bool operator==(const VeltaraDeviceConfig&) const = default;
 };
 
 // Throws std::invalid_argument naming the first field out of its range, as for Orvek cards.
@@ -122,6 +130,8 @@ struct VeltaraServiceConfig {
     std::uint32_t listExtraEntries = 0;
     // Bytes of the device-list reply instead of its natural length (cut, or padded with zeros).
     std::optional<std::uint32_t> listReplyLength;
+
+    bool operator==(const VeltaraServiceConfig&) const = default;
 };
 
 constexpr std::uint32_t kMaxPipeInstances = 254;  // 255 means "unlimited" to CreateNamedPipeW

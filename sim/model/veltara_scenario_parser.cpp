@@ -8,19 +8,6 @@
 namespace crvmon::sim::toml_scenario {
 namespace {
 
-constexpr auto kMaxMicros = static_cast<std::int64_t>(kMaxScenarioMicros);
-constexpr auto kMaxMillis = static_cast<std::int64_t>(kMaxScenarioMillis);
-
-// A key holding one bounded integer, stored into a field.
-template <typename Field>
-std::pair<std::string_view, std::function<void(const toml::node&)>> integerKey(
-    const Reader& reader, const std::string& path, std::string_view key, Field& field,
-    std::int64_t min, std::int64_t max, std::string_view unit = {}) {
-    return {key, [&reader, path, key, &field, min, max, unit](const toml::node& node) {
-                field = static_cast<Field>(reader.integer(node, member(path, key), min, max, unit));
-            }};
-}
-
 // Characters U+0001 to U+00FF, each taken as the byte of the same value; so "\u00E9" is the
 // byte 0xE9, as the library widens it back for the pipe name.
 std::string nameBytes(const Reader& reader, const toml::node& node, const std::string& key) {
@@ -73,42 +60,18 @@ std::uint32_t commandKey(const Reader& reader, const toml::source_region& where,
 VeltaraWorkConfig parseWork(const Reader& reader, const toml::table& table,
                             const std::string& path) {
     VeltaraWorkConfig work;
-    const toml::node* busy = nullptr;
-    const toml::node* stop = nullptr;
-    reader.keys(table, path,
-                {integerKey(reader, path, "pid", work.pid, INT32_MIN, INT32_MAX),
-                 integerKey(reader, path, "start_us", work.startUs, 0, kMaxMicros, "us"),
-                 integerKey(reader, path, "period_us", work.periodUs, 1, kMaxMicros, "us"),
-                 {"busy_us",
-                  [&](const toml::node& node) {
-                      work.busyUs = static_cast<std::uint64_t>(
-                          reader.integer(node, member(path, "busy_us"), 0, kMaxMicros, "us"));
-                      busy = &node;
-                  }},
-                 {"stop_us", [&](const toml::node& node) {
-                      work.stopUs = static_cast<std::uint64_t>(
-                          reader.integer(node, member(path, "stop_us"), 1, kMaxMicros, "us"));
-                      stop = &node;
-                  }}});
+    const Reader::Given given =
+        reader.keys(table, path, reader.rows(work, veltaraWorkKeys(), path, {}));
     if (work.busyUs > work.periodUs) {
+        const toml::node* busy = given("busy_us");
         reader.fail(busy ? busy->source() : table.source(),
                     keyName(member(path, "busy_us")) + " (" + std::to_string(work.busyUs) +
                         " us) exceeds period_us (" + std::to_string(work.periodUs) + " us)");
     }
-    if (stop && *work.stopUs <= work.startUs) {
+    if (const toml::node* stop = given("stop_us"); stop && *work.stopUs <= work.startUs) {
         reader.fail(stop->source(), keyName(member(path, "stop_us")) + " must lie after start_us");
     }
     return work;
-}
-
-VeltaraProcessRow parseProcess(const Reader& reader, const toml::table& table,
-                               const std::string& path) {
-    VeltaraProcessRow row;
-    reader.keys(table, path,
-                {integerKey(reader, path, "pid", row.pid, INT32_MIN, INT32_MAX),
-                 integerKey(reader, path, "count", row.count, 0, 0xFFFFFFFF),
-                 integerKey(reader, path, "amount", row.amount, 0, INT64_MAX)});
-    return row;
 }
 
 VeltaraDeviceFaults parseFaults(const Reader& reader, const toml::table& table,
@@ -136,24 +99,23 @@ VeltaraDeviceFaults parseFaults(const Reader& reader, const toml::table& table,
                 }
             })};
     };
-    reader.keys(table, path,
-                {integerKey(reader, path, "busy_ms", faults.busyMs, 0, kMaxMillis, "ms"),
-                 integerKey(reader, path, "broken_after_requests", faults.brokenAfterRequests, 0,
-                            0xFFFFFFFF),
-                 perCommand("reply_length", kMaxReplyLength, "bytes", false, faults.replyLength),
-                 perCommand("status", 0xFFFFFFFF, "", true, faults.status),
-                 {"endless_snapshot",
-                  [&](const toml::node& node) {
-                      faults.endlessSnapshot =
-                          reader.boolean(node, member(path, "endless_snapshot"));
-                  }},
-                 {"silent", [&](const toml::node& node) {
-                      const std::string key = member(path, "silent");
-                      for (const toml::node& item : reader.array(node, key)) {
-                          faults.silent.insert(
-                              commandKey(reader, item.source(), reader.string(item, key), key));
-                      }
-                  }}});
+    reader.keys(
+        table, path,
+        reader.rows(
+            faults, veltaraFaultKeys(), path,
+            {perCommand("reply_length", kMaxReplyLength, "bytes", false, faults.replyLength),
+             perCommand("status", 0xFFFFFFFF, "", true, faults.status),
+             {"endless_snapshot",
+              [&](const toml::node& node) {
+                  faults.endlessSnapshot = reader.boolean(node, member(path, "endless_snapshot"));
+              }},
+             {"silent", [&](const toml::node& node) {
+                  const std::string key = member(path, "silent");
+                  for (const toml::node& item : reader.array(node, key)) {
+                      faults.silent.insert(
+                          commandKey(reader, item.source(), reader.string(item, key), key));
+                  }
+              }}}));
     return faults;
 }
 
@@ -165,9 +127,6 @@ VeltaraDeviceConfig parseVeltaraDevice(const Reader& reader, const toml::table& 
     VeltaraDeviceConfig device;
     device.devNo = static_cast<std::int32_t>(position);
     device.name = "usb" + std::to_string(position);
-    const toml::node* kind = nullptr;
-    const toml::node* flags = nullptr;
-    const toml::node* pagesInUse = nullptr;
 
     auto tables = [&](std::string_view key, auto parse) {
         return std::pair{
@@ -180,89 +139,81 @@ VeltaraDeviceConfig parseVeltaraDevice(const Reader& reader, const toml::table& 
             })};
     };
 
-    reader.keys(
+    const Reader::Given given = reader.keys(
         table, path,
-        {integerKey(reader, path, "dev_no", device.devNo, INT32_MIN, INT32_MAX),
-         {"name",
-          [&](const toml::node& node) {
-              device.name = nameBytes(reader, node, member(path, "name"));
-          }},
-         {"driver_version",
-          [&](const toml::node& node) {
-              device.driverVersion = reader.version4(node, member(path, "driver_version"));
-          }},
-         {"host_driver_version",
-          [&](const toml::node& node) {
-              device.hostDriverVersion = reader.version4(node, member(path, "host_driver_version"));
-          }},
-         integerKey(reader, path, "host_revision", device.hostRevision, 0, 0xFFFF),
-         {"kind",
-          [&](const toml::node& node) {
-              const std::int64_t value = reader.integer(node, member(path, "kind"), 0, 15);
-              device.flags = 1u | static_cast<std::uint32_t>(value << 1);
-              kind = &node;
-          }},
-         {"flags",
-          [&](const toml::node& node) {
-              device.flags = static_cast<std::uint32_t>(
-                  reader.integer(node, member(path, "flags"), 0, 0xFFFFFFFF));
-              flags = &node;
-          }},
-         integerKey(reader, path, "memory_pages", device.memoryPages, 0, 0xFFFFFFFF, "pages"),
-         {"pages_in_use",
-          [&](const toml::node& node) {
-              device.pagesInUse = static_cast<std::uint32_t>(
-                  reader.integer(node, member(path, "pages_in_use"), 0, 0xFFFFFFFF, "pages"));
-              pagesInUse = &node;
-          }},
-         integerKey(reader, path, "signal_type", device.signalType, INT32_MIN, INT32_MAX),
-         integerKey(reader, path, "temperature_mc", device.temperatureMilliC, INT32_MIN, INT32_MAX,
-                    "milli-degrees C"),
-         integerKey(reader, path, "npu_clock_mhz", device.npuClockMHz, INT32_MIN, INT32_MAX, "MHz"),
-         {"version",
-          [&](const toml::node& node) {
-              const std::string key = member(path, "version");
-              const toml::array& words = reader.array(node, key);
-              if (words.size() != 2) {
-                  reader.fail(node.source(), keyName(key) + " must hold two numbers, got " +
-                                                 std::to_string(words.size()));
-              }
-              for (std::size_t i = 0; i < 2; ++i) {
-                  device.version[i] =
-                      static_cast<std::uint32_t>(reader.integer(*words.get(i), key, 0, 0xFFFFFFFF));
-              }
-          }},
-         {"activity_head",
-          [&](const toml::node& node) {
-              const std::string& head = reader.string(node, member(path, "activity_head"));
-              if (head == "next") {
-                  device.activityHead = ActivityHead::Next;
-              } else if (head == "newest") {
-                  device.activityHead = ActivityHead::Newest;
-              } else {
-                  reader.fail(node.source(), keyName(member(path, "activity_head")) +
-                                                 " must be \"next\" or \"newest\", got \"" + head +
-                                                 "\"");
-              }
-          }},
-         tables("work",
-                [&](const toml::table& item, const std::string& itemPath) {
-                    device.work.push_back(parseWork(reader, item, itemPath));
-                }),
-         tables("process",
-                [&](const toml::table& item, const std::string& itemPath) {
-                    device.processes.push_back(parseProcess(reader, item, itemPath));
-                }),
-         {"faults", [&](const toml::node& node) {
-              const std::string key = member(path, "faults");
-              device.faults = parseFaults(reader, reader.table(node, key), key);
-          }}});
+        reader.rows(
+            device, veltaraDeviceKeys(), path,
+            {{"name",
+              [&](const toml::node& node) {
+                  device.name = nameBytes(reader, node, member(path, "name"));
+              }},
+             {"driver_version",
+              [&](const toml::node& node) {
+                  device.driverVersion = reader.version4(node, member(path, "driver_version"));
+              }},
+             {"host_driver_version",
+              [&](const toml::node& node) {
+                  device.hostDriverVersion =
+                      reader.version4(node, member(path, "host_driver_version"));
+              }},
+             {"kind",
+              [&](const toml::node& node) {
+                  const std::int64_t value = reader.integer(node, member(path, "kind"), 0, 15);
+                  device.flags = 1u | static_cast<std::uint32_t>(value << 1);
+              }},
+             {"flags",
+              [&](const toml::node& node) {
+                  device.flags = static_cast<std::uint32_t>(
+                      reader.integer(node, member(path, "flags"), 0, 0xFFFFFFFF));
+              }},
+             {"version",
+              [&](const toml::node& node) {
+                  const std::string key = member(path, "version");
+                  const toml::array& words = reader.array(node, key);
+                  if (words.size() != 2) {
+                      reader.fail(node.source(), keyName(key) + " must hold two numbers, got " +
+                                                     std::to_string(words.size()));
+                  }
+                  for (std::size_t i = 0; i < 2; ++i) {
+                      device.version[i] = static_cast<std::uint32_t>(
+                          reader.integer(*words.get(i), key, 0, 0xFFFFFFFF));
+                  }
+              }},
+             {"activity_head",
+              [&](const toml::node& node) {
+                  const std::string& head = reader.string(node, member(path, "activity_head"));
+                  if (head == "next") {
+                      device.activityHead = ActivityHead::Next;
+                  } else if (head == "newest") {
+                      device.activityHead = ActivityHead::Newest;
+                  } else {
+                      reader.fail(node.source(), keyName(member(path, "activity_head")) +
+                                                     " must be \"next\" or \"newest\", got \"" +
+                                                     head + "\"");
+                  }
+              }},
+             tables("work",
+                    [&](const toml::table& item, const std::string& itemPath) {
+                        device.work.push_back(parseWork(reader, item, itemPath));
+                    }),
+             tables("process",
+                    [&](const toml::table& item, const std::string& itemPath) {
+                        VeltaraProcessRow row;
+                        reader.keys(item, itemPath,
+                                    reader.rows(row, veltaraProcessKeys(), itemPath, {}));
+                        device.processes.push_back(row);
+                    }),
+             {"faults", [&](const toml::node& node) {
+                  const std::string key = member(path, "faults");
+                  device.faults = parseFaults(reader, reader.table(node, key), key);
+              }}}));
 
-    if (kind && flags) {
-        reader.fail(flags->source(), keyName(member(path, "flags")) +
-                                         " and 'kind' both set the flags word: give one");
+    if (given("kind") && given("flags")) {
+        reader.fail(given("flags")->source(), keyName(member(path, "flags")) +
+                                                  " and 'kind' both set the flags word: give one");
     }
     if (device.pagesInUse > device.memoryPages) {
+        const toml::node* pagesInUse = given("pages_in_use");
         reader.fail(pagesInUse ? pagesInUse->source() : table.source(),
                     keyName(member(path, "pages_in_use")) + " (" +
                         std::to_string(device.pagesInUse) + ") exceeds memory_pages (" +
@@ -274,24 +225,7 @@ VeltaraDeviceConfig parseVeltaraDevice(const Reader& reader, const toml::table& 
 VeltaraServiceConfig parseVeltaraService(const Reader& reader, const toml::table& table) {
     const std::string path = "veltara_service";
     VeltaraServiceConfig service;
-    const auto maxInstances = static_cast<std::int64_t>(kMaxPipeInstances);
-    reader.keys(
-        table, path,
-        {integerKey(reader, path, "pipe_instances", service.pipeInstances, 1, maxInstances),
-         integerKey(reader, path, "broker_instances", service.brokerInstances, 1, maxInstances),
-         integerKey(reader, path, "absent_ms", service.absentMs, 0, kMaxMillis, "ms"),
-         integerKey(reader, path, "broker_busy_ms", service.brokerBusyMs, 0, kMaxMillis, "ms"),
-         {"list_count",
-          [&](const toml::node& node) {
-              service.listCount = static_cast<std::uint32_t>(
-                  reader.integer(node, member(path, "list_count"), 0, 0xFFFFFFFF));
-          }},
-         integerKey(reader, path, "list_extra_entries", service.listExtraEntries, 0,
-                    kMaxListExtraEntries),
-         {"list_reply_length", [&](const toml::node& node) {
-              service.listReplyLength = static_cast<std::uint32_t>(reader.integer(
-                  node, member(path, "list_reply_length"), 0, kMaxReplyLength, "bytes"));
-          }}});
+    reader.keys(table, path, reader.rows(service, veltaraServiceKeys(), path, {}));
     return service;
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -15,6 +14,8 @@
 
 #include "sim/model/orvek_card_config.h"
 #include "sim/model/power_encoding.h"
+#include "sim/model/scenario_keys.h"
+#include "sim/model/scenario_writer.h"
 #include "sim/model/veltara_device_config.h"
 #include "tools/common/utc_time.h"
 
@@ -31,56 +32,6 @@ constexpr long long kVeltaraPageBytes = 4096;
 template <class T>
 Integer wide(const std::optional<T>& value) {
     return value ? Integer(static_cast<long long>(*value)) : std::nullopt;
-}
-
-// A TOML basic string. Bytes above 0x7E are taken as Latin-1, as the scenario's names are, so
-// that the file stays valid UTF-8 whatever the device sent.
-std::string quoted(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte > 0x7E) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04X", byte);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
-}
-
-// The shortest text that reads back as the same value, with a point or an exponent so that TOML
-// takes it as a float.
-template <class Float>
-std::string shortest(Float value) {
-    char text[40];
-    std::string out(text, std::to_chars(text, text + sizeof text, value).ptr);
-    return out.find_first_of(".e") == std::string::npos ? out + ".0" : out;
-}
-
-// A power reading, which the library decodes in single precision: the float's own text ("0.85"),
-// which the chip's step rounds back to the same half-word.
-std::string reading(double value) {
-    const auto single = static_cast<float>(value);
-    return static_cast<double>(single) == value ? shortest(single) : shortest(value);
-}
-
-// "[1, 4, 2]".
-template <class Items, class Text>
-std::string list(const Items& items, Text text) {
-    std::string out;
-    for (const auto& item : items) out += (out.empty() ? "" : ", ") + text(item);
-    return "[" + out + "]";
-}
-
-std::string hex(long long value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%04llX", value);
-    return text;
 }
 
 // "1.8.2" → {1, 8, 2}: dot-separated decimal numbers and nothing else.
@@ -110,61 +61,47 @@ Integer trailingNumber(const std::optional<std::string>& node) {
     return value;
 }
 
-// "DDDD:BB:DD.F" in hexadecimal, device at most 1F and function at most 7, as a scenario takes it.
-bool isPciAddress(std::string_view text) {
-    if (text.size() != 12 || text[4] != ':' || text[7] != ':' || text[10] != '.') return false;
-    for (const std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11}) {
-        if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
-    }
-    return (text[8] == '0' || text[8] == '1') && text[11] >= '0' && text[11] <= '7';
+// What the dump writes in place of a value it could not read, or of one no scenario can state;
+// the key keeps its default.
+std::string notReadable(std::string_view name) {
+    return std::string(name) + ": not readable (default)";
 }
 
-class Toml {
-  public:
-    void comment(std::string_view text) {
-        out_ += "# ";
-        // A comment ends at the line's end and must be valid UTF-8: anything else is replaced.
-        for (const char c : text) {
-            const auto byte = static_cast<unsigned char>(c);
-            out_ += byte < 0x20 || byte > 0x7E ? '?' : c;
-        }
-        out_ += '\n';
-    }
-    void key(std::string_view name, const std::string& value) {
-        out_.append(name).append(" = ").append(value) += '\n';
-    }
-    void table(std::string_view header) { out_.append("\n").append(header) += '\n'; }
-    void absent(std::string_view name) { comment(std::string(name) + ": not readable (default)"); }
-    void unfit(std::string_view name, const std::string& value) {
-        comment(std::string(name) + ": " + value +
-                " is beyond what a scenario can state (default)");
-    }
+std::string unfit(std::string_view name, const std::string& value) {
+    return std::string(name) + ": " + value + " is beyond what a scenario can state (default)";
+}
 
-    // A bounded integer key; a value the scenario cannot hold is named in a comment instead.
-    void integer(std::string_view name, Integer value, long long min, long long max,
-                 bool inHex = false) {
-        if (!value) return absent(name);
-        if (*value < min || *value > max) return unfit(name, std::to_string(*value));
-        key(name, inHex ? hex(*value) : std::to_string(*value));
+// An integer key from a reading, within its row's limits (and `max`, where the dump knows a
+// tighter one), or a note of why it is left at its default.
+template <class Config>
+void take(Config& config, sim::KeyNotes& notes, sim::ScenarioKeys<Config> keys,
+          std::string_view name, Integer value, Integer max = std::nullopt) {
+    const sim::ScenarioKey<Config>& key = *sim::findKey(keys, name);
+    if (!value) {
+        notes[std::string(name)] = notReadable(name);
+    } else if (!key.fits(*value) || (max && *value > *max)) {
+        notes[std::string(name)] = unfit(name, std::to_string(*value));
+    } else {
+        key.setInteger(config, *value);
     }
+}
 
-    // [major, minor, patch, revision] from a "major.minor.patch" text and a revision.
-    void version4(std::string_view name, const std::optional<std::string>& text, Integer revision) {
-        const auto parts = text ? dotted(*text) : std::nullopt;
-        if (!parts || !revision) return absent(name);
-        std::vector<long long> all = *parts;
-        all.push_back(*revision);
-        if (all.size() != 4 || *std::max_element(all.begin(), all.end()) > 0xFFFF) {
-            return unfit(name, *text + " revision " + std::to_string(*revision));
-        }
-        key(name, list(all, [](long long part) { return std::to_string(part); }));
+// [major, minor, patch, revision] from a "major.minor.patch" text and a revision.
+void takeVersion(std::array<std::uint16_t, 4>& version, sim::KeyNotes& notes, std::string_view name,
+                 const std::optional<std::string>& text, Integer revision) {
+    const auto parts = text ? dotted(*text) : std::nullopt;
+    if (!parts || !revision) {
+        notes[std::string(name)] = notReadable(name);
+        return;
     }
-
-    std::string& text() { return out_; }
-
-  private:
-    std::string out_;
-};
+    std::vector<long long> all = *parts;
+    all.push_back(*revision);
+    if (all.size() != 4 || *std::max_element(all.begin(), all.end()) > 0xFFFF || *revision < 0) {
+        notes[std::string(name)] = unfit(name, *text + " revision " + std::to_string(*revision));
+        return;
+    }
+    std::copy(all.begin(), all.end(), version.begin());
+}
 
 // A chip whose half-words carry the readings. The library hands them on in single precision, so
 // a chip reproduces them when its rounded readings agree at that precision; the chips that read
@@ -210,20 +147,17 @@ std::optional<ChosenMonitor> chooseMonitor(double volts, double amps, double wat
     return best;
 }
 
-void writeMonitor(Toml& toml, std::string_view header, std::optional<int> selector,
-                  const std::optional<double>& volts, const std::optional<double>& amps,
-                  const std::optional<double>& watts) {
+void writeMonitor(sim::ScenarioWriter& writer, std::string_view header,
+                  std::optional<std::size_t> selector, const std::optional<double>& volts,
+                  const std::optional<double>& amps, const std::optional<double>& watts) {
     const std::string name(header.substr(header.find_first_not_of('[')));
-    if (!volts || !amps || !watts) return toml.absent(name.substr(0, name.find(']')));
+    if (!volts || !amps || !watts)
+        return writer.comment(notReadable(name.substr(0, name.find(']'))));
     const auto chosen = chooseMonitor(*volts, *amps, *watts);
-    if (!chosen) return toml.unfit(name.substr(0, name.find(']')), "the reading");
-    toml.table(header);
-    if (!chosen->exact) toml.comment("No chip carries these readings exactly: the closest one.");
-    if (selector) toml.key("selector", std::to_string(*selector));
-    toml.key("chip", hex(chosen->monitor.chip));
-    toml.key("volts", reading(*volts));
-    toml.key("amps", reading(*amps));
-    if (sim::reportsOwnPower(chosen->monitor.chip)) toml.key("watts", reading(*watts));
+    if (!chosen) return writer.comment(unfit(name.substr(0, name.find(']')), "the reading"));
+    writer.table(header);
+    if (!chosen->exact) writer.comment("No chip carries these readings exactly: the closest one.");
+    writer.powerMonitor(chosen->monitor, selector);
 }
 
 // The scenario's ten loads (cluster 0 cores 0-3, cluster 0 whole, then cluster 1) from the
@@ -257,107 +191,123 @@ std::optional<std::array<double, sim::kCoreEntries>> coreLoads(
     return loads;
 }
 
-void writeErrors(Toml& toml, const DeviceSample& sample) {
+void writeErrors(sim::ScenarioWriter& writer, const DeviceSample& sample) {
     for (const tools::ReadError& error : sample.errors) {
-        toml.comment("Reading the " + error.what + " failed: " + tools::statusText(error.status));
+        writer.comment("Reading the " + error.what + " failed: " + tools::statusText(error.status));
     }
 }
 
-void writeOrvek(Toml& toml, const DeviceSample& s, int deviceIndex) {
-    toml.table("[[orvek]]");
-    toml.comment("Card " + tools::formatDeviceId(s.id) + ", " + s.node.value_or("no node name"));
-    writeErrors(toml, s);
+void writeOrvek(sim::ScenarioWriter& writer, const DeviceSample& s, int deviceIndex) {
+    writer.table("[[orvek]]");
+    writer.comment("Card " + tools::formatDeviceId(s.id) + ", " + s.node.value_or("no node name"));
+    writeErrors(writer, s);
     if (trailingNumber(s.node) != deviceIndex) {
-        toml.comment("The node name gives no card number: one no other card has.");
+        writer.comment("The node name gives no card number: one no other card has.");
     }
-    toml.key("device_index", std::to_string(deviceIndex));
-    toml.integer("temperature", wide(s.temperatureC), 0, 255);
-    toml.integer("switch_temperature", wide(s.switchTemperatureC), 0, 255);
-    toml.integer("npu_clock_mhz", wide(s.npuClockMHz), 0, 4294);
-    toml.integer("bus_clock_mhz", wide(s.busClockMHz), 0, 4294);
-    toml.integer("fan_duty", wide(s.fanDutyPercent), 0, 100);
-    toml.integer("chip_id", wide(s.chipId), 0, 3);
+    const auto keys = sim::orvekCardKeys();
+    sim::OrvekCardConfig card;
+    // What the library does not read stays at the scenario's default; the power monitors are
+    // written below.
+    sim::KeyNotes notes{{"aux_status", std::nullopt},         {"legacy_index", std::nullopt},
+                        {"load_wave_period_s", std::nullopt}, {"board_power", std::nullopt},
+                        {"extra_power", std::nullopt},        {"faults", std::nullopt}};
+    card.deviceIndex = deviceIndex;
 
     const auto firmware = s.firmwareVersion ? dotted(*s.firmwareVersion) : std::nullopt;
+    const auto firmwareRead = firmware ? sim::firmwareFromText(*s.firmwareVersion) : std::nullopt;
     if (!firmware) {
-        toml.absent("firmware");
-    } else if (firmware->size() < 2 || firmware->size() > 3 || (*firmware)[0] > 63 ||
-               (*firmware)[1] > 1023 || (firmware->size() == 3 && (*firmware)[2] > 32767)) {
-        toml.unfit("firmware", *s.firmwareVersion);
+        notes["firmware"] = notReadable("firmware");
+    } else if (!firmwareRead) {
+        notes["firmware"] = unfit("firmware", *s.firmwareVersion);
     } else {
-        toml.key("firmware", quoted(*s.firmwareVersion));
+        card.firmware = *firmwareRead;
     }
-    toml.integer("firmware_revision", wide(s.firmwareRevision), 0, 15);
-    toml.version4("driver_version", s.driverVersion, wide(s.driverRevision));
-    toml.integer("vendor_id", wide(s.vendorId), 0, 0xFFFF, true);
-    toml.integer("device_id", wide(s.deviceId), 0, 0xFFFF, true);
+    const std::pair<std::string_view, Integer> readings[] = {
+        {"temperature", wide(s.temperatureC)},
+        {"switch_temperature", wide(s.switchTemperatureC)},
+        {"npu_clock_mhz", wide(s.npuClockMHz)},
+        {"bus_clock_mhz", wide(s.busClockMHz)},
+        {"fan_duty", wide(s.fanDutyPercent)},
+        {"chip_id", wide(s.chipId)},
+        {"firmware_revision", wide(s.firmwareRevision)},
+        {"vendor_id", wide(s.vendorId)},
+        {"device_id", wide(s.deviceId)},
+        {"pcie_gen", wide(s.pcieGen)},
+        {"pcie_lanes", wide(s.pcieLanes)},
+        {"pcie_rev", wide(s.pcieRev)},
+        {"pcie_class_code", wide(s.pcieClassCode)},
+        {"extra_pmic_selected", wide(s.extraPmicId)},
+    };
+    for (const auto& [name, value] : readings) take(card, notes, keys, name, value);
+    takeVersion(card.driverVersion, notes, "driver_version", s.driverVersion,
+                wide(s.driverRevision));
 
     // The subsystem id packs the memory size and the board's kind, grade and chip generation.
-    std::uint64_t memoryBytes = std::uint64_t{sim::OrvekCardConfig{}.memoryGiB} << 30;
     const auto fields = s.subDeviceId && *s.subDeviceId >= 0 && *s.subDeviceId <= 0xFFFF
                             ? sim::splitSubsystemId(static_cast<std::uint16_t>(*s.subDeviceId))
                             : std::nullopt;
     if (fields) {
-        memoryBytes = std::uint64_t{fields->memoryGiB} << 30;
-        toml.key("memory_gib", std::to_string(fields->memoryGiB));
-        toml.key("board_kind", std::to_string(fields->boardKind));
-        toml.key("grade", std::to_string(fields->grade));
-        toml.key("chip_generation", std::to_string(fields->chipGeneration));
-    } else if (s.subDeviceId) {
-        toml.unfit("subsystem id", hex(*s.subDeviceId));
+        card.memoryGiB = fields->memoryGiB;
+        card.boardKind = fields->boardKind;
+        card.grade = fields->grade;
+        card.chipGeneration = fields->chipGeneration;
     } else {
-        toml.absent("memory_gib, board_kind, grade, chip_generation (subsystem id)");
+        char id[24];
+        std::snprintf(id, sizeof id, "0x%04llX", static_cast<long long>(s.subDeviceId.value_or(0)));
+        notes["memory_gib"] =
+            s.subDeviceId
+                ? unfit("subsystem id", id)
+                : notReadable("memory_gib, board_kind, grade, chip_generation (subsystem id)");
+        for (const char* key : {"board_kind", "grade", "chip_generation"}) notes[key].reset();
     }
-    toml.integer("pcie_gen", wide(s.pcieGen), 0, 255);
-    toml.integer("pcie_lanes", wide(s.pcieLanes), 0, 255);
-    toml.integer("pcie_rev", wide(s.pcieRev), 0, 255);
-    toml.integer("pcie_class_code", wide(s.pcieClassCode), 0, 0xFFFFFFFF, true);
 
     // The library reports no location when the card gave none ("N/A").
     const std::string slot = s.pcieSlot.value_or("");
     std::string chainText = slot;
     std::replace(chainText.begin(), chainText.end(), '-', '.');
     const auto chain = slot.find(':') == std::string::npos ? dotted(chainText) : std::nullopt;
+    const auto address = sim::pciAddressFromText(slot);
     if (slot.empty()) {
-        toml.key("location", "\"\"");
+        card.location.kind = sim::LocationKind::None;
     } else if (chain && chain->size() <= 7 &&
                *std::max_element(chain->begin(), chain->end()) <= 0xFFFF) {
-        toml.key("location", list(*chain, [](long long slot) { return std::to_string(slot); }));
-    } else if (isPciAddress(slot)) {
-        toml.key("location", quoted(slot));
+        card.location.kind = sim::LocationKind::SlotChain;
+        card.location.slots.assign(chain->begin(), chain->end());
+    } else if (address) {
+        card.location.address = *address;
     } else {
-        toml.unfit("location", slot);
+        notes["location"] = unfit("location", slot);
     }
 
     // The older driver's table carries no firmware patch, class code or location; the library
     // then reads the extra-PMIC selector where firmware below 1.2.4 keeps it.
     if (firmware && firmware->size() == 2 && !s.pcieSlot && !s.pcieClassCode) {
-        toml.key("identity_form", "\"legacy\"");
+        card.identityForm = sim::IdentityForm::Legacy;
     }
 
+    const std::uint64_t memoryBytes = std::uint64_t{card.memoryGiB} << 30;
     if (s.memoryUsedBytes && *s.memoryUsedBytes >= 0 &&
         static_cast<std::uint64_t>(*s.memoryUsedBytes) > memoryBytes) {
-        toml.unfit("memory_used", std::to_string(*s.memoryUsedBytes));
+        notes["memory_used"] = unfit("memory_used", std::to_string(*s.memoryUsedBytes));
     } else {
-        toml.integer("memory_used", wide(s.memoryUsedBytes), 0,
-                     std::numeric_limits<long long>::max());
+        take(card, notes, keys, "memory_used", wide(s.memoryUsedBytes));
     }
     if (const auto loads = s.cores ? coreLoads(*s.cores) : std::nullopt) {
-        toml.key("load", list(*loads, shortest<double>));
-        toml.key("load_wave_amplitude", "0.0");
+        card.load = *loads;  // holding still: no wave
     } else {
-        toml.absent("load");
+        notes["load"] = notReadable("load");
+        notes["load_wave_amplitude"].reset();
     }
+    writer.keys(card, notes);
 
-    toml.integer("extra_pmic_selected", wide(s.extraPmicId), 0, 3);
-    writeMonitor(toml, "[orvek.board_power]", std::nullopt, s.boardVoltageV, s.boardCurrentA,
+    writeMonitor(writer, "[orvek.board_power]", std::nullopt, s.boardVoltageV, s.boardCurrentA,
                  s.boardPowerW);
-    const int selector =
+    const std::size_t selector =
         s.extraPmicId && *s.extraPmicId >= 0 && *s.extraPmicId <= 3 ? *s.extraPmicId : 0;
-    writeMonitor(toml, "[[orvek.extra_power]]", selector, s.extraPmicVoltageV, s.extraPmicCurrentA,
-                 s.extraPmicPowerW);
-    toml.comment("The monitors at the other selector values cannot be read without changing the");
-    toml.comment("card's selection: they are left out, and read as zero volts, amps and watts.");
+    writeMonitor(writer, "[[orvek.extra_power]]", selector, s.extraPmicVoltageV,
+                 s.extraPmicCurrentA, s.extraPmicPowerW);
+    writer.comment("The monitors at the other selector values cannot be read without changing the");
+    writer.comment("card's selection: they are left out, and read as zero volts, amps and watts.");
 }
 
 // Busy microseconds per window giving the share busy/total.
@@ -368,51 +318,66 @@ std::optional<long long> busyPerWindow(std::int64_t busy, std::int64_t total) {
     return std::llround(share * kVeltaraWindowUs);
 }
 
-void writeWork(Toml& toml, long long pid, long long busyUs) {
+void writeWork(sim::ScenarioWriter& writer, long long pid, long long busyUs) {
     // One item a window long: any one-second window then holds exactly busyUs of it.
-    toml.table("[[veltara.work]]");
-    toml.key("pid", std::to_string(pid));
-    toml.key("period_us", std::to_string(kVeltaraWindowUs));
-    toml.key("busy_us", std::to_string(busyUs));
+    sim::VeltaraWorkConfig work;
+    work.pid = static_cast<std::int32_t>(pid);
+    work.periodUs = kVeltaraWindowUs;
+    work.busyUs = static_cast<std::uint64_t>(busyUs);
+    writer.table("[[veltara.work]]");
+    writer.keys(work, {{"start_us", std::nullopt}});
 }
 
-void writeVeltara(Toml& toml, const DeviceSample& s) {
-    toml.table("[[veltara]]");
-    toml.comment("Device " + tools::formatDeviceId(s.id) + ", " + s.node.value_or("no node name"));
-    writeErrors(toml, s);
-    toml.key("kind", s.id.type == CRVMON_TARGET_VELTARA_USB_KIND1 ? "1" : "0");
-    toml.version4("driver_version", s.onDeviceDriverVersion, wide(s.onDeviceDriverRevision));
-    toml.version4("host_driver_version", s.driverVersion, wide(s.driverRevision));
-    toml.integer("host_revision", wide(s.onDeviceDriverRevision), 0, 0xFFFF);
+void writeVeltara(sim::ScenarioWriter& writer, const DeviceSample& s) {
+    writer.table("[[veltara]]");
+    writer.comment("Device " + tools::formatDeviceId(s.id) + ", " +
+                   s.node.value_or("no node name"));
+    writeErrors(writer, s);
+    const auto keys = sim::veltaraDeviceKeys();
+    sim::VeltaraDeviceConfig device;
+    // What the library does not read stays at the scenario's default.
+    sim::KeyNotes notes{{"dev_no", std::nullopt},
+                        {"name", std::nullopt},
+                        {"version", std::nullopt},
+                        {"activity_head", std::nullopt},
+                        {"faults", std::nullopt}};
+    device.flags = s.id.type == CRVMON_TARGET_VELTARA_USB_KIND1 ? 0x3u : 0x1u;  // kind 1 or 0
+    takeVersion(device.driverVersion, notes, "driver_version", s.onDeviceDriverVersion,
+                wide(s.onDeviceDriverRevision));
+    takeVersion(device.hostDriverVersion, notes, "host_driver_version", s.driverVersion,
+                wide(s.driverRevision));
+    take(device, notes, keys, "host_revision", wide(s.onDeviceDriverRevision));
 
     // Whole pages; those in use at most the device's (or the default's) memory.
-    const auto pages = [&](const char* key, const std::optional<long long>& bytes, long long max) {
+    const auto pages = [&](const char* key, const std::optional<long long>& bytes, Integer max) {
         if (bytes && *bytes % kVeltaraPageBytes != 0) {
-            return toml.unfit(key, std::to_string(*bytes) + " bytes");
+            notes[key] = unfit(key, std::to_string(*bytes) + " bytes");
+        } else {
+            take(device, notes, keys, key,
+                 bytes ? Integer(*bytes / kVeltaraPageBytes) : std::nullopt, max);
         }
-        toml.integer(key, bytes ? Integer(*bytes / kVeltaraPageBytes) : std::nullopt, 0, max, true);
     };
-    pages("memory_pages", s.memoryTotalBytes, 0xFFFFFFFF);
+    pages("memory_pages", s.memoryTotalBytes, std::nullopt);
     const long long total = s.memoryTotalBytes.value_or(-1) / kVeltaraPageBytes;
     pages("pages_in_use", s.memoryUsedBytes,
           total >= 0 && total <= 0xFFFFFFFF && *s.memoryTotalBytes % kVeltaraPageBytes == 0
               ? total
               : sim::VeltaraDeviceConfig{}.memoryPages);
-    toml.integer("signal_type", wide(s.signalType), INT32_MIN, INT32_MAX);
-    toml.integer("temperature_mc",
-                 s.temperatureC ? Integer(*s.temperatureC * 1000LL) : std::nullopt, INT32_MIN,
-                 INT32_MAX);
-    toml.integer("npu_clock_mhz", wide(s.npuClockMHz), INT32_MIN, INT32_MAX);
+    take(device, notes, keys, "signal_type", wide(s.signalType));
+    take(device, notes, keys, "temperature_mc",
+         s.temperatureC ? Integer(*s.temperatureC * 1000LL) : std::nullopt);
+    take(device, notes, keys, "npu_clock_mhz", wide(s.npuClockMHz));
+    writer.keys(device, notes);
 
     // Work that reproduces each process's busy share of the window, and one more stream for the
     // busy time of processes the snapshot does not list (the device's total holds it too).
-    if (!s.processes) toml.absent("process list");
+    if (!s.processes) writer.comment(notReadable("process list"));
     const std::vector<tools::ProcessLoad> processes =
         s.processes.value_or(std::vector<tools::ProcessLoad>{});
     long long listedUs = 0;
     for (const tools::ProcessLoad& p : processes) {
         const auto busyUs = busyPerWindow(p.busyTime, p.totalTime);
-        if (busyUs && *busyUs > 0) writeWork(toml, p.pid, *busyUs);
+        if (busyUs && *busyUs > 0) writeWork(writer, p.pid, *busyUs);
         listedUs += busyUs.value_or(0);
     }
     const auto totalUs = s.cores && s.cores->size() == 1
@@ -424,18 +389,17 @@ void writeVeltara(Toml& toml, const DeviceSample& s) {
                            [&](const tools::ProcessLoad& p) { return p.pid == pid; })) {
             ++pid;
         }
-        toml.comment("Busy time of processes the snapshot does not list:");
-        writeWork(toml, pid, std::min(*totalUs - listedUs, kVeltaraWindowUs));
+        writer.comment("Busy time of processes the snapshot does not list:");
+        writeWork(writer, pid, std::min(*totalUs - listedUs, kVeltaraWindowUs));
     }
     for (const tools::ProcessLoad& p : processes) {
-        toml.table("[[veltara.process]]");
-        toml.key("pid", std::to_string(p.pid));
-        toml.key("count", std::to_string(p.quantity));
+        sim::VeltaraProcessRow row{p.pid, p.quantity, p.amount};
+        sim::KeyNotes rowNotes;
         if (p.amount > static_cast<std::uint64_t>(std::numeric_limits<long long>::max())) {
-            toml.unfit("amount", std::to_string(p.amount));
-        } else {
-            toml.key("amount", std::to_string(p.amount));
+            rowNotes["amount"] = unfit("amount", std::to_string(p.amount));
         }
+        writer.table("[[veltara.process]]");
+        writer.keys(row, rowNotes);
     }
 }
 
@@ -448,12 +412,13 @@ std::string scenarioText(const std::vector<tools::DeviceSample>& devices) {
     }
     if (when.empty()) when = tools::utcTimestamp(std::chrono::system_clock::now());
 
-    Toml toml;
-    toml.comment("Scenario written by crvmon-smi --dump-scenario: the devices as the library read");
-    toml.comment("them at " + when + " (UTC). It is one moment's state: loads hold still and");
-    toml.comment("every reading stays at what was read. Load it with crvmon-sim or --scenario.");
-    toml.comment("Driver versions are the library's: one per driver type, its first device's.");
-    if (devices.empty()) toml.comment("No devices were read.");
+    sim::ScenarioWriter writer;
+    writer.comment(
+        "Scenario written by crvmon-smi --dump-scenario: the devices as the library read");
+    writer.comment("them at " + when + " (UTC). It is one moment's state: loads hold still and");
+    writer.comment("every reading stays at what was read. Load it with crvmon-sim or --scenario.");
+    writer.comment("Driver versions are the library's: one per driver type, its first device's.");
+    if (devices.empty()) writer.comment("No devices were read.");
 
     // Each family in the order of its node numbers, which is the order the library finds them in.
     std::vector<const DeviceSample*> sorted;
@@ -483,18 +448,18 @@ std::string scenarioText(const std::vector<tools::DeviceSample>& devices) {
             ++free;
         }
         if (!number) break;  // the simulator serves at most 64 cards
-        writeOrvek(toml, *card, static_cast<int>(*number));
+        writeOrvek(writer, *card, static_cast<int>(*number));
     }
     for (const DeviceSample* sample : sorted) {
-        if (sample->family == tools::Family::Veltara) writeVeltara(toml, *sample);
+        if (sample->family == tools::Family::Veltara) writeVeltara(writer, *sample);
     }
     for (const DeviceSample* sample : sorted) {
         if (sample->family == tools::Family::Unknown) {
-            toml.comment("Device " + tools::formatDeviceId(sample->id) +
-                         " is of no family a scenario describes: left out.");
+            writer.comment("Device " + tools::formatDeviceId(sample->id) +
+                           " is of no family a scenario describes: left out.");
         }
     }
-    return std::move(toml.text());
+    return std::move(writer.text());
 }
 
 }  // namespace crvmon::smi

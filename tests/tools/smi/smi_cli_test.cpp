@@ -230,30 +230,6 @@ TEST(SmiSettings, ExtraPmicSelectionIsReadBack) {
     EXPECT_THAT(run.out, HasSubstr("3:0: extra PMIC 3 selected (read back: 3)"));
 }
 
-// The dump, loaded back, shows the same machine: every value that does not move with time.
-TEST(SmiDump, TheBuiltInMachineComesBackFromItsDump) {
-    const std::string path = std::string(CRVMON_SMI_WORK_DIR) + "/builtin_dump.toml";
-    const ProgramRun dump = smi({"--simulate", "--dump-scenario", path});
-    ASSERT_EQ(dump.exitCode, 0) << dump.err;
-    EXPECT_THAT(dump.err, HasSubstr("wrote 4 device(s)"));
-
-    const std::vector<std::string> query{
-        "-q",
-        "id,node,pci.vendor_id,pci.sub_device_id,pcie.slot,firmware.version,firmware.crc,"
-        "driver.version,device_driver.version,clocks.npu,clocks.bus,temperature.chip,"
-        "temperature.pcie_switch,fan.duty,power.draw,power.voltage,extra_pmic.id,"
-        "extra_pmic.power,memory.total,memory.used,signal_type",
-        "-f", "csv"};
-    auto original = query;
-    original.insert(original.begin(), "--simulate");
-    auto reloaded = query;
-    reloaded.insert(reloaded.begin(), {"--scenario", path});
-    const ProgramRun before = smi(original);
-    const ProgramRun after = smi(reloaded);
-    ASSERT_EQ(after.exitCode, 0) << after.err;
-    EXPECT_EQ(readCsv(after.out), readCsv(before.out));
-}
-
 TEST(SmiDump, AFileThatCannotBeWrittenFailsTheRun) {
     const ProgramRun run =
         smi({"--simulate", "--dump-scenario", std::string(CRVMON_SMI_WORK_DIR) + "/no/such/dir/x"});
