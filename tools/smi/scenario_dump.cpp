@@ -193,7 +193,7 @@ std::optional<std::array<double, sim::kCoreEntries>> coreLoads(
 
 void writeErrors(sim::ScenarioWriter& writer, const DeviceSample& sample) {
     for (const tools::ReadError& error : sample.errors) {
-        writer.comment("Reading the " + error.what + " failed: " + tools::statusText(error.status));
+        writer.comment("Reading " + error.what + " failed: " + tools::statusText(error.status));
     }
 }
 

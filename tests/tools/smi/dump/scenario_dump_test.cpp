@@ -300,7 +300,7 @@ TEST(ScenarioDumpText, SamplesWithAbsentOrUnfitValuesStillParse) {
     bare.id = {CRVMON_TARGET_ORVEK_PCIE, 0};
     bare.family = tools::Family::Orvek;
     bare.node = "/dev/orvek1";
-    bare.errors.push_back({"temperature", CRVMON_STATUS_BUFFER_TOO_SMALL});
+    bare.errors.push_back({"temperature.chip", CRVMON_STATUS_BUFFER_TOO_SMALL});
 
     // Values a scenario cannot state, and text that would break TOML if written raw.
     DeviceSample odd = bare;
@@ -350,7 +350,7 @@ TEST(ScenarioDumpText, SamplesWithAbsentOrUnfitValuesStillParse) {
     expected.deviceIndex = 1;
     expected.location.kind = sim::LocationKind::None;
     EXPECT_TRUE(parsed.orvekCards[0] == expected);
-    EXPECT_NE(text.find("Reading the temperature failed"), std::string::npos);
+    EXPECT_NE(text.find("Reading temperature.chip failed"), std::string::npos);
     expected.deviceIndex = 0;
     EXPECT_TRUE(parsed.orvekCards[1] == expected);
     expected = {};
