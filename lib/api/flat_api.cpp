@@ -95,6 +95,8 @@ crvmonStatusCode_t crvmonGetDriverVersion(crvmonDriverType_t type, char* buffer,
     });
 }
 
+// The slot and record types are types: they cannot be put in parentheses.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define CRVMON_FLAT_VALUE(name, Result, failure, accessor)                                         \
     crvmonStatusCode_t name(crvmonTargetDeviceType_t type, int index, Result* value) {             \
         return flat::value(value,                                                                  \
@@ -112,6 +114,7 @@ crvmonStatusCode_t crvmonGetDriverVersion(crvmonDriverType_t type, char* buffer,
         return flat::records(                                                                     \
             infos, count, [=](crvmonStatusCode_t& s) { return corvanta::name(type, index, s); }); \
     }
+// NOLINTEND(bugprone-macro-parentheses)
 
 CRVMON_DEVICE_GETTERS(CRVMON_FLAT_VALUE, CRVMON_FLAT_TEXT, CRVMON_FLAT_RECORDS)
 
