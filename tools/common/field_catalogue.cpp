@@ -137,11 +137,17 @@ const std::vector<Field>& fieldCatalogue() {
     return kFields;
 }
 
+unsigned familyBit(Family family) {
+    switch (family) {
+        case Family::Orvek: return kOrvek;
+        case Family::Veltara: return kVeltara;
+        case Family::Unknown: break;
+    }
+    return 0;
+}
+
 bool alwaysProvided(const Field& field, Family family) {
-    const unsigned bit = family == Family::Orvek     ? kOrvek
-                         : family == Family::Veltara ? kVeltara
-                                                     : 0U;
-    return (field.always & bit) != 0;
+    return (field.always & familyBit(family)) != 0;
 }
 
 const Field* findField(std::string_view name) {

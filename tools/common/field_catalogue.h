@@ -39,6 +39,9 @@ struct Field {
 const std::vector<Field>& fieldCatalogue();
 const Field* findField(std::string_view name);
 
+// The family's bit of Field::families and Field::always; 0 for a device of no known family.
+unsigned familyBit(Family family);
+
 // Whether a device of `family` always has the field's value (Field::always).
 bool alwaysProvided(const Field& field, Family family);
 

@@ -18,15 +18,6 @@ bool isHeading(const Field& field) {
     return name == "id" || name == "family" || name == "type" || name == "index" || name == "node";
 }
 
-unsigned familyBit(tools::Family family) {
-    switch (family) {
-        case tools::Family::Orvek: return tools::kOrvek;
-        case tools::Family::Veltara: return tools::kVeltara;
-        case tools::Family::Unknown: break;
-    }
-    return tools::kBothFamilies;
-}
-
 std::string line(const char* name, const std::string& value) {
     char head[40];
     std::snprintf(head, sizeof head, "    %-24s", name);
@@ -68,8 +59,11 @@ std::string detailsText(const std::vector<DeviceSample>& devices) {
         if (!out.empty()) out += '\n';
         out += "Device " + tools::formatDeviceId(s.id) + "  " + tools::familyName(s.family) + " (" +
                tools::targetTypeName(s.id.type) + ")  " + s.node.value_or("N/A") + '\n';
+        // A device of no known family shows every field.
+        const unsigned bit =
+            s.family == tools::Family::Unknown ? tools::kBothFamilies : tools::familyBit(s.family);
         for (const Field& field : tools::fieldCatalogue()) {
-            if (isHeading(field) || (field.families & familyBit(s.family)) == 0) continue;
+            if (isHeading(field) || (field.families & bit) == 0) continue;
             const tools::FieldValue value = field.extract(s);
             if (const auto* cores = std::get_if<std::vector<tools::CoreLoad>>(&value)) {
                 out += line(field.name, std::to_string(cores->size()) + " entries");
