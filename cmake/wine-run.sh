@@ -24,5 +24,9 @@ elif [ "$code" -eq 53 ]; then
     done < <(x86_64-w64-mingw32-objdump -p "$program" 2>/dev/null | sed -n 's/^\s*DLL Name: //p')
     say "Wine could not start $(basename "$program") (exit 53: a DLL it imports did not load;" \
         "not found: ${missing[*]:-none})"
+else
+    # A test program's own failure says what failed; a program ended before its first line
+    # (seen under many parallel Wine starts) says nothing, and its exit code is all there is.
+    say "$(basename "$program") ended with exit code $code"
 fi
 exit "$code"
