@@ -79,7 +79,15 @@ KernelDriverService::KernelDriverService(const std::wstring& serviceName,
                        SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                        imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service) fail("CreateService");
-    if (!StartServiceW(service.get(), 0, nullptr)) {
+    // ERROR_INTERNAL_ERROR: the process that loads drivers ended before it started, as Wine
+    // now and then loses a new process at its start; starting again starts a new one.
+    constexpr int kStarts = 3;
+    bool started = false;
+    for (int start = 0; start < kStarts && !started; ++start) {
+        started = StartServiceW(service.get(), 0, nullptr) != FALSE;
+        if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
+    }
+    if (!started) {
         const DWORD error = GetLastError();
         DeleteService(service.get());
         SetLastError(error);

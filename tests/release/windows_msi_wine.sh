@@ -26,6 +26,9 @@ source_dir=$(cd "$release_tests/../.." && pwd)
 session=$source_dir/cmake/wine-session.sh
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 wine=(/usr/lib/wine/wine64)
+# Registry reads through the runner that starts again a process Wine lost at its start, which
+# would read as an absent value.
+reg=("$source_dir/cmake/wine-run.sh" "$WINEPREFIX" reg.exe)
 
 # The session of the copied prefix ends with the test, however it ends.
 trap 'finish_msi' EXIT
@@ -52,15 +55,15 @@ ok() {
 }
 
 registry_value() {  # key name
-    "${wine[@]}" reg.exe query "$1" /v "$2" </dev/null 2>/dev/null | tr -d '\r' |
+    "${reg[@]}" query "$1" /v "$2" </dev/null 2>/dev/null | tr -d '\r' |
         sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
 key_exists() {  # key
-    "${wine[@]}" reg.exe query "$1" </dev/null >/dev/null 2>&1
+    "${reg[@]}" query "$1" </dev/null >/dev/null 2>&1
 }
 # The products under the Uninstall key that are crvmon, one line each: "DisplayVersion".
 installed_products() {
-    "${wine[@]}" reg.exe query "$uninstall_key" </dev/null 2>/dev/null | tr -d '\r' |
+    "${reg[@]}" query "$uninstall_key" </dev/null 2>/dev/null | tr -d '\r' |
         grep -i '^HKEY.*\\{' | while read -r key; do
         [ "$(registry_value "$key" DisplayName)" = crvmon ] && registry_value "$key" DisplayVersion
     done
