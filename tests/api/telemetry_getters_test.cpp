@@ -82,7 +82,6 @@ class TelemetryGettersTest : public ::testing::Test {
 };
 
 TEST_F(TelemetryGettersTest, ClocksAndChipId) {
-    EXPECT_EQ(read(corvanta::crvmonGetNPUClock, kCard), 1200);
     EXPECT_EQ(read(corvanta::crvmonGetNPUClock, kUsb), 933);
     EXPECT_EQ(read(corvanta::crvmonGetBusClock, kCard), 600);
     EXPECT_EQ(read(corvanta::crvmonGetChipId, kCard), 2);
@@ -131,7 +130,6 @@ TEST_F(TelemetryGettersTest, PowerAndTheExtraPmicSelector) {
 }
 
 TEST_F(TelemetryGettersTest, MemoryInUse) {
-    EXPECT_EQ(read(corvanta::crvmonGetMemoryUsage, kCard), 1LL << 30);
     EXPECT_EQ(read(corvanta::crvmonGetMemoryUsage, kUsb), 12288);
 }
 
