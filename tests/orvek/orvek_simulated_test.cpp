@@ -66,24 +66,17 @@ device_id = 0x0200
 
 class OrvekSimulatedTest : public ::testing::Test {
   protected:
-    void serve(const std::string& scenarioText) {
-        simulation_ =
-            std::make_unique<sim::PrivateSimulation>(sim::parseScenario(scenarioText), clock_);
+    void serve(const std::string& scenarioText, sim::ReplyFilters filters = {}) {
+        simulation_ = std::make_unique<sim::PrivateSimulation>(sim::parseScenario(scenarioText),
+                                                               clock_, std::move(filters));
     }
     void TearDown() override { corvanta::crvmonShutdown(); }
 
-    static std::string text(std::string (*getter)(crvmonTargetDeviceType_t, int,
-                                                  crvmonStatusCode_t&),
-                            int index, crvmonStatusCode_t expected = CRVMON_STATUS_OK) {
+    // A getter's value for the card at this index, its status checked.
+    template <class Getter>
+    static auto read(Getter getter, int index, crvmonStatusCode_t expected = CRVMON_STATUS_OK) {
         crvmonStatusCode_t status = CRVMON_STATUS_TARGET_NOT_FOUND;
-        std::string value = getter(CRVMON_TARGET_ORVEK_PCIE, index, status);
-        EXPECT_EQ(status, expected);
-        return value;
-    }
-    static long long number(int (*getter)(crvmonTargetDeviceType_t, int, crvmonStatusCode_t&),
-                            int index, crvmonStatusCode_t expected = CRVMON_STATUS_OK) {
-        crvmonStatusCode_t status = CRVMON_STATUS_TARGET_NOT_FOUND;
-        int value = getter(CRVMON_TARGET_ORVEK_PCIE, index, status);
+        auto value = getter(CRVMON_TARGET_ORVEK_PCIE, index, status);
         EXPECT_EQ(status, expected);
         return value;
     }
@@ -110,38 +103,26 @@ TEST_F(OrvekSimulatedTest, CardsOfBothIdentityFormsAreFoundWithTheirIdentity) {
     crvmonStatusCode_t status;
     EXPECT_EQ(corvanta::crvmonGetTargetDeviceCount(CRVMON_TARGET_ORVEK_PCIE, status), 2);
 
-    using namespace corvanta;
-    EXPECT_EQ(text(crvmonGetNodeName, 0), "/dev/orvek0");
-    EXPECT_EQ(number(crvmonGetVendorId, 0), 0x1D9C);
-    EXPECT_EQ(number(crvmonGetDeviceId, 0), 0x0100);
-    EXPECT_EQ(number(crvmonGetSubVendorId, 0), (1 << 10) | 2);
-    EXPECT_EQ(number(crvmonGetSubDeviceId, 0), 0x0203);  // 16 GiB (code 3), revision 2
-    EXPECT_EQ(number(crvmonGetPcieGen, 0), 4);
-    EXPECT_EQ(number(crvmonGetPcieLanes, 0), 8);
-    EXPECT_EQ(number(crvmonGetPcieRev, 0), 1);
-    EXPECT_EQ(number(crvmonGetPcieClassCode, 0), 0x120000);
-    EXPECT_EQ(text(crvmonGetPcieSlot, 0), "0000:03:00.0");
-    EXPECT_EQ(text(crvmonGetFirmwareVersion, 0), "1.2.3");
-    EXPECT_EQ(number(crvmonGetFirmwareRevision, 0), 2);
-    EXPECT_EQ(number(crvmonGetFirmwareCRC, 0), 0x8003);
-    EXPECT_EQ(number(crvmonGetSignalType, 0), 0);
-    EXPECT_EQ(crvmonGetMemoryTotal(CRVMON_TARGET_ORVEK_PCIE, 0, status), 16LL << 30);
-    EXPECT_EQ(crvmonGetDriverType(CRVMON_TARGET_ORVEK_PCIE, 0, status), CRVMON_DRIVER_ORVEK);
-    EXPECT_EQ(text(crvmonGetOnDeviceDriverVersion, 0, CRVMON_STATUS_NOT_SUPPORTED), "N/A");
+    // Vendor, device id, CRC, slot, firmware text, the first card's memory and the driver's
+    // version are read through crvmon-smi (tests/tools/smi/smi_cli_test.cpp); here the rest.
+    EXPECT_EQ(read(corvanta::crvmonGetSubVendorId, 0), (1 << 10) | 2);
+    EXPECT_EQ(read(corvanta::crvmonGetSubDeviceId, 0), 0x0203);  // 16 GiB (code 3), revision 2
+    EXPECT_EQ(read(corvanta::crvmonGetPcieGen, 0), 4);
+    EXPECT_EQ(read(corvanta::crvmonGetPcieLanes, 0), 8);
+    EXPECT_EQ(read(corvanta::crvmonGetPcieRev, 0), 1);
+    EXPECT_EQ(read(corvanta::crvmonGetPcieClassCode, 0), 0x120000);
+    EXPECT_EQ(read(corvanta::crvmonGetFirmwareRevision, 0), 2);
+    EXPECT_EQ(read(corvanta::crvmonGetSignalType, 0), 0);
+    EXPECT_EQ(read(corvanta::crvmonGetDriverType, 0), CRVMON_DRIVER_ORVEK);
+    EXPECT_EQ(read(corvanta::crvmonGetOnDeviceDriverVersion, 0, CRVMON_STATUS_NOT_SUPPORTED),
+              "N/A");
 
     // The older form gives ids, link and driver version; no class code, patch or location.
-    EXPECT_EQ(text(crvmonGetNodeName, 1), "/dev/orvek1");
-    EXPECT_EQ(number(crvmonGetDeviceId, 1), 0x0200);
-    EXPECT_EQ(text(crvmonGetFirmwareVersion, 1), "1.3");
-    EXPECT_EQ(number(crvmonGetFirmwareCRC, 1, CRVMON_STATUS_NOT_SUPPORTED), -1);
-    EXPECT_EQ(number(crvmonGetPcieClassCode, 1, CRVMON_STATUS_NOT_SUPPORTED), -1);
-    EXPECT_EQ(text(crvmonGetPcieSlot, 1, CRVMON_STATUS_NOT_SUPPORTED), "N/A");
-    EXPECT_EQ(crvmonGetMemoryTotal(CRVMON_TARGET_ORVEK_PCIE, 1, status), 64LL << 30);
-
-    // The first card decides the Orvek driver's version.
-    EXPECT_EQ(crvmonGetDriverVersion(CRVMON_DRIVER_ORVEK, status), "1.8.2");
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
-    EXPECT_EQ(crvmonGetDriverRevision(CRVMON_DRIVER_ORVEK, status), 7u);
+    EXPECT_EQ(read(corvanta::crvmonGetDeviceId, 1), 0x0200);
+    EXPECT_EQ(read(corvanta::crvmonGetFirmwareVersion, 1), "1.3");
+    EXPECT_EQ(read(corvanta::crvmonGetPcieClassCode, 1, CRVMON_STATUS_NOT_SUPPORTED), -1);
+    EXPECT_EQ(corvanta::crvmonGetMemoryTotal(CRVMON_TARGET_ORVEK_PCIE, 1, status), 64LL << 30);
+    EXPECT_EQ(corvanta::crvmonGetDriverRevision(CRVMON_DRIVER_ORVEK, status), 7u);
 }
 
 // The register values themselves are read through the getters in
@@ -217,8 +198,7 @@ sim::ReplyFilters everyCoreBusyAllTheTime() {
 
 // A fraction of exactly 1 is a core busy all the time, not a ring that cannot be right.
 TEST_F(OrvekSimulatedTest, CoresBusyAllTheTimeAreAHundredPercent) {
-    simulation_ = std::make_unique<sim::PrivateSimulation>(sim::parseScenario("[[orvek]]\n"),
-                                                           clock_, everyCoreBusyAllTheTime());
+    serve("[[orvek]]\n", everyCoreBusyAllTheTime());
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
     crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
     EXPECT_EQ(corvanta::crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, status).size(), 10u);
@@ -249,9 +229,7 @@ TEST_F(OrvekSimulatedTest, UsageRingsThatCannotBeRightGiveNoBusyData) {
         const std::uint64_t timestamp = 2001;
         std::memcpy(output.data() + usage::kTimestamp, &timestamp, sizeof timestamp);
     };
-    simulation_ = std::make_unique<sim::PrivateSimulation>(
-        sim::parseScenario("[[orvek]]\nload = 0.5\nmemory_used = 4096\n"), clock_,
-        std::move(filters));
+    serve("[[orvek]]\nload = 0.5\nmemory_used = 4096\n", std::move(filters));
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     EXPECT_TRUE(corvanta::crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, status).empty());
@@ -269,8 +247,8 @@ TEST_F(OrvekSimulatedTest, RegistersThatTransferNothingFailOnlyTheirOwnValues) {
         "[[orvek]]\ntemperature = 47\nfan_duty = 35\n[orvek.faults]\n"
         "failing_registers = [0x0FC12058]\n");
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
-    EXPECT_EQ(number(corvanta::crvmonGetTemperature, 0, CRVMON_STATUS_NOT_SUPPORTED), -1);
-    EXPECT_EQ(number(corvanta::crvmonGetFanDuty, 0), 35);
+    EXPECT_EQ(read(corvanta::crvmonGetTemperature, 0, CRVMON_STATUS_NOT_SUPPORTED), -1);
+    EXPECT_EQ(read(corvanta::crvmonGetFanDuty, 0), 35);
     EXPECT_EQ(monitorOf(0).getInfo()->unread, MonitorInfo::kUnreadThermal);
 }
 
@@ -283,12 +261,11 @@ TEST_F(OrvekSimulatedTest, RegisterRepliesCutShortFailOnlyWhileTheyAreCut) {
                           std::uint32_t&) {
         if (code == orvek::wire::kIoctlRegister && output.size() == 4 && *cut) output.resize(2);
     };
-    simulation_ = std::make_unique<sim::PrivateSimulation>(
-        sim::parseScenario("[[orvek]]\ntemperature = 47\n"), clock_, std::move(filters));
+    serve("[[orvek]]\ntemperature = 47\n", std::move(filters));
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
-    EXPECT_EQ(number(corvanta::crvmonGetTemperature, 0, CRVMON_STATUS_NOT_SUPPORTED), -1);
+    EXPECT_EQ(read(corvanta::crvmonGetTemperature, 0, CRVMON_STATUS_NOT_SUPPORTED), -1);
     *cut = false;
-    EXPECT_EQ(number(corvanta::crvmonGetTemperature, 0), 47);
+    EXPECT_EQ(read(corvanta::crvmonGetTemperature, 0), 47);
 }
 #endif
 
@@ -328,8 +305,8 @@ device_index = 3
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     crvmonStatusCode_t status;
     EXPECT_EQ(corvanta::crvmonGetTargetDeviceCount(CRVMON_TARGET_ORVEK_PCIE, status), 2);
-    EXPECT_EQ(text(corvanta::crvmonGetNodeName, 0), "/dev/orvek0");
-    EXPECT_EQ(text(corvanta::crvmonGetNodeName, 1), "/dev/orvek3");
+    EXPECT_EQ(read(corvanta::crvmonGetNodeName, 0), "/dev/orvek0");
+    EXPECT_EQ(read(corvanta::crvmonGetNodeName, 1), "/dev/orvek3");
     EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_ORVEK, status), "1.9.3");
 }
 
@@ -462,9 +439,6 @@ TEST_F(OrvekSimulatedTest, AMonitorScansOpensAndReopens) {
     monitor.select(2);  // the index changes even though the open fails
     EXPECT_FALSE(monitor.isOpen());
     EXPECT_EQ(monitor.deviceIndex(), 2);
-
-    EXPECT_EQ(OrvekMonitor_win::deviceObjectName(0), "\\\\.\\corvanta_pcie");
-    EXPECT_EQ(OrvekMonitor_win::deviceObjectName(3), "\\\\.\\corvanta_pcie3");
 }
 
 }  // namespace
