@@ -11,18 +11,7 @@ import typing
 import pytest
 
 import crvmon
-from crvmon import Device, ExtraPmicId, TargetType
-
-
-def test_devices_are_listed_orvek_first_with_their_family(machine):
-    found = crvmon.devices()
-    assert [(d.target, d.index, d.family) for d in found] == [
-        (TargetType.ORVEK_PCIE, 0, "Orvek"),
-        (TargetType.ORVEK_PCIE, 1, "Orvek"),
-        (TargetType.VELTARA_USB_KIND0, 0, "Veltara"),
-        (TargetType.VELTARA_USB_KIND1, 0, "Veltara"),
-    ]
-    assert crvmon.device_count() == 4
+from crvmon import Device, ExtraPmicId
 
 
 def test_each_property_gives_its_declared_type(devices):
@@ -58,6 +47,8 @@ def smi(*args):
 
 def test_a_snapshot_is_what_crvmon_smi_prints_as_json(devices):
     printed = {d["id"]: d for d in json.loads(smi("-q", "all", "-f", "json"))}
+    # Every device, of a known target type or not (the table test below checks their order).
+    assert crvmon.device_count() == len(devices) == len(printed)
     for device_id, device in devices.items():
         ours, theirs = device.snapshot(), printed[device_id]
         assert list(ours) == list(theirs)

@@ -17,6 +17,7 @@ namespace {
 using crvmon::testing::ProgramRun;
 using crvmon::testing::readCsv;
 using nlohmann::json;
+using ::testing::_;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -40,7 +41,6 @@ std::vector<std::string> linesOf(const std::string& text) {
     return lines;
 }
 
-// The table row that starts with a device id.
 std::vector<std::string> rowOf(const std::string& table, const std::string& id) {
     for (const std::string& line : linesOf(table)) {
         std::istringstream words(line);
@@ -68,19 +68,15 @@ TEST(SmiViews, DefaultTablesShowTelemetryAndProcessesWithinEightyColumns) {
     EXPECT_THAT(rowOf(run.out, "3:0"),
                 ::testing::ElementsAre("3:0", "Orvek", ::testing::EndsWith("orvek0"), "61C",
                                        "31.5W", "1250MHz", "40%", "4096/16384", "100.0%"));
-    const auto veltara = rowOf(run.out, "6:0");
-    ASSERT_EQ(veltara.size(), 9u) << run.out;
-    EXPECT_EQ(veltara[3], "52C");
-    EXPECT_EQ(veltara[4], "N/A");  // no power reading on Veltara devices
-    EXPECT_EQ(veltara[6], "N/A");  // nor a fan
-    EXPECT_EQ(veltara[7], "272/1024");
+    // No power reading on Veltara devices, nor a fan; the load moves with the activity window.
+    EXPECT_THAT(rowOf(run.out, "6:0"), ::testing::ElementsAre("6:0", "Veltara", _, "52C", "N/A",
+                                                              "900MHz", "N/A", "272/1024", _));
     std::istringstream words(run.out);
     for (std::string word; words >> word;) EXPECT_NE(word.rfind("-1", 0), 0u) << word;
 
     // The process table: the two rows of pid 4120 summed, pid 4188 idle.
-    const auto lines = linesOf(run.out);
     std::vector<std::vector<std::string>> processes;
-    for (const std::string& line : lines) {
+    for (const std::string& line : linesOf(run.out)) {
         const auto cells = rowOf(line, "6:0");
         if (cells.size() == 7) processes.push_back(cells);
     }

@@ -3,8 +3,9 @@
 # itself with the options it was given, to start at boot, with its event source; started with sc,
 # serving /metrics; stopped cleanly (state STOPPED with exit code 0, its port closed, its
 # simulation unloaded); a failure to serve reported as the service's exit code; each in its log
-# file; removed with its event source, also while it runs. The service is removed on every way
-# out: the prefix's registry would keep it for every later run.
+# file; removed with its event source, also while it runs. And a console exporter on the port the
+# service wants, ended by Ctrl+C. The service is removed on every way out: the prefix's registry
+# would keep it for every later run.
 # Usage: exporter_service_wine.sh EXPORTER_EXE SMI_EXE SCENARIO EMULATOR...
 #   SCENARIO: an absolute path to a scenario file of two devices.
 set -u
@@ -14,8 +15,54 @@ scenario=${3:?a scenario file of two devices}
 shift 3
 emulator=("$@")
 work=$(mktemp -d /tmp/crvmon-exporter-service-XXXXXX)
-# shellcheck source=wine_helpers.sh
-. "$(dirname "$0")/wine_helpers.sh"
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# A TCP port nothing listens on. Wine uses the host's sockets, so the host's view is Wine's.
+free_port() {
+    local port
+    for _ in $(seq 100); do
+        port=$((20000 + RANDOM % 30000))
+        [ -z "$(ss -Htln "sport = :$port")" ] && { echo "$port"; return 0; }
+    done
+    return 1
+}
+
+# Waits until GET /metrics on the port answers with a temperature sample; its body in $work/metrics.
+wait_for_metrics() {  # port seconds [pid that must stay alive]
+    local port=$1 seconds=$2 pid=${3:-}
+    local end=$((SECONDS + seconds))
+    while [ "$SECONDS" -lt "$end" ]; do
+        if curl -sf --max-time 5 "http://127.0.0.1:$port/metrics" >"$work/metrics" 2>/dev/null &&
+            grep -q '^crvmon_temperature_celsius{' "$work/metrics"; then
+            return 0
+        fi
+        [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null && return 1
+        sleep 0.2
+    done
+    return 1
+}
+
+# Nothing accepts connections on the port any more.
+port_closed() {  # port
+    local status=0
+    curl -s --max-time 5 -o /dev/null "http://127.0.0.1:$1/metrics" || status=$?
+    [ "$status" -eq 7 ]  # curl's "failed to connect"
+}
+
+# The simulated machine is gone (no device is served) and another process can simulate again.
+simulation_released() {
+    "${emulator[@]}" "$smi" >"$work/smi" 2>&1 </dev/null &&
+        fail "devices still served after the exporter ended: $(cat "$work/smi")"
+    grep -q "No driver installed" "$work/smi" || fail "unexpected listing: $(cat "$work/smi")"
+    "${emulator[@]}" "$smi" --simulate -q id -f csv --no-header >"$work/smi" 2>"$work/smi.err" \
+        </dev/null || fail "crvmon-smi.exe --simulate could not start its own simulation: \
+$(cat "$work/smi.err")"
+    [ "$(tr -d '\r' <"$work/smi" | grep -c .)" -eq 4 ] ||
+        fail "crvmon-smi.exe --simulate listed: $(cat "$work/smi")"
+}
 holder_pid=
 passed=0
 
@@ -117,23 +164,28 @@ logged info "serving http://127.0.0.1:$port/"
 logged info "stopped"
 ok "started by sc, served /metrics, stopped with exit code 0, port closed, simulation unloaded, logged"
 
-# The console exporter (no simulation) takes the port first: the service cannot serve.
-"${emulator[@]}" "$exporter" --listen "127.0.0.1:$port" </dev/null >/dev/null 2>&1 &
+# A console exporter serving its own simulation takes the port first: the service binds its port
+# before it simulates, so it cannot serve. Ctrl+C (SIGINT to the Wine process) then ends the
+# console one with exit code 0, its port closed and its simulation unloaded.
+"${emulator[@]}" "$exporter" --simulate --listen "127.0.0.1:$port" </dev/null \
+    >/dev/null 2>"$work/holder.err" &
 holder_pid=$!
-for _ in $(seq 300); do
-    curl -sf --max-time 5 -o /dev/null "http://127.0.0.1:$port/healthz" && break
-    kill -0 "$holder_pid" 2>/dev/null || fail "the console exporter holding the port ended"
-    sleep 0.1
-done
+wait_for_metrics "$port" 60 "$holder_pid" || fail "no metrics in a console: $(cat "$work/holder.err")"
+grep -q '^crvmon_devices 4$' "$work/metrics" || fail "not the built-in machine's four devices"
 sc start crvmon-exporter >"$work/sc"
 wait_until_stopped_with 1066 3  # ERROR_SERVICE_SPECIFIC_ERROR, "cannot serve"
 kill -INT "$holder_pid"
-wait "$holder_pid" || fail "the console exporter exited $? after Ctrl+C"
+timeout 30 tail --pid="$holder_pid" -f /dev/null || fail "the console exporter ignored Ctrl+C"
+status=0
+wait "$holder_pid" || status=$?
 holder_pid=
+[ "$status" -eq 0 ] || fail "the console exporter exited $status after Ctrl+C: $(cat "$work/holder.err")"
+grep -q "stopped" "$work/holder.err" || fail "no word of the stop: $(cat "$work/holder.err")"
+port_closed "$port" || fail "port $port still open after Ctrl+C"
 simulation_released
 logged error "cannot listen on 127.0.0.1:$port: port $port is taken: another program (another crvmon-exporter?) listens on it"
 logged error "the service stops with exit code 3"
-ok "a service that cannot listen stops with its exit code 3, says why in its log, unloads its simulation"
+ok "a service that cannot listen stops with its exit code 3 and says why in its log; the console exporter on the port ends at Ctrl+C, port closed, simulation unloaded"
 
 exporter_run 0 --uninstall-service
 grep -q "Removed" "$work/out" || fail "uninstall message: $(cat "$work/out")"
