@@ -71,7 +71,6 @@ class FaultPlan {
         return static_cast<std::uint32_t>(random_() % bound);
     }
 
-    // An Orvek request failed or shortened.
     void orvek(std::vector<std::uint8_t>& output, std::uint32_t& error) {
         if (!active() || draw(oneIn_) != 0) return;
         if (draw(2) == 0 || output.empty()) {
@@ -83,7 +82,6 @@ class FaultPlan {
         }
     }
 
-    // A Veltara reply cut, padded, or dropped with its connection.
     void veltara(sim::VeltaraReply& reply) {
         if (!active() || reply.kind != sim::VeltaraReply::Kind::Send || draw(oneIn_) != 0) return;
         switch (draw(3)) {
