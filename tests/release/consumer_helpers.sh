@@ -1,6 +1,6 @@
 # Shared by the consumer tests: a scratch folder, the simulated machine of scenario.toml served
 # by the installed crvmon-sim, and the comparison of a consumer's report with the expected one.
-# Sourced after `work` (a scratch folder) is set; `sim_command` holds how to start crvmon-sim.
+# Sourced after `work` (a scratch folder) is set.
 
 release_tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 scenario=$release_tests/scenario.toml

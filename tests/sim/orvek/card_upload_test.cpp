@@ -29,15 +29,6 @@ orvek_sim_card_image soundImage() {
     return image;
 }
 
-std::vector<std::uint8_t> registerRequest(std::uint32_t operation, std::uint32_t address,
-                                          std::uint32_t value) {
-    std::vector<std::uint8_t> bytes(12);
-    std::memcpy(bytes.data(), &operation, 4);
-    std::memcpy(bytes.data() + 4, &address, 4);
-    std::memcpy(bytes.data() + 8, &value, 4);
-    return bytes;
-}
-
 TEST(CardUpload, ImagesBreakingABoundAreRefusedAndChangeNothing) {
     orvek_sim_card card{};
     const orvek_sim_card_image sound = soundImage();
@@ -93,19 +84,17 @@ TEST(CardUpload, RequestsNeverWriteBeyondTheirBufferOrReadBeyondTheirInput) {
               0);
     EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_USAGE, nullptr, 0, nullptr, 4096), 0);
 
-    const auto read = registerRequest(ORVEK_SIM_REGISTER_READ, 0x100, 0);
+    // Read of register 0x100: operation, address and value, little-endian words.
+    const std::uint8_t read[12] = {ORVEK_SIM_REGISTER_READ, 0, 0, 0, 0x00, 0x01, 0, 0, 0, 0, 0, 0};
     std::vector<std::uint8_t> word(5, 0);
-    EXPECT_EQ(
-        orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read.data(), 12, word.data(), 3), 0);
-    EXPECT_EQ(
-        orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read.data(), 12, word.data(), 4), 4);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read, 12, word.data(), 3), 0);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read, 12, word.data(), 4), 4);
     EXPECT_EQ(word[0], 7);
     EXPECT_EQ(word[4], 0);
-    EXPECT_EQ(
-        orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read.data(), 11, word.data(), 4), 0);
+    EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, read, 11, word.data(), 4), 0);
     EXPECT_EQ(orvek_sim_card_answer(&card, ORVEK_SIM_IOCTL_REGISTER, nullptr, 12, word.data(), 4),
               0);
-    EXPECT_EQ(orvek_sim_card_answer(&card, 0x00222016, read.data(), 12, word.data(), 4),
+    EXPECT_EQ(orvek_sim_card_answer(&card, 0x00222016, read, 12, word.data(), 4),
               ORVEK_SIM_UNKNOWN_CODE);
 }
 

@@ -24,19 +24,13 @@ struct Outcome {
     DWORD transferred = 0;
 };
 
-class Handle {
-  public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle() {
-        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+// A failed open is INVALID_HANDLE_VALUE, not null: unique_ptr passes it to the closer.
+struct HandleCloser {
+    void operator()(HANDLE handle) const {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-
-  private:
-    HANDLE handle_;
 };
+using Handle = std::unique_ptr<void, HandleCloser>;
 
 Handle openDevice(const char* path) {
     return Handle(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
