@@ -5,6 +5,7 @@ from __future__ import annotations
 import contextlib
 import ctypes
 import datetime
+import struct
 import threading
 from typing import Any, Callable, Iterator, TypeVar
 
@@ -12,9 +13,6 @@ from . import _library
 from ._errors import CrvmonError
 from ._locks import SESSION, device_lock
 from ._types import (
-    CLUSTER_NONE,
-    CORE_NONE,
-    CORE_WHOLE_CLUSTER,
     CoreInfo,
     DriverType,
     ExtraPmicId,
@@ -164,17 +162,26 @@ def _utc_now() -> str:
     return now.strftime("%Y-%m-%dT%H:%M:%S.") + f"{now.microsecond // 1000:03d}Z"
 
 
-def _cluster_number(code: int) -> int | None:
-    if code == CLUSTER_NONE or code == 0 or code & 0xFFFF:
-        return None
-    return (code >> 16) - 1
+def _shortest_single(value: float) -> float:
+    """A widened single-precision value as its shortest decimal (0.85, not 0.8500000238418579),
+    which reads back as the same single; any other value as it is."""
+    try:
+        packed = struct.pack("<f", value)
+    except OverflowError:
+        return value
+    if struct.unpack("<f", packed)[0] != value:
+        return value
+    for digits in range(1, 10):
+        shortest = float(f"{value:.{digits}g}")
+        if struct.pack("<f", shortest) == packed:
+            return shortest
+    return value
 
 
 def _core_json(info: CoreInfo) -> dict[str, Any]:
-    core = None if info.core in (CORE_WHOLE_CLUSTER, CORE_NONE) else info.core
     return {
-        "cluster": _cluster_number(info.cluster),
-        "core": core,  # None with a cluster: the whole-cluster entry
+        "cluster": info.cluster_index,
+        "core": info.core_number,  # None with a cluster: the whole-cluster entry
         "busy_time": info.busy_time,
         "total_time": info.total_time,
         "busy_percent": info.busy_percent,
@@ -266,6 +273,11 @@ class Device:
     def _double(self, name: str) -> float | None:
         slot = ctypes.c_double(0.0)
         return slot.value if self._check(name, self._call(name, slot)) else None
+
+    def _reading(self, name: str) -> float | None:
+        """A power reading, which the library keeps as a single-precision float."""
+        value = self._double(name)
+        return None if value is None else _shortest_single(value)
 
     def _enum(self, name: str, kind: type[_E]) -> _E | None:
         slot = ctypes.c_int32(0)
@@ -470,17 +482,17 @@ class Device:
     @property
     def total_current(self) -> float | None:
         """Board current in amperes (Orvek)."""
-        return self._double("crvmonGetTotalCurrent")
+        return self._reading("crvmonGetTotalCurrent")
 
     @property
     def total_power(self) -> float | None:
         """Board power in watts (Orvek)."""
-        return self._double("crvmonGetTotalPower")
+        return self._reading("crvmonGetTotalPower")
 
     @property
     def total_voltage(self) -> float | None:
         """Board voltage in volts (Orvek)."""
-        return self._double("crvmonGetTotalVoltage")
+        return self._reading("crvmonGetTotalVoltage")
 
     @property
     def extra_pmic_id(self) -> ExtraPmicId | None:
@@ -490,17 +502,17 @@ class Device:
     @property
     def extra_pmic_current(self) -> float | None:
         """The selected extra power monitor's current in amperes (Orvek)."""
-        return self._double("crvmonGetExtraPmicCurrent")
+        return self._reading("crvmonGetExtraPmicCurrent")
 
     @property
     def extra_pmic_power(self) -> float | None:
         """The selected extra power monitor's power in watts (Orvek)."""
-        return self._double("crvmonGetExtraPmicPower")
+        return self._reading("crvmonGetExtraPmicPower")
 
     @property
     def extra_pmic_voltage(self) -> float | None:
         """The selected extra power monitor's voltage in volts (Orvek)."""
-        return self._double("crvmonGetExtraPmicVoltage")
+        return self._reading("crvmonGetExtraPmicVoltage")
 
     def set_extra_pmic_id(self, pmic: ExtraPmicId | int) -> None:
         """Selects the extra power monitor (0-3) the extra-PMIC readings come from. Only an

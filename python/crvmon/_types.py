@@ -79,7 +79,8 @@ CORE_NONE = 0xFFFF
 
 
 class CoreInfo(NamedTuple):
-    """One utilisation sample of an NPU core, or of a whole cluster, as the library gives it."""
+    """One utilisation sample of an NPU core, or of a whole cluster: the library's codes in
+    ``cluster`` and ``core``, decoded in ``cluster_index`` and ``core_number``."""
 
     cluster: int
     """0x10000 for the first cluster, 0x20000 for the second, 0x7fff0000 for an invalid one."""
@@ -94,6 +95,24 @@ class CoreInfo(NamedTuple):
     def busy_percent(self) -> float | None:
         """Busy share of the window in percent; None when the window has no length."""
         return _share(self.busy_time, self.total_time)
+
+    @property
+    def cluster_index(self) -> int | None:
+        """The cluster decoded: 0 for the first, 1 for the second; None for an invalid record."""
+        code = self.cluster
+        if code == CLUSTER_NONE or code == 0 or code & 0xFFFF:
+            return None
+        return (code >> 16) - 1
+
+    @property
+    def core_number(self) -> int | None:
+        """The core decoded: 1-4; None for the whole-cluster entry or an invalid record."""
+        return None if self.core in (CORE_WHOLE_CLUSTER, CORE_NONE) else self.core
+
+    @property
+    def whole_cluster(self) -> bool:
+        """True for the entry of a whole cluster (its share is added to each of its cores)."""
+        return self.core == CORE_WHOLE_CLUSTER and self.cluster_index is not None
 
 
 class ProcessInfo(NamedTuple):

@@ -39,6 +39,23 @@ def test_the_extra_pmic_selection_changes_the_readings(devices):
     assert card.extra_pmic_id is ExtraPmicId.PMIC_0
 
 
+def test_core_infos_are_decoded_and_power_readings_are_their_shortest_text(devices):
+    card = devices["3:0"]
+    infos = card.core_infos
+    assert [(i.cluster_index, i.core_number, i.whole_cluster) for i in infos] == [
+        (cluster, core, core is None) for cluster in (0, 1) for core in (None, 1, 2, 3, 4)
+    ]
+    assert (infos[0].cluster, infos[0].core, infos[6].cluster, infos[6].core) == (
+        0x10000, 0xFFFE, 0x20000, 1)  # the library's codes stay
+    assert [(r["cluster"], r["core"]) for r in card.snapshot()["cores"]] == [
+        (i.cluster_index, i.core_number) for i in infos
+    ]
+    # A single-precision value widened to double prints 16 or 17 digits; its shortest, 9 at most.
+    for reading in (card.total_voltage, card.total_current, card.total_power,
+                    card.extra_pmic_voltage):
+        assert len(repr(reading).replace("-", "").replace(".", "").strip("0")) <= 9, reading
+
+
 def smi(*args):
     run = subprocess.run([os.environ["CRVMON_SMI"], *args], capture_output=True, text=True,
                          timeout=60)

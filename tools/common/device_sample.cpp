@@ -1,6 +1,8 @@
 #include "tools/common/device_sample.h"
 
+#include <charconv>
 #include <chrono>
+#include <cmath>
 
 #include "tools/common/field_catalogue.h"
 #include "tools/common/utc_time.h"
@@ -98,9 +100,23 @@ CoreLoad coreLoad(const crvmonCoreInfo_t& info) {
     return load;
 }
 
-std::optional<double> share(std::int64_t busy, std::int64_t total) {
+// busy x scale / total with one rounding: scale 1 for a ratio, 100 for a percentage.
+std::optional<double> share(std::int64_t busy, std::int64_t total, double scale) {
     if (total <= 0) return std::nullopt;
-    return 100.0 * static_cast<double>(busy) / static_cast<double>(total);
+    return scale * static_cast<double>(busy) / static_cast<double>(total);
+}
+
+// The library keeps power readings as single-precision floats and widens them: 0.85 V arrives
+// as 0.8500000238418579. The double nearest the float's shortest text (0.85) reads back as the
+// same float, so every output prints the library's value as the library would.
+void asFloatReading(std::optional<double>& value) {
+    if (!value || !std::isfinite(*value)) return;
+    const auto single = static_cast<float>(*value);
+    if (static_cast<double>(single) != *value) return;  // not a widened float: kept as it is
+    char text[32];
+    const char* end = std::to_chars(text, text + sizeof text, single).ptr;
+    double shortest = *value;
+    if (std::from_chars(text, end, shortest).ec == std::errc()) value = shortest;
 }
 
 void readDriver(DeviceSample& sample, Reader& reader) {
@@ -123,7 +139,11 @@ void readDriver(DeviceSample& sample, Reader& reader) {
 }  // namespace
 
 std::optional<double> CoreLoad::busyPercent() const {
-    return share(busyTime, totalTime);
+    return share(busyTime, totalTime, 100.0);
+}
+
+std::optional<double> CoreLoad::busyRatio() const {
+    return share(busyTime, totalTime, 1.0);
 }
 
 bool CoreLoad::wholeCluster() const {
@@ -131,7 +151,11 @@ bool CoreLoad::wholeCluster() const {
 }
 
 std::optional<double> ProcessLoad::busyPercent() const {
-    return share(busyTime, totalTime);
+    return share(busyTime, totalTime, 100.0);
+}
+
+std::optional<double> ProcessLoad::busyRatio() const {
+    return share(busyTime, totalTime, 1.0);
 }
 
 std::vector<DriverVersion> driverVersions() {
@@ -211,6 +235,11 @@ DeviceSample readDevice(const DeviceId& id, unsigned groups) {
         r.value(s.extraPmicCurrentA, "extra_pmic.current", crvmonGetExtraPmicCurrent);
         r.value(s.extraPmicPowerW, "extra_pmic.power", crvmonGetExtraPmicPower);
         r.value(s.extraPmicVoltageV, "extra_pmic.voltage", crvmonGetExtraPmicVoltage);
+    }
+    for (std::optional<double>* reading :
+         {&s.boardCurrentA, &s.boardPowerW, &s.boardVoltageV, &s.extraPmicCurrentA,
+          &s.extraPmicPowerW, &s.extraPmicVoltageV}) {
+        asFloatReading(*reading);
     }
     if (groups & kReadMemory) {
         r.value(s.memoryTotalBytes, "memory.total", crvmonGetMemoryTotal);

@@ -34,8 +34,9 @@ struct CoreLoad {
     std::int64_t busyTime = 0;
     std::int64_t totalTime = 0;
 
-    // Busy share of the window in percent; empty when the window has no length.
+    // Busy share of the window in percent, or as a ratio; empty when the window has no length.
     std::optional<double> busyPercent() const;
+    std::optional<double> busyRatio() const;
     bool wholeCluster() const;
 };
 
@@ -47,6 +48,7 @@ struct ProcessLoad {
     std::int64_t totalTime = 0;
 
     std::optional<double> busyPercent() const;
+    std::optional<double> busyRatio() const;
 };
 
 // A value the library refused with a status other than "not provided", or a live value the

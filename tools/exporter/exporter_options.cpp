@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "tools/common/option_checks.h"
+
 namespace crvmon::exporter {
 
 void declareOptions(CLI::App& app, ExporterOptions& o) {
@@ -12,13 +14,13 @@ void declareOptions(CLI::App& app, ExporterOptions& o) {
                    "Initialise the library again between scrapes after SECONDS, to find devices "
                    "that appeared; 0 initialises once")
         ->type_name("SECONDS")
-        ->check(CLI::Range(0.0, 86400.0 * 365).description(""))
+        ->check(tools::numberFrom(0.0, 86400.0 * 365, "seconds"))
         ->capture_default_str();
     app.add_option("--threads", o.threads,
                    "Devices read at once during a scrape (default, or 0: the machine's cores, 2 "
                    "to 8)")
         ->type_name("N")
-        ->check(CLI::Range(0u, 256u).description(""));
+        ->check(tools::wholeNumberFrom(0, 256, "threads"));
 #ifdef _WIN32
     app.add_flag("--install-service", o.installService,
                  "Install crvmon-exporter as a Windows service started with the other options "

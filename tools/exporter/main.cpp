@@ -14,6 +14,7 @@
 
 #include "lib/common/build_info.h"
 #include "tools/common/interrupt.h"
+#include "tools/common/option_checks.h"
 #include "tools/common/simulation_option.h"
 #include "tools/exporter/device_collector.h"
 #include "tools/exporter/exporter_log.h"
@@ -130,6 +131,7 @@ int main(int argc, char** argv) {
     exporter::ExporterOptions options;
     tools::SimulationOption simulation(app);
     exporter::declareOptions(app, options);
+    tools::sayOptionErrorsAs(app, "crvmon-exporter");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -84,6 +84,14 @@ std::optional<double> scaled(const std::optional<T>& value, double factor) {
     return static_cast<double>(*value) * factor;
 }
 
+// A percentage as a ratio, divided rather than multiplied by 0.01: 35 % is 0.35, not
+// 0.35000000000000003.
+template <class T>
+std::optional<double> ratioOf(const std::optional<T>& percent) {
+    if (!percent) return std::nullopt;
+    return static_cast<double>(*percent) / 100.0;
+}
+
 void addIfPresent(Labels& labels, const char* name, const std::optional<std::string>& value) {
     if (value && !value->empty()) labels.emplace_back(name, *value);
 }
@@ -123,12 +131,12 @@ void coresAndProcesses(Exposition& out, const std::vector<DeviceSample>& devices
     for (const DeviceSample& s : devices) {
         if (!s.cores) continue;
         for (const tools::CoreLoad& core : *s.cores) {
-            const auto percent = core.busyPercent();
-            if (!percent || !core.cluster) continue;
+            const auto ratio = core.busyRatio();
+            if (!ratio || !core.cluster) continue;
             Labels labels = deviceLabels(s);
             labels.emplace_back("cluster", std::to_string(*core.cluster));
             labels.emplace_back("core", core.core ? std::to_string(*core.core) : "all");
-            out.sample(labels, *percent / 100.0);
+            out.sample(labels, *ratio);
         }
     }
     struct ProcessFamily {
@@ -140,10 +148,7 @@ void coresAndProcesses(Exposition& out, const std::vector<DeviceSample>& devices
         {"crvmon_process_busy_ratio",
          "Busy share of the device's activity window for each process using it (the window's "
          "time unit is the host service's, so no busy seconds are exported).",
-         [](const tools::ProcessLoad& p) -> std::optional<double> {
-             const auto percent = p.busyPercent();
-             return percent ? std::optional<double>(*percent / 100.0) : std::nullopt;
-         }},
+         [](const tools::ProcessLoad& p) { return p.busyRatio(); }},
         {"crvmon_process_quantity", "Sum of the counts of the process's snapshot rows.",
          [](const tools::ProcessLoad& p) { return std::optional<double>(p.quantity); }},
         {"crvmon_process_amount", "Sum of the amounts of the process's snapshot rows.",
@@ -251,14 +256,14 @@ std::string metricsText(const Scrape& scrape) {
     out.perDevice(devices, "crvmon_bus_clock_hertz", "Bus clock (Orvek).",
                   [](const DeviceSample& s) { return scaled(s.busClockMHz, 1e6); });
     out.perDevice(devices, "crvmon_fan_duty_ratio", "Fan duty, 0-1 (Orvek).",
-                  [](const DeviceSample& s) { return scaled(s.fanDutyPercent, 0.01); });
+                  [](const DeviceSample& s) { return ratioOf(s.fanDutyPercent); });
     out.perDevice(devices, "crvmon_memory_total_bytes", "Device memory.",
                   [](const DeviceSample& s) { return scaled(s.memoryTotalBytes, 1); });
     out.perDevice(devices, "crvmon_memory_used_bytes", "Device memory in use.",
                   [](const DeviceSample& s) { return scaled(s.memoryUsedBytes, 1); });
     out.perDevice(devices, "crvmon_utilization_ratio",
                   "Average busy share of the device's cores, 0-1.",
-                  [](const DeviceSample& s) { return scaled(s.utilizationPercent, 0.01); });
+                  [](const DeviceSample& s) { return ratioOf(s.utilizationPercent); });
     coresAndProcesses(out, devices);
 
     out.family("crvmon_read_errors_total", "counter",

@@ -14,6 +14,7 @@
 #include "tools/common/device_sample.h"
 #include "tools/common/field_catalogue.h"
 #include "tools/common/library_session.h"
+#include "tools/common/option_checks.h"
 #include "tools/common/run_deadline.h"
 #include "tools/common/simulation_option.h"
 #include "tools/common/utc_time.h"
@@ -168,17 +169,29 @@ Round readRound(const SmiOptions& o, const Plan& plan, int round, bool inPlace) 
     return result;
 }
 
+// "-" is standard output, as other tools take it.
 int dumpScenario(const std::string& path, const Plan& plan) {
     bool failed = false;
     const auto samples = readDevices(plan.ids, tools::kReadEverything, failed);
-    std::ofstream file(path, std::ios::binary);
-    file << scenarioText(samples);
-    file.close();
-    if (!file) {
-        std::fprintf(stderr, "crvmon-smi: cannot write %s\n", path.c_str());
-        return exit_code::kFailure;
+    const std::string text = scenarioText(samples);
+    std::string where = path;
+    if (path == "-") {
+        where = "standard output";
+        if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+            std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "crvmon-smi: cannot write to standard output\n");
+            return exit_code::kFailure;
+        }
+    } else {
+        std::ofstream file(path, std::ios::binary);
+        file << text;
+        file.close();
+        if (!file) {
+            std::fprintf(stderr, "crvmon-smi: cannot write %s\n", path.c_str());
+            return exit_code::kFailure;
+        }
     }
-    std::fprintf(stderr, "crvmon-smi: wrote %zu device(s) to %s\n", samples.size(), path.c_str());
+    std::fprintf(stderr, "crvmon-smi: wrote %zu device(s) to %s\n", samples.size(), where.c_str());
     return failed ? exit_code::kDeviceError : exit_code::kOk;
 }
 
@@ -192,12 +205,19 @@ int run(const SmiOptions& o, Plan& plan, tools::RunDeadline& deadline, double si
     tools::LibrarySession session;
     deadline.disarm();
     const double initSeconds = secondsSince(start);
+    // A script reading JSON gets a list to parse also when there is no device to put in it.
+    const auto noDevice = [&] {
+        if (!plan.fields.empty() && o.format == QueryFormat::Json) std::fputs("[]\n", stdout);
+        return exit_code::kNoDevice;
+    };
     if (session.status() != CRVMON_STATUS_OK) {
         std::fprintf(stderr, "crvmon-smi: no device found (%s)\n",
                      tools::statusText(session.status()).c_str());
-        return exit_code::kNoDevice;
+        return noDevice();
     }
-    if (const int code = chooseDevices(plan); code != exit_code::kOk) return code;
+    if (const int code = chooseDevices(plan); code != exit_code::kOk) {
+        return code == exit_code::kNoDevice ? noDevice() : code;
+    }
 
     const auto readStart = std::chrono::steady_clock::now();
     int code = exit_code::kOk;
@@ -252,6 +272,7 @@ int main(int argc, char** argv) {
     smi::SmiOptions options;
     tools::SimulationOption simulation(app);
     smi::declareOptions(app, options);
+    tools::sayOptionErrorsAs(app, "crvmon-smi");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,6 +1,6 @@
 #include "tools/smi/smi_options.h"
 
-#include <map>
+#include "tools/common/option_checks.h"
 
 namespace crvmon::smi {
 
@@ -28,11 +28,11 @@ void declareOptions(CLI::App& app, SmiOptions& o) {
                    "Comma-separated fields to print for each device (see --list-fields; "
                    "'all' for every field)")
         ->type_name("FIELDS");
-    const std::map<std::string, QueryFormat> formats{
-        {"table", QueryFormat::Table}, {"csv", QueryFormat::Csv}, {"json", QueryFormat::Json}};
     app.add_option("-f,--format", o.format,
                    "Output of --query and --list-fields: table (default), csv or json")
-        ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case).description(""))
+        ->transform(tools::oneOf({{"table", static_cast<int>(QueryFormat::Table)},
+                                  {"csv", static_cast<int>(QueryFormat::Csv)},
+                                  {"json", static_cast<int>(QueryFormat::Json)}}))
         ->type_name("FORMAT");
     app.add_flag("--no-header", o.noHeader, "No header line in table and CSV output");
     app.add_flag("--no-units", o.noUnits, "No units in the header or the values");
@@ -45,14 +45,14 @@ void declareOptions(CLI::App& app, SmiOptions& o) {
                    "Read again every SECONDS until Ctrl-C (or --count); in place on a terminal, "
                    "appended otherwise")
         ->type_name("SECONDS")
-        ->check(CLI::Range(0.05, 86400.0).description(""));
+        ->check(tools::numberFrom(0.05, 86400.0, "seconds"));
     app.add_option("-c,--count", o.count, "With --loop or top: stop after N reads")
         ->type_name("N")
-        ->check(CLI::Range(1, 1 << 30).description(""));
+        ->check(tools::wholeNumberFrom(1, 1 << 30, "reads"));
     app.add_flag("--watch", o.top, "The full-screen live view (as 'crvmon-smi top')");
     app.add_option("--dump-scenario", o.dumpScenario,
                    "Write what the library reads from every device as a scenario file that "
-                   "--scenario and crvmon-sim load back")
+                   "--scenario and crvmon-sim load back ('-' for standard output)")
         ->type_name("FILE");
     app.add_option("--set-extra-pmic", o.setExtraPmic,
                    "Select which extra power monitor of an Orvek card the extra-PMIC readings "
@@ -62,7 +62,7 @@ void declareOptions(CLI::App& app, SmiOptions& o) {
                    "Give up (exit code 5) when initialisation or one read of the devices takes "
                    "longer than SECONDS; 0 waits for ever")
         ->type_name("SECONDS")
-        ->check(CLI::Range(0.0, 86400.0).description(""))
+        ->check(tools::numberFrom(0.0, 86400.0, "seconds"))
         ->capture_default_str();
     app.add_flag("--timings", o.timings,
                  "Print how long initialisation and the reads took, on standard error");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string_view>
 
 #include "tools/smi/byte_size_text.h"
@@ -103,11 +104,20 @@ std::string sparkline(const History& history, int width, double low, double high
     return out;
 }
 
-// Power has no fixed ceiling: its sparkline is scaled to the highest value it shows.
-double peakOf(const History& history) {
-    double peak = 1.0;
+// Power has no fixed ceiling: its sparkline runs from 0 to the first round step (1, 2 or 5
+// times a power of ten) above the highest value it shows, so a steady draw sits mid-scale
+// instead of reading as the maximum. The frame names the step.
+double powerCeiling(const History& history) {
+    double peak = 0.0;
     for (const auto& value : history.values()) {
         if (value && std::isfinite(*value) && *value > peak) peak = *value;
+    }
+    double decade = 1.0;
+    for (int tens = 0; tens <= std::numeric_limits<double>::max_exponent10; ++tens) {
+        for (const double step : {1.0, 2.0, 5.0}) {
+            if (step * decade > peak) return step * decade;
+        }
+        decade *= 10;
     }
     return peak;
 }
@@ -144,8 +154,12 @@ void thermalLine(std::vector<std::string>& lines, int columns, const TopDevice& 
     line.text(sparkline(d.history.temperature, half - 15, 0.0, 100.0)).text("  ");
     const std::string power =
         orNA(d.sample.boardPowerW, [](double v) { return decimals(v, 1) + " W"; });
+    const double ceiling = powerCeiling(d.history.power);
+    const std::string scale = " /" + decimals(ceiling, 0) + " W";
     line.text("power ").text(rightAligned(power, 8)).text(" ");
-    line.text(sparkline(d.history.power, line.room(), 0.0, peakOf(d.history.power)));
+    line.text(
+        sparkline(d.history.power, line.room() - static_cast<int>(scale.size()), 0.0, ceiling));
+    line.text(scale);
     lines.push_back(line.finish());
 }
 
@@ -324,6 +338,26 @@ std::vector<std::string> fullLayout(int columns, int rows, const std::string& cl
     return lines;
 }
 
+// The line without the escapes the style leaves out: colours ("ESC [ ... m") without colour,
+// and the clearing to the line's end ("ESC [ K") off a terminal. Every escape in a line is the
+// line's own: a control byte in a device's text was replaced as it was added.
+std::string styled(const std::string& line, FrameStyle style) {
+    if (style.terminal && style.colour) return line;
+    std::string out;
+    for (std::size_t at = 0; at < line.size();) {
+        if (line[at] != '\x1b') {
+            out += line[at++];
+            continue;
+        }
+        const std::size_t end = line.find_first_of("mK", at);
+        if (end == std::string::npos) break;
+        const bool keep = line[end] == 'm' ? style.terminal && style.colour : style.terminal;
+        if (keep) out.append(line, at, end + 1 - at);
+        at = end + 1;
+    }
+    return out;
+}
+
 }  // namespace
 
 void History::push(std::optional<double> value) {
@@ -339,7 +373,7 @@ void DeviceHistory::record(const DeviceSample& sample) {
 }
 
 std::string renderTopFrame(int columns, int rows, const std::string& clock,
-                           const std::vector<TopDevice>& devices) {
+                           const std::vector<TopDevice>& devices, FrameStyle style) {
     columns = std::max(columns, 0);
     rows = std::max(rows, 0);
     std::vector<std::string> lines = columns < kTopMinColumns || rows < kTopMinRows
@@ -347,10 +381,10 @@ std::string renderTopFrame(int columns, int rows, const std::string& clock,
                                          : fullLayout(columns, rows, clock, devices);
     lines.resize(static_cast<std::size_t>(rows), Line(columns).finish());
 
-    std::string frame = "\x1b[H";
+    std::string frame = style.terminal ? "\x1b[H" : "";
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i != 0) frame += "\r\n";
-        frame += lines[i];
+        if (i != 0) frame += style.terminal ? "\r\n" : "\n";
+        frame += styled(lines[i], style);
     }
     return frame;
 }

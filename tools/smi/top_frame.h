@@ -41,10 +41,18 @@ struct TopDevice {
     DeviceHistory history;       // this read included
 };
 
-// The whole screen: exactly `rows` lines separated by "\r\n", starting with cursor-home, each
-// cleared to its end and holding at most columns - 1 visible characters (writing the last
-// column would leave the cursor waiting to wrap). `clock` is shown in the header as is.
+// How a frame reaches its reader. On a terminal: cursor-home, lines cleared to their end and
+// separated by "\r\n", and colour unless NO_COLOR asks otherwise. Into a file or pipe: the
+// lines alone, separated by "\n", not one escape byte.
+struct FrameStyle {
+    bool terminal = true;
+    bool colour = true;
+};
+
+// The whole screen: exactly `rows` lines, each holding at most columns - 1 visible characters
+// (writing the last column would leave the cursor waiting to wrap). `clock` is shown in the
+// header as is.
 std::string renderTopFrame(int columns, int rows, const std::string& clock,
-                           const std::vector<TopDevice>& devices);
+                           const std::vector<TopDevice>& devices, FrameStyle style = {});
 
 }  // namespace crvmon::smi

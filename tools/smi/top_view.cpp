@@ -113,6 +113,9 @@ int runLoop(const TopOptions& options, const std::vector<tools::DeviceId>& ids,
         ~RestoreCleanup() { deadline.setCleanup(before); }
     } restoreCleanup{deadline, before};
     std::vector<TopDevice> devices(ids.size());
+    // NO_COLOR set and not empty asks for no colour, whatever the terminal can do.
+    const char* noColour = std::getenv("NO_COLOR");
+    const FrameStyle style{screen.terminal(), noColour == nullptr || *noColour == '\0'};
     bool failed = false;
     for (int frame = 1; !tools::interrupted(); ++frame) {
         deadline.arm("reading the devices");
@@ -126,7 +129,8 @@ int runLoop(const TopOptions& options, const std::vector<tools::DeviceId>& ids,
             failed = failed || !device.sample.errors.empty();
         }
         const tools::TerminalSize size = screenSize();
-        std::fputs(renderTopFrame(size.columns, size.rows, clockText(), devices).c_str(), stdout);
+        std::fputs(renderTopFrame(size.columns, size.rows, clockText(), devices, style).c_str(),
+                   stdout);
         // Frames written to a file or pipe follow each other, one a block of lines.
         if (!screen.terminal()) std::fputs("\n", stdout);
         std::fflush(stdout);

@@ -133,6 +133,11 @@ TEST(ExporterMetrics, APageCarriesTheMachineAndNothingForWhatADeviceLacks) {
     EXPECT_EQ(page.samples.at(series("crvmon_process_quantity", kDevice, ",pid=\"4120\"")), 5);
     EXPECT_EQ(page.samples.at(series("crvmon_read_errors_total", kCard)), 0);
     EXPECT_EQ(page.types.at("crvmon_read_errors_total"), "counter");
+    // A power reading is the library's single-precision value at its shortest, not its widening.
+    const std::string extraVoltage = "crvmon_extra_pmic_voltage_volts{" + std::string(kCard);
+    const std::size_t line = response->body.find(extraVoltage);
+    ASSERT_NE(line, std::string::npos);
+    EXPECT_EQ(response->body.substr(response->body.find('}', line), 6), "} 3.3\n");
     // A core's share is the cluster's plus its own.
     EXPECT_NEAR(
         page.samples.at(series("crvmon_core_busy_ratio", kCard, ",cluster=\"0\",core=\"1\"")), 1.0,

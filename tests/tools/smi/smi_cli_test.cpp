@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -148,6 +149,8 @@ TEST(SmiQuery, JsonHasTypedValuesAndNullForWhatADeviceLacks) {
     EXPECT_TRUE(card.at("processes").is_null());
     ASSERT_EQ(card.at("cores").size(), 10u);
     EXPECT_TRUE(card.at("cores")[0].at("core").is_null());  // the whole-cluster entry
+    // A power reading is the library's single-precision value at its shortest, not its widening.
+    EXPECT_THAT(run.out, HasSubstr("\"extra_pmic.voltage\": 3.3,"));
 
     const json& legacy = deviceIn(list, "3:1");
     EXPECT_TRUE(legacy.at("pcie.slot").is_null());
@@ -226,7 +229,12 @@ TEST(SmiSettings, ExtraPmicSelectionIsReadBack) {
     EXPECT_THAT(run.out, HasSubstr("3:0: extra PMIC 3 selected (read back: 3)"));
 }
 
-TEST(SmiDump, AFileThatCannotBeWrittenFailsTheRun) {
+TEST(SmiDump, GoesToStandardOutputOnDashAndAFileThatCannotBeWrittenFailsTheRun) {
+    const ProgramRun out = smiOn("two_families.toml", {"--dump-scenario", "-"});
+    EXPECT_EQ(out.exitCode, 0) << out.err;
+    EXPECT_THAT(out.out, HasSubstr("[[veltara]]"));
+    EXPECT_THAT(out.err, HasSubstr("wrote 4 device(s) to standard output"));
+
     const ProgramRun run =
         smi({"--simulate", "--dump-scenario", std::string(CRVMON_SMI_WORK_DIR) + "/no/such/dir/x"});
     EXPECT_EQ(run.exitCode, 1);
@@ -274,7 +282,19 @@ TEST(SmiErrors, EachEndsWithItsCodeAndAClearMessageAndNoTable) {
         {"unknown type", {"--scenario", machine, "--id", "9:0"}, 2, "expected TYPE:INDEX"},
         {"absent device", {"--scenario", machine, "--id", "3:7"}, 3, "no device 3:7"},
         {"unknown option", {"--scenario", machine, "--frobnicate"}, 2, "--frobnicate"},
-        {"bad format", {"--scenario", machine, "-q", "id", "-f", "xml"}, 2, "xml"},
+        {"bad format",
+         {"--scenario", machine, "-q", "id", "-f", "xml"},
+         2,
+         "crvmon-smi: --format: got 'xml'; takes table, csv or json"},
+        {"format by number", {"--scenario", machine, "-q", "id", "-f", "2"}, 2, "got '2'"},
+        {"loop too short",
+         {"--scenario", machine, "-l", "0"},
+         2,
+         "--loop: got '0'; takes a number of seconds from 0.05 to 86400"},
+        {"count not a number",
+         {"--scenario", machine, "-l", "1", "-c", "x"},
+         2,
+         "--count: got 'x'"},
         {"count alone", {"--scenario", machine, "--count", "2"}, 2, "--count needs --loop"},
         {"two views", {"--scenario", machine, "--details", "--processes"}, 2, "choose one"},
         {"bad setting", {"--scenario", machine, "--set-extra-pmic", "3:0=7"}, 2, "ID 0-3"},
@@ -296,6 +316,24 @@ TEST(SmiErrors, EachEndsWithItsCodeAndAClearMessageAndNoTable) {
         EXPECT_THAT(run.err, HasSubstr(c.message)) << c.name;
         EXPECT_EQ(run.out, "") << c.name;
     }
+    // A script reading JSON still gets a list to parse.
+    for (const char* missing : {"no_devices.toml", "two_families.toml"}) {
+        const ProgramRun run = smiOn(missing, {"-q", "id", "-f", "json", "--id", "3:7"});
+        EXPECT_EQ(run.exitCode, 3) << run.err;
+        EXPECT_EQ(run.out, "[]\n") << missing;
+    }
+}
+
+// Top into a file or pipe: frames of plain lines, one after another, not one escape byte.
+TEST(SmiTop, FramesIntoAPipeArePlainText) {
+    const ProgramRun run = smi({"--simulate", "top", "--count", "2", "--loop", "0.1"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(run.out.find('\r'), std::string::npos);
+    const auto lines = linesOf(run.out);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("/dev/orvek0") != l.npos; }),
+              2);
 }
 
 }  // namespace

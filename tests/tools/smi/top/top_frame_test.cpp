@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,18 @@ TEST(TopFrame, HasExactlyTheRowsAndNoLineWiderThanTheTerminal) {
     }
     EXPECT_EQ(renderTopFrame(0, 0, "", devices), "\x1b[H");
     EXPECT_EQ(renderTopFrame(-5, -1, "", devices), "\x1b[H");
+
+    // Into a file: the same lines, plain. Without colour on a terminal: no colour, still cleared.
+    const std::regex colour("\x1b\\[[0-9;]*m");
+    const std::string styled = renderTopFrame(80, 24, "", devices);
+    ASSERT_TRUE(std::regex_search(styled, colour));
+    const std::string plain = renderTopFrame(80, 24, "", devices, {.terminal = false});
+    EXPECT_EQ(plain.find_first_of("\x1b\r"), plain.npos);
+    EXPECT_EQ(splitLines(plain, "\n"), splitLines(visibleText(styled), "\n"));
+    const std::string noColour = renderTopFrame(80, 24, "", devices, {.colour = false});
+    EXPECT_FALSE(std::regex_search(noColour, colour));
+    EXPECT_EQ(noColour.rfind("\x1b[H", 0), 0u);
+    EXPECT_EQ(visibleText(noColour), visibleText(styled));
 }
 
 TEST(TopFrame, ShowsTheValuesOfEachDevice) {
@@ -252,19 +265,26 @@ TEST(TopFrame, SparklinesFollowTheHistory) {
         << spark;
     EXPECT_EQ(util[util.size() - 6], ' ') << "no values before the first";
 
-    // The gap of the missing temperature stays a gap; power is scaled to its peak.
+    // The gap of the missing temperature stays a gap; power runs from 0 to the round step
+    // above its peak, which the line names.
     const std::string thermal = lineStarting(lines, "temp");
     const std::size_t power = thermal.find("power");
     const std::string temperatureSpark = thermal.substr(0, power);
     EXPECT_NE(temperatureSpark.find(". #"), std::string::npos) << thermal;
-    EXPECT_TRUE(thermal.ends_with("#")) << thermal;
+    EXPECT_TRUE(thermal.ends_with(".-* /50 W")) << thermal;
 
-    // A value that is no number is a gap too, and does not spoil the scale of the others.
+    // A steady draw is not drawn as the maximum; a value that is no number is a gap, and does
+    // not spoil the scale of the others.
+    TopDevice steady{orvek(0), {}};
+    for (int i = 0; i < 3; ++i) steady.history.power.push(30.0);
+    EXPECT_TRUE(lineStarting(screen(renderTopFrame(100, 40, "", {steady})), "temp")
+                    .ends_with(" === /50 W"));
     TopDevice odd{orvek(0), {}};
     for (double watts : {40.0, std::numeric_limits<double>::infinity(), std::nan(""), 20.0}) {
         odd.history.power.push(watts);
     }
-    EXPECT_TRUE(lineStarting(screen(renderTopFrame(100, 40, "", {odd})), "temp").ends_with("#  ="));
+    EXPECT_TRUE(
+        lineStarting(screen(renderTopFrame(100, 40, "", {odd})), "temp").ends_with("*  - /50 W"));
 
     History history;
     for (int i = 0; i < 200; ++i) history.push(i);

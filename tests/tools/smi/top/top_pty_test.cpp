@@ -10,8 +10,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -124,12 +126,23 @@ TEST(TopOnATerminal, ShowsTheBuiltInMachineSizedToTheTerminal) {
     EXPECT_EQ(lines.size(), 40u);
     for (const std::string& line : lines) EXPECT_LE(visibleText(line).size(), 99u) << line;
 
+    EXPECT_TRUE(std::regex_search(frame, std::regex("\x1b\\[[0-9;]*m")));
+
     const std::string text = visibleText(frame);
     for (const char* value : {"4 device(s)", "/dev/orvek0", "/dev/orvek1", "/dev/veltara-usb0",
                               "/dev/veltara-usb1", "47 C", "58 C", "30.0 W", "1200 MHz", "1400 MHz",
                               "0.all[", "1.4[", " 4120 ", " 4188 ", " 6020 "}) {
         EXPECT_NE(text.find(value), std::string::npos) << value << " not in\n" << text;
     }
+}
+
+TEST(TopOnATerminal, NoColourWhenNoColorIsSet) {
+    setenv("NO_COLOR", "1", 1);
+    const PtyRun run = runOnPty({"top", "--simulate", "--count", "1"}, 100, 40);
+    unsetenv("NO_COLOR");
+    ASSERT_EQ(run.exitCode, 0) << visibleText(run.output);
+    EXPECT_FALSE(std::regex_search(run.output, std::regex("\x1b\\[[0-9;]*m")));
+    EXPECT_NE(visibleText(run.output).find("/dev/orvek0"), std::string::npos);
 }
 
 TEST(TopOnATerminal, QuitsOnQAndOnCtrlC) {
