@@ -1,4 +1,5 @@
-// The exporter's HTTP interface on cpp-httplib: GET /metrics, /api/v1/devices, /healthz and /.
+// The exporter's HTTP interface on cpp-httplib: GET /metrics, /api/v1/devices (all, or those
+// ?id= names), /api/v1/devices/ID (one), /healthz and /. Ids are those crvmon-smi --id takes.
 // Other paths answer 404, other methods on these paths 405.
 #pragma once
 

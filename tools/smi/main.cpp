@@ -68,12 +68,9 @@ int checkOptions(const SmiOptions& o, Plan& plan) {
         }
     }
     for (const std::string& text : o.ids) {
-        const auto id = tools::parseDeviceId(text);
-        if (!id) {
-            return badArgument("--id '" + text +
-                               "': expected TYPE:INDEX, such as 3:0 or orvek-pcie:0");
+        if (const auto error = tools::deviceTextError(text)) {
+            return badArgument("--id '" + text + "': " + *error);
         }
-        plan.ids.push_back(*id);
     }
     for (const std::string& text : o.setExtraPmic) {
         const auto setting = parseExtraPmicSetting(text);
@@ -87,9 +84,9 @@ int checkOptions(const SmiOptions& o, Plan& plan) {
 }
 
 // The devices to show: those --id names (each must exist), else all.
-int chooseDevices(Plan& plan) {
+int chooseDevices(const std::vector<std::string>& idTexts, Plan& plan) {
     const tools::DeviceList found = tools::listDevices();
-    if (plan.ids.empty()) {
+    if (idTexts.empty()) {
         plan.ids = found.devices;
         if (found.unaddressable > 0) {
             std::fprintf(stderr, "crvmon-smi: %d device(s) of no known target type are not shown\n",
@@ -97,14 +94,14 @@ int chooseDevices(Plan& plan) {
         }
         return exit_code::kOk;
     }
-    for (const DeviceId& id : plan.ids) {
-        bool present = false;
-        for (const DeviceId& d : found.devices) present = present || d == id;
-        if (!present) {
-            std::fprintf(stderr, "crvmon-smi: no device %s on this machine\n",
-                         tools::formatDeviceId(id).c_str());
+    const std::vector<tools::DeviceFacts> facts = tools::readDeviceFacts(found.devices);
+    for (const std::string& text : idTexts) {
+        const tools::DeviceMatch match = tools::findDevice(text, facts);
+        if (!match.id) {
+            std::fprintf(stderr, "crvmon-smi: --id '%s': %s\n", text.c_str(), match.error.c_str());
             return exit_code::kNoDevice;
         }
+        plan.ids.push_back(*match.id);
     }
     return exit_code::kOk;
 }
@@ -215,7 +212,7 @@ int run(const SmiOptions& o, Plan& plan, tools::RunDeadline& deadline, double si
                      tools::statusText(session.status()).c_str());
         return noDevice();
     }
-    if (const int code = chooseDevices(plan); code != exit_code::kOk) {
+    if (const int code = chooseDevices(o.ids, plan); code != exit_code::kOk) {
         return code == exit_code::kNoDevice ? noDevice() : code;
     }
 

@@ -38,8 +38,11 @@ void declareOptions(CLI::App& app, SmiOptions& o) {
     app.add_flag("--no-units", o.noUnits, "No units in the header or the values");
     app.add_flag("--list-fields", o.listFields,
                  "List the fields --query takes, with unit and families, and exit");
-    app.add_option("-i,--id", o.ids, "Only this device, TYPE:INDEX such as 3:0 (repeatable)")
-        ->type_name("TYPE:INDEX");
+    app.add_option("-i,--id", o.ids,
+                   "Only this device (repeatable): TYPE:INDEX such as 3:0 or orvek-pcie:0, its "
+                   "position in the listing (0), its node (/dev/orvek0), PCI address "
+                   "(0000:03:00.0) or USB slot chain (1-4-2)")
+        ->type_name("DEVICE");
     app.add_flag("-p,--processes", o.processes, "Only the processes on the devices");
     app.add_option("-l,--loop", o.loopSeconds,
                    "Read again every SECONDS until Ctrl-C (or --count); in place on a terminal, "

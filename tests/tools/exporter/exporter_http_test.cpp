@@ -2,7 +2,9 @@
 // how it answers what it does not serve, and many scrapers at once.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -164,6 +166,34 @@ TEST(ExporterMetrics, LabelValuesAreEscaped) {
     const std::string text = metricsText(scrape);
     EXPECT_THAT(text, HasSubstr(R"(node="/dev/\"odd\\\nname"} 40)"));
     EXPECT_THAT(parse(text).problems, ::testing::IsEmpty());
+}
+
+// One device, or a list chosen with ?id=, by any of the ids crvmon-smi --id takes.
+TEST(ExporterApi, DevicesAreChosenByTheIdsCrvmonSmiTakes) {
+    Exporter exporter(kMachine);
+    auto client = exporter.client();
+    for (const char* path : {"/api/v1/devices/3:0", "/api/v1/devices/0000:03:00.0",
+                             "/api/v1/devices/%2Fdev%2Forvek0", "/api/v1/devices/0"}) {
+        const auto response = client.Get(path);
+        ASSERT_TRUE(response) << path;
+        EXPECT_EQ(response->status, 200) << path;
+        EXPECT_EQ(nlohmann::json::parse(response->body).at("id"), "3:0") << path;
+    }
+    auto response = client.Get("/api/v1/devices?id=6:0&id=orvek-pcie:1");
+    ASSERT_TRUE(response);
+    const auto list = nlohmann::json::parse(response->body);
+    ASSERT_EQ(list.size(), 2u) << response->body;
+    EXPECT_EQ(list[0].at("id"), "6:0");
+    EXPECT_EQ(list[1].at("id"), "3:1");
+
+    response = client.Get("/api/v1/devices/3:7");
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, 404);
+    EXPECT_THAT(nlohmann::json::parse(response->body).at("error").get<std::string>(),
+                HasSubstr("orvek-pcie has 2 device(s) here, 3:0 to 3:1"));
+    response = client.Get("/api/v1/devices?id=3:0&id=nothing");
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, 404);
 }
 
 TEST(ExporterHttp, WhatItDoesNotServeIsRefusedAndItServesOn) {

@@ -184,15 +184,17 @@ TEST(SmiQuery, EveryListedFieldIsQueryable) {
     EXPECT_EQ(json::parse(run.out)[0].size(), json::parse(listed.out).size());
 }
 
+// Each form people type from other tools, in the order given: the type by number, name or
+// older name, a position in the listing, a node, a PCI address with or without its domain.
 TEST(SmiQuery, IdsChooseTheDevicesInTheOrderGiven) {
-    const ProgramRun run = smiOn(
-        "two_families.toml",
-        {"--id", "veltara-usb1:0", "--id", "3:1", "-q", "id,node", "-f", "csv", "--no-header"});
+    std::vector<std::string> arguments{"-q", "id", "-f", "csv", "--no-header"};
+    for (const char* id : {"veltara-usb1:0", "3:1", "veltara-kind0:0", "0", "/dev/veltara-usb1",
+                           "orvek1", "0000:03:00.0", "03:00.0"}) {
+        arguments.insert(arguments.end(), {"--id", id});
+    }
+    const ProgramRun run = smiOn("two_families.toml", arguments);
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    const auto rows = readCsv(run.out);
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0][0], "6:0");
-    EXPECT_EQ(rows[1][0], "3:1");
+    EXPECT_EQ(run.out, "6:0\n3:1\n5:0\n3:0\n5:0\n3:1\n3:0\n3:0\n");
 }
 
 TEST(SmiQuery, LoopAppendsRoundsWhenPiped) {
@@ -277,10 +279,29 @@ TEST(SmiErrors, EachEndsWithItsCodeAndAClearMessageAndNoTable) {
         {"unknown field", {"--scenario", machine, "-q", "id,bogus"}, 2, "unknown field 'bogus'"},
         {"empty field", {"--scenario", machine, "-q", "id,,node"}, 2, "empty field name"},
         {"trailing comma", {"--scenario", machine, "-q", "id,"}, 2, "empty field name"},
-        {"index with a tail", {"--scenario", machine, "--id", "3:0abc"}, 2, "TYPE:INDEX"},
-        {"malformed id", {"--scenario", machine, "--id", "3-0"}, 2, "expected TYPE:INDEX"},
-        {"unknown type", {"--scenario", machine, "--id", "9:0"}, 2, "expected TYPE:INDEX"},
-        {"absent device", {"--scenario", machine, "--id", "3:7"}, 3, "no device 3:7"},
+        {"index with a tail",
+         {"--scenario", machine, "--id", "3:0abc"},
+         2,
+         "--id '3:0abc': the index after ':' must be a whole number from 0"},
+        {"unknown type",
+         {"--scenario", machine, "--id", "9:0"},
+         2,
+         "'9' is no target type; the types are 1 orvek, 2 veltara, 3 orvek-pcie, "
+         "4 veltara-reserved, 5 veltara-kind0, 6 veltara-kind1"},
+        {"index past the end",
+         {"--scenario", machine, "--id", "3:7"},
+         3,
+         "no device 3:7 (orvek-pcie): orvek-pcie has 2 device(s) here, 3:0 to 3:1"},
+        {"family name",
+         {"--scenario", machine, "--id", "orvek:0"},
+         3,
+         "no device 1:0 (orvek): the Orvek devices here are 3:0 (orvek-pcie, /dev/orvek0), "
+         "3:1 (orvek-pcie, /dev/orvek1)"},
+        {"position past the end",
+         {"--scenario", machine, "--id", "4"},
+         3,
+         "no device at position 4: there are 4 device(s), 0 to 3"},
+        {"nothing it names", {"--scenario", machine, "--id", "3-0"}, 3, "no device '3-0'"},
         {"unknown option", {"--scenario", machine, "--frobnicate"}, 2, "--frobnicate"},
         {"bad format",
          {"--scenario", machine, "-q", "id", "-f", "xml"},
