@@ -80,10 +80,16 @@ CLI::Validator wholeNumberFrom(long long low, long long high, const std::string&
         "");
 }
 
-void sayOptionErrorsAs(CLI::App& app, const std::string& tool) {
-    app.failure_message([tool](const CLI::App*, const CLI::Error& error) {
+std::optional<int> parseOptions(CLI::App& app, int argc, char** argv, int badArgument) {
+    app.failure_message([tool = app.get_name()](const CLI::App*, const CLI::Error& error) {
         return tool + ": " + error.what() + "\n" + tool + " --help lists the options.\n";
     });
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : badArgument;
+    }
+    return std::nullopt;
 }
 
 }  // namespace crvmon::tools

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,7 +20,9 @@ CLI::Validator numberFrom(double low, double high, const std::string& what);
 // A whole number from `low` to `high`, inclusive.
 CLI::Validator wholeNumberFrom(long long low, long long high, const std::string& what);
 
-// Every option error of the tool as "TOOL: message" and where to look, for app.failure_message.
-void sayOptionErrorsAs(CLI::App& app, const std::string& tool);
+// Parses the command line. An option error is said as "TOOL: message" (TOOL the app's name)
+// with where to look. Returns the exit code when the run ends here: 0 after --help or
+// --version, `badArgument` after an error; nullopt when the tool goes on.
+std::optional<int> parseOptions(CLI::App& app, int argc, char** argv, int badArgument);
 
 }  // namespace crvmon::tools

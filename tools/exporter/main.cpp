@@ -131,13 +131,8 @@ int main(int argc, char** argv) {
     exporter::ExporterOptions options;
     tools::SimulationOption simulation(app);
     exporter::declareOptions(app, options);
-    tools::sayOptionErrorsAs(app, "crvmon-exporter");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? 0 : exporter::kBadArgument;
-    }
+    if (const auto code = tools::parseOptions(app, argc, argv, exporter::kBadArgument))
+        return *code;
 
     try {
         exporter::ExporterLog log;

@@ -269,13 +269,8 @@ int main(int argc, char** argv) {
     smi::SmiOptions options;
     tools::SimulationOption simulation(app);
     smi::declareOptions(app, options);
-    tools::sayOptionErrorsAs(app, "crvmon-smi");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? smi::exit_code::kOk : smi::exit_code::kBadArgument;
-    }
+    if (const auto code = tools::parseOptions(app, argc, argv, smi::exit_code::kBadArgument))
+        return *code;
 
     try {
         if (options.listFields) {
