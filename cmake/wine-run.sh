@@ -9,8 +9,9 @@
 # either stream (seen about once in three whole Windows runs; the same program passes when run
 # again). The programs run here write before they fail (GoogleTest's first line, a tool's answer
 # or message), so a run that ended with 1 having written nothing did not run: it is started
-# again, at most twice, and said so on standard error. A program that fails having written
-# something, fails with another code, or fails so three times, fails.
+# again, at most twice, said so on standard error and listed in wine-lost-starts.log beside the
+# prefix. A program that fails having written something, fails with another code, or fails so
+# three times, fails.
 # Usage: wine-run.sh PREFIX PROGRAM [ARGUMENTS...]
 prefix=${1:?wine prefix}
 shift
@@ -29,6 +30,9 @@ for attempt in 1 2 3; do
     [ "$code" -eq 1 ] && [ ! -s "$output" ] && [ ! -s "$errors" ] && [ "$attempt" -lt 3 ] || break
     say "$(basename "$program") ended with exit code 1 before writing anything;" \
         "Wine lost it at its start: running it again"
+    # Said again at the end of the run (scripts/test-all.sh), so that no loss passes unseen.
+    echo "$(date -u +%FT%TZ) $(basename "$program") ${*:2}" \
+        >>"$(dirname "$prefix")/wine-lost-starts.log"
 done
 [ "$code" -eq 0 ] && exit 0
 
