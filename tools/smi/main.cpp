@@ -2,6 +2,7 @@
 // for people (tables, live views) and for scripts (CSV, JSON). Built on the flat functions of
 // crvmon.h alone, as any program outside the library would be.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -65,6 +66,12 @@ int checkOptions(const SmiOptions& o, Plan& plan) {
             plan.fields = tools::parseFieldList(o.query);
         } catch (const std::invalid_argument& e) {
             return badArgument(std::string("--query: ") + e.what());
+        }
+        // Each read of a loop carries its time, in every format.
+        const tools::Field* time = tools::parseFieldList("timestamp").front();
+        if (o.loopSeconds > 0 &&
+            std::find(plan.fields.begin(), plan.fields.end(), time) == plan.fields.end()) {
+            plan.fields.insert(plan.fields.begin(), time);
         }
     }
     for (const std::string& text : o.ids) {
@@ -137,10 +144,12 @@ std::string headline(int maxWidth) {
     return line + '\n';
 }
 
-Round readRound(const SmiOptions& o, const Plan& plan, int round, bool inPlace) {
+Round readRound(const SmiOptions& o, const Plan& plan, int round, bool inPlace,
+                std::vector<int>& tableWidths) {
     Round result;
     if (!plan.fields.empty()) {
         QueryStyle style;
+        style.tableWidths = &tableWidths;
         style.format = o.format;
         style.header = !o.noHeader;
         style.units = !o.noUnits;
@@ -238,8 +247,10 @@ int run(const SmiOptions& o, Plan& plan, tools::RunDeadline& deadline, double si
         loop.seconds = o.loopSeconds;
         loop.count = o.count;
         loop.inPlace = tools::isTerminal(stdout);
-        code = runRounds(loop, deadline,
-                         [&](int round) { return readRound(o, plan, round, loop.inPlace); });
+        std::vector<int> tableWidths;
+        code = runRounds(loop, deadline, [&](int round) {
+            return readRound(o, plan, round, loop.inPlace, tableWidths);
+        });
     }
     if (o.timings) {
         std::fprintf(stderr,

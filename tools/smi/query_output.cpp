@@ -80,7 +80,7 @@ std::string queryText(const std::vector<tools::DeviceSample>& devices,
         }
         table.addRow(std::move(cells));
     }
-    return table.render(style.maxWidth, withHeader && style.header);
+    return table.render(style.maxWidth, withHeader && style.header, style.tableWidths);
 }
 
 std::string fieldListText(QueryFormat format) {

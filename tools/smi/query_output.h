@@ -16,6 +16,8 @@ struct QueryStyle {
     bool units = true;         // table and CSV: "[C]" in the header, "47 C" in the cell
     int maxWidth = 0;          // table: 0 for no limit
     bool compactJson = false;  // one line per read, for rounds appended to a pipe
+    // Table: the column widths of a loop's earlier reads, kept so that its rounds line up.
+    std::vector<int>* tableWidths = nullptr;
 };
 
 // One read of the devices. `withHeader` lets a loop print the header once.

@@ -29,13 +29,15 @@ void TextTable::addRow(std::vector<std::string> cells) {
     rows_.push_back(std::move(cells));
 }
 
-std::string TextTable::render(int maxWidth, bool withHeader) const {
+std::string TextTable::render(int maxWidth, bool withHeader, std::vector<int>* kept) const {
     const std::size_t n = columns_.size();
     std::vector<int> widths(n, 0);
     for (std::size_t c = 0; c < n; ++c) {
         if (withHeader) widths[c] = widthOf(columns_[c].header);
         for (const auto& row : rows_) widths[c] = std::max(widths[c], widthOf(row[c]));
+        if (kept != nullptr && kept->size() == n) widths[c] = std::max(widths[c], (*kept)[c]);
     }
+    if (kept != nullptr) *kept = widths;
     int gap = 2;
     const auto total = [&] {
         return std::accumulate(widths.begin(), widths.end(), 0) +

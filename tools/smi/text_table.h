@@ -24,7 +24,10 @@ class TextTable {
 
     // Lines ending in '\n'. A maxWidth of 0 means no limit; otherwise the gaps narrow and the
     // shrinkable column is cut (never below its header) before a line grows past it.
-    std::string render(int maxWidth, bool withHeader = true) const;
+    // `kept`, when given: the column widths of earlier renders, which this one keeps (a column
+    // only grows) and updates, so that the rounds of a loop line up.
+    std::string render(int maxWidth, bool withHeader = true,
+                       std::vector<int>* kept = nullptr) const;
 
   private:
     std::vector<Column> columns_;

@@ -197,22 +197,37 @@ TEST(SmiQuery, IdsChooseTheDevicesInTheOrderGiven) {
     EXPECT_EQ(run.out, "6:0\n3:1\n5:0\n3:0\n5:0\n3:1\n3:0\n3:0\n");
 }
 
+// Rounds appended to a pipe: one header, a time on each read in every format, and a table's
+// columns where the first read put them.
 TEST(SmiQuery, LoopAppendsRoundsWhenPiped) {
     ProgramRun run = smiOn("two_families.toml", {"--loop", "0.1", "--count", "3", "-q",
                                                  "id,temperature.chip", "-f", "csv"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto rows = readCsv(run.out);
     ASSERT_EQ(rows.size(), 1u + 3u * 4u) << run.out;  // one header, then four devices a round
-    EXPECT_EQ(rows[0][0], "id");
-    EXPECT_EQ(rows[12][0], "6:0");
-    EXPECT_EQ(rows[12][1], "52 C");
+    EXPECT_THAT(rows[0], ::testing::ElementsAre("timestamp", "id", "temperature.chip [C]"));
+    EXPECT_THAT(rows[12], ::testing::ElementsAre(::testing::EndsWith("Z"), "6:0", "52 C"));
+
+    run =
+        smiOn("two_families.toml", {"--loop", "0.1", "--count", "3", "-q", "id,utilization,node"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = linesOf(run.out);
+    ASSERT_EQ(lines.size(), 1u + 3u * 4u) << run.out;
+    const std::size_t node = lines[0].find("node");
+    ASSERT_NE(node, std::string::npos);
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find("/dev/"), line == lines[0] ? std::string::npos : node) << run.out;
+    }
 
     run = smiOn("two_families.toml",
                 {"--loop", "0.1", "--count", "2", "-q", "id,utilization", "-f", "json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    const auto lines = linesOf(run.out);
-    ASSERT_EQ(lines.size(), 2u) << run.out;  // one JSON array a line
-    for (const std::string& line : lines) EXPECT_EQ(json::parse(line).size(), 4u);
+    const auto arrays = linesOf(run.out);
+    ASSERT_EQ(arrays.size(), 2u) << run.out;  // one JSON array a line
+    for (const std::string& line : arrays) {
+        EXPECT_EQ(json::parse(line).size(), 4u);
+        EXPECT_TRUE(json::parse(line)[0].contains("timestamp")) << line;
+    }
 }
 
 TEST(SmiQuery, JsonStillParsesWhenTheLibraryComplainsOfADriverVersion) {
