@@ -83,29 +83,37 @@ std::string queryText(const std::vector<tools::DeviceSample>& devices,
     return table.render(style.maxWidth, withHeader && style.header, style.tableWidths);
 }
 
+// One rule per field in every format: a hex field is "0x..." in tables, CSV and --details, and
+// the same number in JSON, where numbers stay numbers.
 std::string fieldListText(QueryFormat format) {
+    const auto hex = [](const tools::Field& f) { return f.kind == tools::FieldKind::Hex; };
     if (format == QueryFormat::Json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const tools::Field& f : tools::fieldCatalogue()) {
             list.push_back({{"name", f.name},
                             {"unit", *f.unit ? nlohmann::ordered_json(f.unit) : nullptr},
                             {"families", tools::familiesText(f.families)},
+                            {"hex", hex(f)},
                             {"description", f.description}});
         }
         return list.dump(2) + '\n';
     }
     if (format == QueryFormat::Csv) {
-        std::string out = "name,unit,families,description\n";
+        std::string out = "name,unit,families,hex,description\n";
         for (const tools::Field& f : tools::fieldCatalogue()) {
-            out += csvLine({f.name, f.unit, tools::familiesText(f.families), f.description});
+            out += csvLine({f.name, f.unit, tools::familiesText(f.families), hex(f) ? "yes" : "no",
+                            f.description});
         }
         return out;
     }
-    TextTable table({{"Field"}, {"Unit"}, {"Families"}, {"Description"}});
+    TextTable table({{"Field"}, {"Unit"}, {"Families"}, {"Hex"}, {"Description"}});
     for (const tools::Field& f : tools::fieldCatalogue()) {
-        table.addRow({f.name, f.unit, tools::familiesText(f.families), f.description});
+        table.addRow(
+            {f.name, f.unit, tools::familiesText(f.families), hex(f) ? "yes" : "", f.description});
     }
-    return table.render(0);
+    return table.render(0) +
+           "\nHex fields print as 0x... in tables, CSV and --details, and as the same number in "
+           "JSON.\n";
 }
 
 }  // namespace crvmon::smi
