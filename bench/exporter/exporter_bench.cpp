@@ -130,7 +130,7 @@ class ServedMachine {
   public:
     ServedMachine(const sim::Scenario& scenario, unsigned threads)
         : simulation_(scenario), collector_(settings(threads)) {
-        exporter::addRoutes(server_, collector_);
+        exporter::addRoutes(server_, collector_, history_);
         if (tcpNoDelay) server_.set_tcp_nodelay(true);
         port_ = server_.bind_to_any_port("127.0.0.1");
         if (port_ <= 0) throw std::runtime_error("no loopback port to listen on");
@@ -213,6 +213,7 @@ class ServedMachine {
 
     sim::PrivateSimulation simulation_;  // outlives the collector, which reads it
     exporter::DeviceCollector collector_;
+    exporter::DeviceHistory history_;
     httplib::Server server_;
     int port_ = 0;
     std::atomic<bool> listenEnded_{false};

@@ -147,15 +147,19 @@ def tables(found: Sequence[Device], read: _Reader) -> str:
     text = _headline() + render(device_columns, rows, _WIDTH) + "\n"
     if not processes:
         return text + "No processes reported by the devices.\n"
-    process_columns = [Column("Device")] + [
-        Column(h, right=True) for h in ("PID", "Busy", "Window", "Share", "Quantity", "Amount")
+    process_columns = [
+        Column("Device"),
+        Column("PID", right=True),
+        Column("Name"),
+        Column("Busy", right=True),
+        Column("Quantity", right=True),
+        Column("Amount", right=True),
     ]
     process_rows = [
         [
             d.id,
             str(p.pid),
-            str(p.busy_time),
-            str(p.total_time),
+            p.name or _ABSENT,
             _shown(p.busy_percent, "%.1f%%"),
             str(p.quantity),
             str(p.amount),

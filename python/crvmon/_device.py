@@ -191,6 +191,7 @@ def _core_json(info: CoreInfo) -> dict[str, Any]:
 def _process_json(p: ProcessInfo) -> dict[str, Any]:
     return {
         "pid": p.pid,
+        "name": p.name,
         "busy_time": p.busy_time,
         "total_time": p.total_time,
         "busy_percent": p.busy_percent,

@@ -5,6 +5,8 @@ from __future__ import annotations
 import enum
 from typing import NamedTuple
 
+from ._process_names import process_name
+
 
 class Status(enum.IntEnum):
     """What every call of the library reports; the numbers never change meaning."""
@@ -132,6 +134,13 @@ class ProcessInfo(NamedTuple):
     def busy_percent(self) -> float | None:
         """Busy share of the window in percent; None when the window has no length."""
         return _share(self.busy_time, self.total_time)
+
+    @property
+    def name(self) -> str | None:
+        """The operating system's name of the process (looked up on each access); None when it
+        gives none. A simulated machine's pids are made up: crvmon-smi --simulate names them
+        from its scenario instead."""
+        return process_name(self.pid)
 
 
 def _share(busy: int, total: int) -> float | None:

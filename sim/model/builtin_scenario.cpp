@@ -122,11 +122,13 @@ busy_us = 10_000
 
 [[veltara.process]]
 pid = 4120
+name = "inference-server"
 count = 3
 amount = 50_331_648
 
 [[veltara.process]]
 pid = 4188
+name = "batch-embed"
 count = 1
 amount = 16_777_216
 
@@ -156,6 +158,7 @@ busy_us = 20_000
 
 [[veltara.process]]
 pid = 6020
+name = "vision-pipeline"
 count = 2
 amount = 33_554_432
 )toml";

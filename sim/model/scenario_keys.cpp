@@ -127,6 +127,7 @@ constexpr ScenarioKey<Process> kProcessKeys[] = {
     integer<Process, &Process::pid>("pid", "pid", INT32_MIN, INT32_MAX),
     integer<Process, &Process::count>("count", "count", 0, 0xFFFFFFFF),
     integer<Process, &Process::amount>("amount", "amount", 0, INT64_MAX),
+    composite<Process>("name", "name"),
 };
 
 using DeviceFaults = VeltaraDeviceFaults;

@@ -100,6 +100,11 @@ std::optional<std::string> compositeValue(const VeltaraDeviceFaults& faults, std
     return std::nullopt;
 }
 
+std::optional<std::string> compositeValue(const VeltaraProcessRow& row, std::string_view key) {
+    if (key == "name" && !row.name.empty()) return tomlString(row.name);
+    return std::nullopt;
+}
+
 template <class Config>
 std::optional<std::string> compositeValue(const Config&, std::string_view) {
     return std::nullopt;

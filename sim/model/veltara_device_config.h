@@ -53,9 +53,15 @@ struct VeltaraProcessRow {
     std::int32_t pid = 0;
     std::uint32_t count = 0;
     std::uint64_t amount = 0;
+    // What the tools call the process: a simulated pid is made up, so the machine running the
+    // simulation cannot name it. Empty: kDefaultProcessName. Not part of the snapshot.
+    std::string name;
 
     bool operator==(const VeltaraProcessRow&) const = default;
 };
+
+constexpr const char* kDefaultProcessName = "simulated";
+constexpr std::size_t kProcessNameMax = 64;
 
 // Which slot the monitor record's head names: the one the next item will take, or the newest.
 enum class ActivityHead { Next, Newest };

@@ -8,6 +8,21 @@
 namespace crvmon::sim::toml_scenario {
 namespace {
 
+// Printable ASCII only: the name reaches tables, JSON and metric labels as it is.
+std::string processName(const Reader& reader, const toml::node& node, const std::string& key) {
+    const std::string& text = reader.string(node, key);
+    if (text.empty() || text.size() > kProcessNameMax) {
+        reader.fail(node.source(), keyName(key) + " must be 1 to " +
+                                       std::to_string(kProcessNameMax) + " characters long");
+    }
+    for (const char c : text) {
+        if (c < 0x20 || c > 0x7E) {
+            reader.fail(node.source(), keyName(key) + " must be printable ASCII");
+        }
+    }
+    return text;
+}
+
 // Characters U+0001 to U+00FF, each taken as the byte of the same value; so "\u00E9" is the
 // byte 0xE9, as the library widens it back for the pipe name.
 std::string nameBytes(const Reader& reader, const toml::node& node, const std::string& key) {
@@ -200,7 +215,11 @@ VeltaraDeviceConfig parseVeltaraDevice(const Reader& reader, const toml::table& 
                     [&](const toml::table& item, const std::string& itemPath) {
                         VeltaraProcessRow row;
                         reader.keys(item, itemPath,
-                                    reader.rows(row, veltaraProcessKeys(), itemPath, {}));
+                                    reader.rows(row, veltaraProcessKeys(), itemPath,
+                                                {{"name", [&](const toml::node& node) {
+                                                      row.name = processName(
+                                                          reader, node, member(itemPath, "name"));
+                                                  }}}));
                         device.processes.push_back(row);
                     }),
              {"faults", [&](const toml::node& node) {

@@ -106,8 +106,8 @@ def test_python_m_crvmon_prints_the_tables_crvmon_smi_prints(machine):
         words = line.split()
         if not words or not re.fullmatch(r"\d+:\d+", words[0]):
             return words
-        if words[1].isdigit():  # a process: device, pid, busy, window, share, ...
-            return words[:2] + words[5:]
+        if words[1].isdigit():  # a process: device, pid, name, busy, quantity, amount
+            return words[:3] + words[4:]
         return words[:-1]
 
     assert [steady(line) for line in ours[1:]] == [steady(line) for line in theirs[1:]]

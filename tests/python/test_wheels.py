@@ -76,7 +76,7 @@ def test_the_linux_wheel_installed_in_a_fresh_venv_runs_the_manual_example(tmp_p
     assert lines[0].startswith("3:0 Orvek /dev/orvek0 52 C 24.0 W 2147483648 B ")
     assert lines[1] == "3:1 Orvek /dev/orvek1 45 C 24.0 W N/A N/A"
     assert "\n6:0 Veltara /dev/veltara-usb0 47 C N/A 285212672 B " in example.stdout
-    assert re.search(r"^  process 4188 3\d\.\d% 16777216$", example.stdout, re.M)
+    assert re.search(r"^  process 4188 .+ 3\d\.\d% 16777216$", example.stdout, re.M)
 
 
 def test_a_file_that_is_no_library_makes_no_wheel(tmp_path):

@@ -4,11 +4,8 @@ namespace crvmon::tools {
 
 namespace {
 
-nlohmann::ordered_json optionalJson(const std::optional<int>& value) {
-    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
-}
-
-nlohmann::ordered_json optionalJson(const std::optional<double>& value) {
+template <class T>
+nlohmann::ordered_json optionalJson(const std::optional<T>& value) {
     return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
 }
 
@@ -35,6 +32,7 @@ nlohmann::ordered_json fieldJson(const FieldValue& value) {
         ordered_json list = ordered_json::array();
         for (const ProcessLoad& p : *processes) {
             list.push_back({{"pid", p.pid},
+                            {"name", optionalJson(p.name)},
                             {"busy_time", p.busyTime},
                             {"total_time", p.totalTime},
                             {"busy_percent", optionalJson(p.busyPercent())},

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "tools/common/field_catalogue.h"
+#include "tools/common/process_names.h"
 #include "tools/common/utc_time.h"
 
 #include <string>
@@ -260,7 +261,8 @@ DeviceSample readDevice(const DeviceId& id, unsigned groups) {
         if (auto infos = r.records("processes", crvmonGetProcessInfos)) {
             s.processes.emplace();
             for (const crvmonProcessInfo_t& p : *infos) {
-                s.processes->push_back({p.pid, p.quantity, p.amount, p.busyTime, p.totalTime});
+                s.processes->push_back(
+                    {p.pid, processName(p.pid), p.quantity, p.amount, p.busyTime, p.totalTime});
             }
         }
     }

@@ -42,6 +42,7 @@ struct CoreLoad {
 
 struct ProcessLoad {
     std::int32_t pid = 0;
+    std::optional<std::string> name;  // see process_names.h; empty when none is known
     std::uint32_t quantity = 0;
     std::uint64_t amount = 0;
     std::int64_t busyTime = 0;

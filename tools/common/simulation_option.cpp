@@ -4,6 +4,7 @@
 
 #include "sim/model/scenario.h"
 #include "sim/private_simulation.h"
+#include "tools/common/process_names.h"
 
 namespace crvmon::tools {
 
@@ -11,10 +12,12 @@ namespace {
 
 class RunningSimulation final : public SimulationOption::Running {
   public:
-    explicit RunningSimulation(const sim::Scenario& scenario) : simulation_(scenario) {}
+    explicit RunningSimulation(const sim::Scenario& scenario)
+        : names_(scenario), simulation_(scenario) {}
     const std::string& objectRoot() const override { return simulation_.objectRoot(); }
 
   private:
+    ScenarioProcessNames names_;
     sim::PrivateSimulation simulation_;
 };
 

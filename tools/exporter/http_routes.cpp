@@ -1,7 +1,9 @@
 #include "tools/exporter/http_routes.h"
 
+#include <chrono>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/common/device_id.h"
@@ -14,7 +16,8 @@ namespace crvmon::exporter {
 
 namespace {
 
-const std::set<std::string> kPaths{"/", "/metrics", "/api/v1/devices", "/healthz"};
+const std::set<std::string> kPaths{"/", "/metrics", "/api/v1/devices", "/api/v1/history",
+                                   "/healthz"};
 
 constexpr const char* kOneDevice = "/api/v1/devices/";
 
@@ -27,6 +30,34 @@ void methodNotAllowed(const httplib::Request& request, httplib::Response& respon
     response.status = 405;
     response.set_header("Allow", "GET, HEAD");
     response.set_content("method not allowed: use GET\n", "text/plain");
+}
+
+// This machine's name, so that a fleet's pages tell themselves apart; HTML-escaped.
+std::string hostNameHtml() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "this machine";
+    std::string out;
+    for (const char* c = name; *c != '\0'; ++c) {
+        switch (*c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += *c;
+        }
+    }
+    return out;
+}
+
+// The page with the host's name in its title and heading.
+std::string pageFor(const std::string& host) {
+    std::string page(livePageHtml());
+    static constexpr std::string_view kHost = "{{host}}";
+    for (auto at = page.find(kHost); at != std::string::npos; at = page.find(kHost, at)) {
+        page.replace(at, kHost.size(), host);
+        at += host.size();
+    }
+    return page;
 }
 
 std::vector<tools::DeviceFacts> factsOf(const Scrape& scrape) {
@@ -72,7 +103,7 @@ std::string devicesJson(const Scrape& scrape) {
     return list.dump() + '\n';
 }
 
-void addRoutes(httplib::Server& server, DeviceCollector& collector) {
+void addRoutes(httplib::Server& server, DeviceCollector& collector, const DeviceHistory& history) {
     // A request sent on a kept-alive connection right after the last answer would otherwise
     // wait for the delayed acknowledgement of that answer, about 40 ms.
     server.set_tcp_nodelay(true);
@@ -106,12 +137,16 @@ void addRoutes(httplib::Server& server, DeviceCollector& collector) {
                        answerJson(response, tools::deviceJson(*sample, allFields()));
                    }
                });
+    server.Get("/api/v1/history", [&history](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Cache-Control", "no-store");
+        response.set_content(history.json(std::chrono::system_clock::now()), "application/json");
+    });
     server.Get("/healthz", [](const httplib::Request&, httplib::Response& response) {
         response.set_content("ok\n", "text/plain");
     });
-    server.Get("/", [](const httplib::Request&, httplib::Response& response) {
-        const std::string_view page = livePageHtml();
-        response.set_content(page.data(), page.size(), "text/html; charset=utf-8");
+    server.Get("/", [page = pageFor(hostNameHtml())](const httplib::Request&,
+                                                     httplib::Response& response) {
+        response.set_content(page, "text/html; charset=utf-8");
     });
     server.Post(".*", methodNotAllowed);
     server.Put(".*", methodNotAllowed);

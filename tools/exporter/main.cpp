@@ -92,7 +92,9 @@ int serve(const ExporterOptions& options, const tools::SimulationOption& simulat
     log.write(Severity::kInfo, "serving http://" + options.listen + "/ (metrics at /metrics), " +
                                    CRVMON_VERSION_LINE("crvmon-exporter"));
     DeviceCollector collector(settings);
-    addRoutes(server, collector);
+    DeviceHistory history;
+    const HistorySampler sampler(collector, history);
+    addRoutes(server, collector, history);
 
     std::atomic<bool> listening{true};
     std::thread stopper([&] {

@@ -165,6 +165,7 @@ void coresAndProcesses(Exposition& out, const std::vector<DeviceSample>& devices
                 if (!value) continue;
                 Labels labels = deviceLabels(s);
                 labels.emplace_back("pid", std::to_string(p.pid));
+                if (p.name) labels.emplace_back("name", *p.name);
                 out.sample(labels, *value);
             }
         }

@@ -47,7 +47,8 @@ void appendProcesses(std::string& out, const std::vector<tools::ProcessLoad>& pr
         std::snprintf(text, sizeof text, "busy %s (%lld of %lld)  quantity %u  amount %llu", share,
                       static_cast<long long>(p.busyTime), static_cast<long long>(p.totalTime),
                       p.quantity, static_cast<unsigned long long>(p.amount));
-        out += line(("      pid " + std::to_string(p.pid)).c_str(), text);
+        out += line(("      pid " + std::to_string(p.pid)).c_str(),
+                    p.name.value_or("N/A") + "  " + text);
     }
 }
 

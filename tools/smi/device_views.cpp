@@ -62,20 +62,19 @@ std::string deviceTable(const std::vector<DeviceSample>& devices, int maxWidth) 
 }
 
 std::string processTable(const std::vector<DeviceSample>& devices, int maxWidth) {
+    // The busy share only: the raw busy and window times are in --details, -q and JSON.
     TextTable table({{"Device"},
                      {"PID", true},
+                     {"Name"},
                      {"Busy", true},
-                     {"Window", true},
-                     {"Share", true},
                      {"Quantity", true},
                      {"Amount", true}});
     for (const DeviceSample& s : devices) {
         if (!s.processes) continue;
         for (const tools::ProcessLoad& p : *s.processes) {
             table.addRow({tools::formatDeviceId(s.id), std::to_string(p.pid),
-                          std::to_string(p.busyTime), std::to_string(p.totalTime),
-                          shown(p.busyPercent(), "%.1f%%"), std::to_string(p.quantity),
-                          std::to_string(p.amount)});
+                          p.name.value_or(kAbsent), shown(p.busyPercent(), "%.1f%%"),
+                          std::to_string(p.quantity), std::to_string(p.amount)});
         }
     }
     if (table.empty()) return "No processes reported by the devices.\n";

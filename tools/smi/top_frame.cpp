@@ -227,14 +227,16 @@ std::vector<std::string> deviceBlock(int columns, const TopDevice& d) {
 }
 
 std::string processRow(int columns, const std::string& device, const std::string& pid,
-                       const std::string& busy, const std::string& quantity,
-                       const std::string& amount, bool bold = false) {
+                       const std::string& name, const std::string& busy,
+                       const std::string& quantity, const std::string& amount, bool bold = false) {
     Line line(columns);
     if (bold) line.style("1");
     line.text("  ").text(leftAligned(device, 8)).text(rightAligned(pid, 8));
     line.text(rightAligned(busy, 8))
         .text(rightAligned(quantity, 10))
         .text(rightAligned(amount, 18));
+    // Last, so that a narrow terminal cuts the name before the numbers.
+    line.text("  ").text(name);
     return line.finish();
 }
 
@@ -291,6 +293,7 @@ std::vector<std::string> processRows(int columns, const std::vector<TopDevice>& 
         for (const tools::ProcessLoad& p : *device.sample.processes) {
             rows.push_back(
                 processRow(columns, tools::formatDeviceId(device.sample.id), std::to_string(p.pid),
+                           p.name.value_or("N/A"),
                            orNA(p.busyPercent(), [](double v) { return decimals(v, 1) + "%"; }),
                            std::to_string(p.quantity), std::to_string(p.amount)));
         }
@@ -308,7 +311,8 @@ std::vector<std::string> fullLayout(int columns, int rows, const std::string& cl
     const std::size_t shown = placeDevices(lines, columns, rows, devices);
 
     lines.push_back(Line(columns).finish());
-    lines.push_back(processRow(columns, "device", "pid", "busy", "quantity", "amount", true));
+    lines.push_back(
+        processRow(columns, "device", "pid", "name", "busy", "quantity", "amount", true));
     const std::vector<std::string> processes = processRows(columns, devices);
     if (processes.empty()) lines.push_back(Line(columns).text("  (no processes)").finish());
     // The device blocks left at least one row free above the footer.

@@ -17,6 +17,7 @@
 
 #include "sim/model/scenario.h"
 #include "sim/private_simulation.h"
+#include "tools/common/process_names.h"
 #include "tools/exporter/device_collector.h"
 #include "tools/exporter/http_routes.h"
 #include "tools/exporter/metrics_text.h"
@@ -34,8 +35,11 @@ std::string scenario(const char* name) {
 class Exporter {
   public:
     explicit Exporter(const char* scenarioName, unsigned threads = 4)
-        : simulation_(sim::loadScenario(scenario(scenarioName))), collector_(settings(threads)) {
-        addRoutes(server_, collector_);
+        : scenario_(sim::loadScenario(scenario(scenarioName))),
+          names_(scenario_),
+          simulation_(scenario_),
+          collector_(settings(threads)) {
+        addRoutes(server_, collector_, history_);
         port_ = server_.bind_to_any_port("127.0.0.1");
         // The socket listens from the bind on: clients may connect before the thread accepts.
         serving_ = std::thread([this] { server_.listen_after_bind(); });
@@ -58,8 +62,11 @@ class Exporter {
         return s;
     }
 
+    sim::Scenario scenario_;
+    tools::ScenarioProcessNames names_;  // as crvmon-exporter --simulate names the processes
     sim::PrivateSimulation simulation_;
     DeviceCollector collector_;
+    DeviceHistory history_;
     httplib::Server server_;
     int port_ = 0;
     std::thread serving_;
@@ -132,7 +139,9 @@ TEST(ExporterMetrics, APageCarriesTheMachineAndNothingForWhatADeviceLacks) {
     EXPECT_DOUBLE_EQ(page.samples.at(series("crvmon_fan_duty_ratio", kCard)), 0.40);
     EXPECT_DOUBLE_EQ(page.samples.at(series("crvmon_board_power_watts", kCard)), 31.5);
     EXPECT_EQ(page.samples.at(series("crvmon_memory_used_bytes", kCard)), 4294967296.0);
-    EXPECT_EQ(page.samples.at(series("crvmon_process_quantity", kDevice, ",pid=\"4120\"")), 5);
+    EXPECT_EQ(page.samples.at(
+                  series("crvmon_process_quantity", kDevice, ",pid=\"4120\",name=\"trainer\"")),
+              5);
     EXPECT_EQ(page.samples.at(series("crvmon_read_errors_total", kCard)), 0);
     EXPECT_EQ(page.types.at("crvmon_read_errors_total"), "counter");
     // A power reading is the library's single-precision value at its shortest, not its widening.
@@ -169,6 +178,34 @@ TEST(ExporterMetrics, LabelValuesAreEscaped) {
 }
 
 // One device, or a list chosen with ?id=, by any of the ids crvmon-smi --id takes.
+// The page's history holds a fixed number of points a device, and only the devices still there.
+TEST(ExporterHistory, KeepsTheLastPointsOfThePresentDevicesOnly) {
+    Scrape two;
+    for (int index : {0, 1}) {
+        tools::DeviceSample sample;
+        sample.id = {CRVMON_TARGET_ORVEK_PCIE, index};
+        sample.temperatureC = 40 + index;
+        two.devices.push_back(sample);
+    }
+    DeviceHistory history;
+    const std::chrono::system_clock::time_point start{std::chrono::seconds(1'000'000)};
+    for (std::size_t i = 0; i <= DeviceHistory::kPoints; ++i) {
+        history.record(two, start + i * DeviceHistory::kInterval);
+    }
+    Scrape one = two;
+    one.devices.erase(one.devices.begin());
+    history.record(one, start + 400 * DeviceHistory::kInterval);
+    const auto answer = nlohmann::json::parse(history.json(start));
+    ASSERT_EQ(answer.at("devices").size(), 1u) << answer;
+    const auto& device = answer["devices"][0];
+    EXPECT_EQ(device.at("id"), "3:1");
+    const auto& points = device.at("points");
+    ASSERT_EQ(points.size(), DeviceHistory::kPoints);
+    // The oldest two fell out; the newest is the last read, null for the utilisation not read.
+    EXPECT_EQ(points[0][0], 1'000'000'000 + 2 * 2000);
+    EXPECT_EQ(points.back(), nlohmann::json({1'000'000'000 + 400 * 2000, nullptr, 41}));
+}
+
 TEST(ExporterApi, DevicesAreChosenByTheIdsCrvmonSmiTakes) {
     Exporter exporter(kMachine);
     auto client = exporter.client();
@@ -184,6 +221,7 @@ TEST(ExporterApi, DevicesAreChosenByTheIdsCrvmonSmiTakes) {
     const auto list = nlohmann::json::parse(response->body);
     ASSERT_EQ(list.size(), 2u) << response->body;
     EXPECT_EQ(list[0].at("id"), "6:0");
+    EXPECT_EQ(list[0].at("processes").at(0).at("name"), "trainer");
     EXPECT_EQ(list[1].at("id"), "3:1");
 
     response = client.Get("/api/v1/devices/3:7");

@@ -1,11 +1,18 @@
-// crvmon-smi's output pieces with fixed inputs: CSV cells, a table cut to its width, and the
-// exit code of a loop of reads.
+// crvmon-smi's output pieces with fixed inputs: CSV cells, a table cut to its width, the exit
+// code of a loop of reads, and the operating system's process names.
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tools/common/process_names.h"
 #include "tools/common/run_deadline.h"
 #include "tools/smi/exit_codes.h"
 #include "tools/smi/live_loop.h"
@@ -55,6 +62,20 @@ TEST(SmiOutput, ALoopFailsIfAnyRoundFailed) {
         EXPECT_EQ(rounds, 3);
     }
     EXPECT_EQ(runRounds(loop, deadline, [](int) { return Round{}; }), exit_code::kOk);
+}
+
+// This test program names itself as a process table would; no process has id 0 or below.
+TEST(ProcessNames, TheSystemNamesARunningProcessAndNoImpossibleOne) {
+#if defined(_WIN32)
+    const auto self = static_cast<std::int32_t>(GetCurrentProcessId());
+    const char* expected = "smi_output_tests.exe";
+#else
+    const auto self = static_cast<std::int32_t>(getpid());
+    const char* expected = "smi_output_test";  // the kernel keeps 15 characters
+#endif
+    EXPECT_EQ(tools::systemProcessName(self), expected);
+    EXPECT_EQ(tools::systemProcessName(0), std::nullopt);
+    EXPECT_EQ(tools::systemProcessName(-5), std::nullopt);
 }
 
 }  // namespace

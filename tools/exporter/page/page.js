@@ -2,7 +2,7 @@
 const REFRESH_MS = 2000;
 const TIMEOUT_MS = 5000;
 const HISTORY_MS = 10 * 60 * 1000;
-const W = 320, H = 100;
+const W = 320, H = 80;
 const SVG_NS = 'http://www.w3.org/2000/svg';
 const samples = new Map();  // device id -> [{t, util, temp}], oldest first
 let lastUpdate = null;
@@ -64,6 +64,7 @@ function processRows(devices) {
       tr.dataset.pid = text(p.pid) ?? '';
       addCell(tr, 'device', deviceId(d), true);
       addCell(tr, 'pid', text(p.pid));
+      addCell(tr, 'name', text(p.name), true);
       addCell(tr, 'busy', number(p.busy_percent, 1, ' %'));
       addCell(tr, 'quantity', number(p.quantity, 0, ''));
       addCell(tr, 'amount', number(p.amount, 0, ''));
@@ -74,7 +75,7 @@ function processRows(devices) {
     const tr = document.createElement('tr');
     tr.className = 'empty';
     const td = tr.insertCell();
-    td.colSpan = 5;
+    td.colSpan = 6;
     td.textContent = 'No device reports a process.';
     rows.push(tr);
   }
@@ -103,12 +104,28 @@ function svg(name, attributes) {
   return e;
 }
 
-function chart(d, now) {
-  const id = deviceId(d), h = samples.get(id) ?? [];
-  // One scale for both series: percent and degrees share 0-100 unless a reading exceeds it.
-  const top = Math.max(100, ...h.map(s => Math.max(s.util ?? 0, s.temp ?? 0)));
+// One quantity of one device, on its own scale from 0: 0-100 unless a reading exceeds it.
+function panel(h, key, cls, title, unit, now) {
+  const top = Math.max(100, ...h.map(s => s[key] ?? 0));
   const x = t => (W - (now - t) / HISTORY_MS * W).toFixed(1);
   const y = v => (H - 2 - Math.max(0, v) / top * (H - 12)).toFixed(1);
+  const heading = document.createElement('div');
+  heading.className = 'panel ' + cls;
+  heading.textContent = title + ' (' + unit + ')';
+  const picture = svg('svg', {viewBox: `0 0 ${W} ${H}`, role: 'img', 'data-scale': top});
+  for (const v of [0, top / 2, top]) {
+    picture.append(svg('line', {class: 'grid', x1: 0, x2: W, y1: y(v), y2: y(v)}));
+    const label = svg('text', {x: 2, y: Math.max(9, Number(y(v)) - 2)});
+    label.textContent = Math.round(v) + ' ' + unit;
+    picture.append(label);
+  }
+  const points = h.filter(s => s[key] !== null).map(s => x(s.t) + ',' + y(s[key]));
+  picture.append(svg('polyline', {class: cls, points: points.join(' ')}));
+  return [heading, picture];
+}
+
+function chart(d, now) {
+  const id = deviceId(d), h = samples.get(id) ?? [];
   const figure = document.createElement('figure');
   figure.className = 'chart';
   figure.dataset.device = id;
@@ -116,19 +133,30 @@ function chart(d, now) {
   caption.textContent = id + '  ' + (text(d.node) ?? 'N/A') + '  utilisation ' +
       (number(d.utilization, 1, ' %') ?? 'N/A') + ', temperature ' +
       (number(d['temperature.chip'], 0, ' \u00b0C') ?? 'N/A');
-  const picture = svg('svg', {viewBox: `0 0 ${W} ${H}`, role: 'img'});
-  for (const v of [0, top / 2, top]) {
-    picture.append(svg('line', {class: 'grid', x1: 0, x2: W, y1: y(v), y2: y(v)}));
-    const label = svg('text', {x: 2, y: Math.max(9, Number(y(v)) - 2)});
-    label.textContent = String(Math.round(v));
-    picture.append(label);
-  }
-  for (const [key, cls] of [['util', 'utilization'], ['temp', 'temperature']]) {
-    const points = h.filter(s => s[key] !== null).map(s => x(s.t) + ',' + y(s[key]));
-    picture.append(svg('polyline', {class: cls, points: points.join(' ')}));
-  }
-  figure.append(caption, picture);
+  figure.append(caption, ...panel(h, 'util', 'utilization', 'Utilisation', '%', now),
+                ...panel(h, 'temp', 'temperature', 'Temperature', '\u00b0C', now));
   return figure;
+}
+
+// The exporter keeps the last minutes of every device, so that the charts start drawn. An
+// exporter without it (or one that fails to answer) leaves them to fill as the page reads.
+async function loadHistory() {
+  try {
+    const response = await fetch('/api/v1/history', {cache: 'no-store'});
+    if (!response.ok) return;
+    const answer = await response.json();
+    if (!answer || !Array.isArray(answer.devices) || !finite(answer.now)) return;
+    // The exporter's clock, moved onto this browser's: the two machines may disagree.
+    const shift = Date.now() - answer.now;
+    for (const d of answer.devices) {
+      if (!d || typeof d.id !== 'string' || !Array.isArray(d.points)) continue;
+      samples.set(d.id, d.points
+          .filter(p => Array.isArray(p) && finite(p[0]))
+          .map(p => ({t: p[0] + shift, util: finite(p[1]) ? p[1] : null, temp: finite(p[2]) ? p[2] : null})));
+    }
+  } catch (e) {
+    // The page's own reads fill the charts instead.
+  }
 }
 
 function showError(message) {
@@ -168,4 +196,4 @@ async function refresh() {
     setTimeout(refresh, REFRESH_MS);
   }
 }
-refresh();
+loadHistory().then(refresh);

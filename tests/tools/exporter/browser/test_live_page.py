@@ -4,9 +4,11 @@ connection; and by a stub that answers a 503 first, then hand-made JSON with mar
 strings and values of the wrong types."""
 import http.server
 import json
+import socket
 import subprocess
 import tempfile
 import threading
+import time
 from html.parser import HTMLParser
 
 import pytest
@@ -165,19 +167,49 @@ def test_shows_the_simulated_machine(chromium, exporter):
         assert cells.get("utilization", "").endswith(" %"), cells
         assert cells.get("clock", "").endswith(" MHz"), cells
 
-    processes = sorted((tr.attrs["data-device"], tr.attrs["data-pid"])
+    # A fleet's tabs tell their machines apart.
+    assert dom.one("title").text() == f"{socket.gethostname()} · crvmon"
+    assert dom.one(id="host").text() == socket.gethostname()
+
+    # The simulated pids are named by the scenario, not by this machine's processes.
+    processes = sorted((tr.attrs["data-device"], tr.attrs["data-pid"], tr.cells()["name"])
                        for tr in dom.one("table", id="processes").all("tr", data_pid=True))
-    assert processes == [("5:0", "6020"), ("6:0", "4120"), ("6:0", "4188")]
+    assert processes == [("5:0", "6020", "vision-pipeline"), ("6:0", "4120", "inference-server"),
+                         ("6:0", "4188", "batch-embed")]
 
     charts = {f.attrs["data-device"]: f for f in dom.all("figure", data_device=True)}
     assert sorted(charts) == sorted(scenario)
     for id, figure in charts.items():
-        for series in ("utilization", "temperature"):
-            points = figure.one("polyline", **{"class": series}).attrs.get("points", "").split()
-            # The budget spans at least two refreshes: a line, not a lone point.
-            assert len(points) >= 2, f"{id} {series} chart points: {points}"
+        # One scale per quantity: percent and degrees each on a panel of their own.
+        for series, unit in (("utilization", "%"), ("temperature", "°C")):
+            panel = [svg for svg in figure.all("svg") if svg.all("polyline", **{"class": series})]
+            assert len(panel) == 1, f"{id}: {series} not on a panel of its own"
+            labels = [t.text() for t in panel[0].all("text")]
+            assert labels and all(label.endswith(" " + unit) for label in labels), labels
     assert dom.one(id="error").attrs.get("hidden") is not None, "error line shown"
     assert any(a.attrs.get("href") == "/metrics" for a in dom.all("a")), "no link to /metrics"
+
+
+def test_opens_with_the_exporters_history_drawn(chromium, exporter):
+    # The exporter reads every device at its start and every two seconds: wait for three reads.
+    deadline = time.monotonic() + 30
+    while True:
+        history = json.loads(get(exporter.url("/api/v1/history"))[0])
+        counts = [len(d["points"]) for d in history["devices"]]
+        if len(counts) == 4 and min(counts) >= 3 or time.monotonic() > deadline:
+            break
+        time.sleep(0.5)
+    assert history["interval_seconds"] == 2 and isinstance(history["now"], int)
+    assert [d["id"] for d in history["devices"]] == ["3:0", "3:1", "5:0", "6:0"]
+    assert min(counts) >= 3, f"points per device: {counts}"
+    first = history["devices"][0]["points"][0]
+    assert first[0] <= history["now"] and first[2] == 47, first  # [time, utilisation, 47 °C]
+    # Less than one refresh of the page: what its charts hold came from the exporter.
+    dom = render(chromium, exporter.url("/"), 500)
+    for figure in dom.all("figure", data_device=True):
+        for series in ("utilization", "temperature"):
+            points = figure.one("polyline", **{"class": series}).attrs.get("points", "").split()
+            assert len(points) >= 3, f"{figure.attrs['data-device']} {series}: {points}"
 
 
 def test_shows_an_error_while_the_exporter_is_gone(chromium, stub):
@@ -195,7 +227,8 @@ HOSTILE = [
     {"id": "9:0", "family": "Veltara", "node": HOSTILE_NODE, "temperature.chip": None,
      "power.draw": None, "clocks.npu": None, "fan.duty": None, "memory.total": None,
      "memory.used": None, "utilization": None, "cores": None,
-     "processes": [{"pid": 77, "busy_percent": None, "quantity": None, "amount": None},
+     "processes": [{"pid": 77, "name": "<b>worker</b>", "busy_percent": None,
+                    "quantity": None, "amount": None},
                    "not a process"]},
     {"id": "9:1", "family": {"an": "object"}, "node": "</td><b>bold</b>", "temperature.chip":
      "hot", "power.draw": [1], "clocks.npu": True, "fan.duty": "35", "memory.total": 1024,
@@ -211,7 +244,7 @@ def test_recovers_and_shows_hostile_json_as_text(chromium, stub):
     assert hostile.requests >= 2, "the page did not retry after a 503"
     assert dom.one(id="error").attrs.get("hidden") is not None, "error line not cleared"
     assert not dom.all(id="injected") and not dom.all("b"), "markup from the JSON was parsed"
-    assert dom.one("title").text() == "crvmon", "the page's title changed"
+    assert dom.one("title").text() == f"{socket.gethostname()} · crvmon", "the title changed"
     rows = device_rows(dom)
     assert sorted(rows) == ["9:0", "9:1"]
     first, second = rows["9:0"], rows["9:1"]
@@ -223,6 +256,6 @@ def test_recovers_and_shows_hostile_json_as_text(chromium, stub):
         assert second.get(field) == "N/A", f"9:1 {field}"
     assert second.get("memory") == "N/A / 1.0 KiB"
     processes = [tr.cells() for tr in dom.one("table", id="processes").all("tr", data_pid=True)]
-    assert processes == [{"device": "9:0", "pid": "77", "busy": "N/A", "quantity": "N/A",
-                          "amount": "N/A"}]
+    assert processes == [{"device": "9:0", "pid": "77", "name": "<b>worker</b>", "busy": "N/A",
+                          "quantity": "N/A", "amount": "N/A"}]
     assert len(dom.all("figure", data_device=True)) == 2, "not one chart per device"

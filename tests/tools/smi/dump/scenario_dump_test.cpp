@@ -328,7 +328,7 @@ TEST(ScenarioDumpText, SamplesWithAbsentOrUnfitValuesStillParse) {
     usb.family = tools::Family::Veltara;
     usb.memoryTotalBytes = 4097;
     usb.memoryUsedBytes = 1LL << 40;
-    usb.processes = std::vector<tools::ProcessLoad>{{5, 1, UINT64_MAX, 0, 0}};
+    usb.processes = std::vector<tools::ProcessLoad>{{5, std::nullopt, 1, UINT64_MAX, 0, 0}};
 
     DeviceSample stranger;
     stranger.id = {CRVMON_TARGET_NONE, 0};
@@ -359,7 +359,7 @@ TEST(ScenarioDumpText, SamplesWithAbsentOrUnfitValuesStillParse) {
     EXPECT_TRUE(parsed.orvekCards[2] == expected);
 
     sim::VeltaraDeviceConfig device;
-    device.processes = {{5, 1, 0}};  // an amount beyond 2^63 - 1 is left at the default
+    device.processes = {{5, 1, 0, {}}};  // an amount beyond 2^63 - 1 is left at the default
     EXPECT_TRUE(parsed.veltaraDevices[0] == device);
     EXPECT_NE(text.find("no family"), std::string::npos);
 }

@@ -60,7 +60,7 @@ DeviceSample veltara(int processes) {
     s.cores = std::vector<CoreLoad>{core(0, 1, 35)};
     s.processes.emplace();
     for (int i = 0; i < processes; ++i) {
-        s.processes->push_back({4120 + i, 5, 58720256, 350, 1000});
+        s.processes->push_back({4120 + i, "worker", 5, 58720256, 350, 1000});
     }
     return s;
 }
