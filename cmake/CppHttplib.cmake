@@ -26,6 +26,8 @@ endif()
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/third_party/httplib)
 configure_file(${CRVMON_HTTPLIB_SOURCE}/httplib.h ${CMAKE_BINARY_DIR}/third_party/httplib/httplib.h
     COPYONLY)
+# With TLS, as the native package is built: the exporter serves HTTPS on Windows too.
 set_target_properties(httplib::httplib PROPERTIES
     INTERFACE_INCLUDE_DIRECTORIES ${CMAKE_BINARY_DIR}/third_party/httplib
-    INTERFACE_LINK_LIBRARIES ws2_32)
+    INTERFACE_COMPILE_DEFINITIONS CPPHTTPLIB_OPENSSL_SUPPORT
+    INTERFACE_LINK_LIBRARIES "OpenSSL::SSL;OpenSSL::Crypto;ws2_32")

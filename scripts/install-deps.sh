@@ -5,7 +5,7 @@ set -euo pipefail
 
 linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
        libtomlplusplus-dev libcli11-dev nlohmann-json3-dev
-       libcpp-httplib-dev pkg-config python3)
+       libcpp-httplib-dev pkg-config python3 libssl-dev libcrypt-dev libyaml-cpp-dev openssl)
 checks=(clang-format-14)
 # libFuzzer comes with clang; its runtime with libclang-rt.
 fuzz=(clang-14 libclang-rt-14-dev)
@@ -17,9 +17,11 @@ python=(python3 python3-pytest mypy python3-setuptools python3-wheel python3-pip
 analysis=(clang-tidy-14 cppcheck valgrind python3)
 # With the import library for the Microsoft linker (llvm-dlltool), the zip and the MSI (wixl;
 # msitools reads an MSI's tables back), and what builds and links the Microsoft-ABI test program
-# (clang, lld-link).
+# (clang, lld-link). OpenSSL, libxcrypt and yaml-cpp for MinGW are built from Debian's source:
+# perl configures the first, the autotools the second.
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
-         xz-utils curl iproute2 llvm-14 lld-14 clang-14 zip unzip wixl wixl-data msitools)
+         xz-utils curl iproute2 llvm-14 lld-14 clang-14 zip unzip wixl wixl-data msitools
+         perl autoconf automake libtool)
 
 wanted=()
 for build in "${@:-linux}"; do

@@ -126,15 +126,19 @@ rm -rf "$program_data"
 start_simulation "${wine[@]}" "$unpacked/bin/crvmon-sim.exe"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 
-msiexec install.log /i "$(winepath_of "$msi")" LISTEN="127.0.0.1:$port"
+# A web configuration of comments only: plain HTTP, open, through the file's property.
+printf '# plain HTTP: no tls_server_config, no basic_auth_users\n' >"$WINEPREFIX/drive_c/crvmon-web.yml"
+msiexec install.log /i "$(winepath_of "$msi")" LISTEN="127.0.0.1:$port" \
+    WEB_CONFIG_FILE='C:\crvmon-web.yml'
 (cd "$program_files" && find . -type f | sed 's|^\./||' | sort) >"$work/installed-files"
 cmp -s "$work/msi-files" "$work/installed-files" ||
     fail "installed other files: $(diff "$work/msi-files" "$work/installed-files")"
 [ "$(path_entries)" = 1 ] || fail "bin\\ is not once on the Path: $(registry_value "$environment" Path)"
-image="\"C:\\Program Files\\crvmon\\bin\\crvmon-exporter.exe\" --listen 127.0.0.1:$port --reinit-interval 0 --threads 0 --service"
+exe='C:\Program Files\crvmon\bin\crvmon-exporter.exe'
+arguments="--listen 127.0.0.1:$port --reinit-interval 0 --threads 0 --web.config.file \"C:\\crvmon-web.yml\" --service"
 # Wine's installer writes the program's path without the quotes Windows puts around it.
-[ "$(registry_value "$service_key" ImagePath)" = "$image" ] ||
-    [ "$(registry_value "$service_key" ImagePath)" = "${image//\"/}" ] ||
+[ "$(registry_value "$service_key" ImagePath)" = "\"$exe\" $arguments" ] ||
+    [ "$(registry_value "$service_key" ImagePath)" = "$exe $arguments" ] ||
     fail "the service's image path: $(registry_value "$service_key" ImagePath)"
 [ "$(registry_value "$service_key" Start)" = 0x2 ] ||
     fail "the service does not start at boot: Start $(registry_value "$service_key" Start)"
@@ -142,7 +146,7 @@ case "$(registry_value "$event_source" EventMessageFile)" in
 *'\crvmon\bin\crvmon-exporter.exe') ;;
 *) fail "event source: $(registry_value "$event_source" EventMessageFile)" ;;
 esac
-ok "installed silently: the files, bin\\ on the Path, the service at boot with LISTEN, its event source"
+ok "installed silently: the files, bin\\ on the Path, the service at boot with LISTEN and WEB_CONFIG_FILE, its event source"
 
 wait_for_machine "$port"
 grep -q "^crvmon_exporter_build_info{version=\"$version\"," "$work/metrics" ||
@@ -160,7 +164,7 @@ next=$major.$minor.$((patch + 1))
 msiexec upgrade.log /i "$(winepath_of "$work/crvmon-$next.msi")"
 [ "$(installed_products)" = "$next" ] || fail "installed products: $(installed_products | tr '\n' ' ')"
 case "$(registry_value "$service_key" ImagePath)" in
-*"--listen 127.0.0.1:$port "*) ;;
+*"--listen 127.0.0.1:$port "*'--web.config.file "C:\crvmon-web.yml"'*) ;;
 *) fail "the options were not kept: $(registry_value "$service_key" ImagePath)" ;;
 esac
 [ "$(path_entries)" = 1 ] || fail "bin\\ is not once on the Path: $(registry_value "$environment" Path)"

@@ -21,6 +21,10 @@ void declareOptions(CLI::App& app, ExporterOptions& o) {
                    "to 8)")
         ->type_name("N")
         ->check(tools::wholeNumberFrom(0, 256, "threads"));
+    app.add_option("--web.config.file", o.webConfigFile,
+                   "TLS and basic auth from a web configuration file (YAML: tls_server_config, "
+                   "basic_auth_users), read again when it changes or on SIGHUP")
+        ->type_name("FILE");
 #ifdef _WIN32
     app.add_flag("--install-service", o.installService,
                  "Install crvmon-exporter as a Windows service started with the other options "

@@ -8,8 +8,9 @@ namespace crvmon::exporter {
 
 struct ExporterOptions {
     std::string listen = "127.0.0.1:9877";
-    double reinitSeconds = 0;  // 0: initialise once
-    unsigned threads = 0;      // 0: chosen from the machine's cores
+    double reinitSeconds = 0;   // 0: initialise once
+    unsigned threads = 0;       // 0: chosen from the machine's cores
+    std::string webConfigFile;  // TLS and basic auth; empty: plain HTTP, open
     bool installService = false;
     bool uninstallService = false;
     bool runAsService = false;      // started by the service manager

@@ -21,6 +21,8 @@
 #include "tools/exporter/exporter_options.h"
 #include "tools/exporter/http_routes.h"
 #include "tools/exporter/listen_socket.h"
+#include "tools/exporter/reload_signal.h"
+#include "tools/exporter/served_config.h"
 #include "tools/exporter/stop_signal.h"
 #ifdef _WIN32
 #include "tools/exporter/windows_service.h"
@@ -60,6 +62,16 @@ DeviceCollector::Settings::Initialised initialisationReport(const ExporterLog& l
     };
 }
 
+// Binds the server of a configuration read again to the address the last one served: the old
+// socket is closed, but the system may take a moment to free the address.
+bool bindAgain(httplib::Server& server, const std::string& host, int port, std::string& why) {
+    for (int attempt = 0;; ++attempt) {
+        if (bindExclusively(server, host, port, why)) return true;
+        if (attempt == 50) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 int serve(const ExporterOptions& options, const tools::SimulationOption& simulation,
           StopSignal& stop, const ExporterLog& log) {
     std::string host;
@@ -68,11 +80,20 @@ int serve(const ExporterOptions& options, const tools::SimulationOption& simulat
         log.write(Severity::kError, "--listen '" + options.listen + "': expected ADDR:PORT");
         return kBadArgument;
     }
+    // A bad web configuration stops the exporter before it serves anything.
+    std::unique_ptr<ServedConfig> web;
+    std::unique_ptr<httplib::Server> server;
+    try {
+        web = std::make_unique<ServedConfig>(options.webConfigFile);
+        server = web->makeServer();
+    } catch (const WebConfigError& e) {
+        log.write(Severity::kError, e.what());
+        return kBadArgument;
+    }
     // The port first: a second exporter on it fails at once, before it loads a simulation or
     // initialises the library. Requests that come meanwhile wait in the listen queue.
-    httplib::Server server;
     std::string why;
-    if (!bindExclusively(server, host, port, why)) {
+    if (!bindExclusively(*server, host, port, why)) {
         log.write(Severity::kError, "cannot listen on " + options.listen + ": " + why);
         return kCannotServe;
     }
@@ -89,28 +110,49 @@ int serve(const ExporterOptions& options, const tools::SimulationOption& simulat
     settings.reinitInterval =
         std::chrono::milliseconds(static_cast<long long>(options.reinitSeconds * 1000));
     settings.initialised = initialisationReport(log);
-    log.write(Severity::kInfo, "serving http://" + options.listen + "/ (metrics at /metrics), " +
-                                   CRVMON_VERSION_LINE("crvmon-exporter"));
+    const auto serving = [&] {
+        return std::string("serving ") + web->scheme() + "://" + options.listen +
+               "/ (metrics at /metrics; " + web->summary() + ")";
+    };
+    log.write(Severity::kInfo, serving() + ", " + CRVMON_VERSION_LINE("crvmon-exporter"));
     DeviceCollector collector(settings);
     DeviceHistory history;
     const HistorySampler sampler(collector, history);
-    addRoutes(server, collector, history);
+    catchReloadRequests();
 
-    std::atomic<bool> listening{true};
-    std::thread stopper([&] {
-        while (!stop.waitFor(std::chrono::milliseconds(100))) {
-            if (tools::interrupted()) stop.requestStop();
+    for (;;) {
+        addRoutes(*server, collector, history);
+        std::unique_ptr<httplib::Server> next;  // the server of a configuration read again
+        std::atomic<bool> listening{true};
+        std::thread watcher([&] {
+            auto checked = std::chrono::steady_clock::now();
+            while (!stop.waitFor(std::chrono::milliseconds(100))) {
+                if (tools::interrupted()) stop.requestStop();
+                const bool asked = takeReloadRequest();
+                const auto now = std::chrono::steady_clock::now();
+                if (asked || now - checked >= std::chrono::seconds(1)) {
+                    checked = now;
+                    if ((next = web->reloaded(asked, log))) break;
+                }
+            }
+            // A stop asked for before the server runs is lost: ask until the serving has ended.
+            while (listening.load()) {
+                server->stop();
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        server->listen_after_bind();
+        listening.store(false);
+        if (!next) stop.requestStop();  // the server may also end by itself, on a socket error
+        watcher.join();
+        if (!next || stop.stopRequested()) break;
+        server = std::move(next);
+        if (!bindAgain(*server, host, port, why)) {
+            log.write(Severity::kError, "cannot listen on " + options.listen + " again: " + why);
+            return kCannotServe;
         }
-        // A stop asked for before the server runs is lost: ask until the serving has ended.
-        while (listening.load()) {
-            server.stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
-    server.listen_after_bind();
-    listening.store(false);
-    stop.requestStop();  // the server may also end by itself, on a socket error
-    stopper.join();
+        log.write(Severity::kInfo, "read --web.config.file again: " + serving());
+    }
     log.write(Severity::kInfo, "stopped");
     return 0;
 }
