@@ -9,6 +9,7 @@
 #include "sim/model/scenario.h"
 #include "sim/model/sim_clock.h"
 #include "sim/private_simulation.h"
+#include "tests/support/status_check.h"
 
 namespace crvmon {
 namespace {
@@ -71,7 +72,7 @@ class TelemetryGettersTest : public ::testing::Test {
     template <class Getter>
     static auto read(Getter getter, crvmonTargetDeviceType_t type,
                      crvmonStatusCode_t expected = CRVMON_STATUS_OK) {
-        crvmonStatusCode_t status = CRVMON_STATUS_TARGET_NOT_FOUND;
+        crvmonStatusCode_t status = testing::kNoStatus;
         auto value = getter(type, 0, status);
         EXPECT_EQ(status, expected) << "type " << type;
         return value;
@@ -147,9 +148,7 @@ TEST_F(TelemetryGettersTest, UtilisationAndCores) {
     EXPECT_NEAR(read(corvanta::crvmonGetTotalUtilization, kCard), 28.125, 0.05);
 
     // Ten loads of 0.9 make every core 1.8 busy: the total stops at exactly 100.
-    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
-    EXPECT_EQ(corvanta::crvmonGetTotalUtilization(kCard, 1, status), 100.0);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_GIVES(100.0, CRVMON_STATUS_OK, corvanta::crvmonGetTotalUtilization, kCard, 1);
 
     const auto usb = read(corvanta::crvmonGetCoreInfos, kUsb);
     ASSERT_EQ(usb.size(), 1u);
@@ -171,20 +170,16 @@ TEST(TelemetryWithoutData, ValuesTheDeviceCannotGiveAreAbsentNotMadeUp) {
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     EXPECT_TRUE(corvanta::crvmonGetCoreInfos(kCard, 0, status).empty());
     EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(corvanta::crvmonGetTotalUtilization(kCard, 0, status), -1.0);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(corvanta::crvmonGetMemoryUsage(kCard, 0, status), -1);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+    EXPECT_GIVES(-1.0, CRVMON_STATUS_NOT_SUPPORTED, corvanta::crvmonGetTotalUtilization, kCard, 0);
+    EXPECT_GIVES(-1, CRVMON_STATUS_NOT_SUPPORTED, corvanta::crvmonGetMemoryUsage, kCard, 0);
     // Register-backed values are still there.
-    EXPECT_EQ(corvanta::crvmonGetNPUClock(kCard, 0, status), 1000);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_GIVES(1000, CRVMON_STATUS_OK, corvanta::crvmonGetNPUClock, kCard, 0);
     // A selector the card did not take is not reported as set.
     EXPECT_EQ(corvanta::crvmonSetExtraPmicID(kCard, 0, CRVMON_EXTRA_PMIC_1),
               CRVMON_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(corvanta::crvmonGetExtraPmicId(kCard, 0, status), CRVMON_EXTRA_PMIC_0);
+    EXPECT_GIVES(CRVMON_EXTRA_PMIC_0, CRVMON_STATUS_OK, corvanta::crvmonGetExtraPmicId, kCard, 0);
     // A clock command that fails gives no clock, not the command's failure code.
-    EXPECT_EQ(corvanta::crvmonGetNPUClock(kUsb, 0, status), -1);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+    EXPECT_GIVES(-1, CRVMON_STATUS_NOT_SUPPORTED, corvanta::crvmonGetNPUClock, kUsb, 0);
     corvanta::crvmonShutdown();
 }
 

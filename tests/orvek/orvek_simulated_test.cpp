@@ -4,12 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "crvmon.h"
 #include "lib/api/library_state.h"
@@ -396,12 +394,7 @@ driver_version = [3, 0, 0, 0]
         corvanta::crvmonShutdown();
     }
     ::testing::internal::GetCapturedStdout();
-    // The simulator serves in this process and closes its ends of the connections on its own
-    // threads: give it a moment before counting.
-    for (int wait = 0; wait < 100 && openHandleCount() != before; ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_EQ(openHandleCount(), before);
+    EXPECT_EQ(openHandleCountSettledAt(before), before);
 }
 
 TEST_F(OrvekSimulatedTest, AMonitorScansOpensAndReopens) {
