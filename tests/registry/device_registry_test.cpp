@@ -15,16 +15,16 @@ namespace {
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
-std::vector<std::string> numbered(const std::string& base, int first, int last) {
+// The paths a whole initialisation probes: Orvek nodes 0 to `lastOrvek`, then 0-7 of each
+// Veltara family.
+std::vector<std::string> probeOrder(int lastOrvek) {
     std::vector<std::string> paths;
-    for (int n = first; n <= last; ++n) paths.push_back(base + std::to_string(n));
+    for (const auto& [base, last] : {std::pair<std::string, int>{"/dev/orvek", lastOrvek},
+                                     {"/dev/veltara-npu", 7},
+                                     {"/dev/veltara-usb", 7}}) {
+        for (int n = 0; n <= last; ++n) paths.push_back(base + std::to_string(n));
+    }
     return paths;
-}
-
-std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> parts) {
-    std::vector<std::string> all;
-    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
 }
 
 using DeviceRegistryTest = StandInLibraryTest;
@@ -40,9 +40,7 @@ TEST_F(DeviceRegistryTest, FailuresAddUpOverAFamilyAndTheEighthEndsIt) {
     EXPECT_EQ(targetCount(CRVMON_TARGET_ORVEK_PCIE), 2);
     EXPECT_EQ(nodeName(CRVMON_TARGET_ORVEK_PCIE, 0), "/dev/orvek0");
     EXPECT_EQ(nodeName(CRVMON_TARGET_ORVEK_PCIE, 1), "/dev/orvek5");
-    EXPECT_THAT(probes.probedPaths, ElementsAreArray(concat({numbered("/dev/orvek", 0, 9),
-                                                             numbered("/dev/veltara-npu", 0, 7),
-                                                             numbered("/dev/veltara-usb", 0, 7)})));
+    EXPECT_THAT(probes.probedPaths, ElementsAreArray(probeOrder(9)));
     // The device beyond the limit was never probed, so it holds nothing.
     EXPECT_EQ(probes.liveMonitors.size(), 2u);
 }
@@ -53,9 +51,7 @@ TEST_F(DeviceRegistryTest, NothingFoundLeavesTheLibraryUninitialisedWithOneLine)
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "Failed to initialize - No driver installed\n");
 
-    EXPECT_THAT(probes.probedPaths, ElementsAreArray(concat({numbered("/dev/orvek", 0, 7),
-                                                             numbered("/dev/veltara-npu", 0, 7),
-                                                             numbered("/dev/veltara-usb", 0, 7)})));
+    EXPECT_THAT(probes.probedPaths, ElementsAreArray(probeOrder(7)));
     EXPECT_GIVES(0, CRVMON_STATUS_NOT_INITIALIZED, corvanta::crvmonGetDeviceCount);
 }
 
