@@ -28,21 +28,9 @@ chip_id = 2
 firmware = "1.2.4"
 memory_used = 1_073_741_824
 load = [0.25, 0.0, 0.0, 0.0, 0.5, 0.0, 0.0, 0.0, 0.0, 0.0]
-[orvek.board_power]
-chip = 0x5449
-volts = 12.0
-amps = 2.0
-watts = 10.0
-[[orvek.extra_power]]
-selector = 0
-chip = 0x2260
-volts = 5.0
-amps = 0.5
-[[orvek.extra_power]]
-selector = 1
-chip = 0x546E
-volts = 12.0
-amps = 5.0
+board_power = { chip = 0x5449, volts = 12.0, amps = 2.0, watts = 10.0 }
+extra_power = [{ selector = 0, chip = 0x2260, volts = 5.0, amps = 0.5 },
+               { selector = 1, chip = 0x546E, volts = 12.0, amps = 5.0 }]
 
 [[orvek]]
 load = 0.9
@@ -52,11 +40,7 @@ kind = 1
 pages_in_use = 3
 npu_clock_mhz = 933
 temperature_mc = -1500
-[[veltara.work]]
-pid = 10
-start_us = 0
-period_us = 100000
-busy_us = 50000
+work = [{ pid = 10, start_us = 0, period_us = 100000, busy_us = 50000 }]
 )";
 
 class TelemetryGettersTest : public ::testing::Test {

@@ -49,11 +49,7 @@ pcie_lanes = 8
 pcie_rev = 1
 pcie_class_code = 0x120000
 location = "0000:03:00.0"
-[[orvek.extra_power]]
-selector = 2
-chip = 0x546E
-volts = 12.0
-amps = 5.0
+extra_power = [{ selector = 2, chip = 0x546E, volts = 12.0, amps = 5.0 }]
 
 [[orvek]]
 device_index = 1
@@ -267,22 +263,12 @@ TEST_F(OrvekSimulatedTest, RefusedCardsAreSkippedAndLaterOnesStillOpen) {
     // Card 1: an older table of the wrong length; card 2: an older table naming an entry
     // outside itself. Both are refused silently; every probe's scan still counts card 0, so
     // card 3 opens. Minor, patch and revision of the driver are not checked.
-    serve(R"(
-[[orvek]]
-device_index = 0
-driver_version = [1, 9, 3, 0]
-[[orvek]]
-device_index = 1
-identity_form = "legacy"
-[orvek.faults]
-legacy_reply_length = 1024
-[[orvek]]
-device_index = 2
-identity_form = "legacy"
-legacy_index = 64
-[[orvek]]
-device_index = 3
-)");
+    serve(R"(orvek = [
+    { device_index = 0, driver_version = [1, 9, 3, 0] },
+    { device_index = 1, identity_form = "legacy", faults = { legacy_reply_length = 1024 } },
+    { device_index = 2, identity_form = "legacy", legacy_index = 64 },
+    { device_index = 3 },
+])");
     ::testing::internal::CaptureStdout();
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
@@ -375,17 +361,11 @@ TEST_F(OrvekSimulatedTest, OnlyTargetType3TakesTheExtraPmicSelector) {
 }
 
 TEST_F(OrvekSimulatedTest, FailedOpensLeaveNoHandleBehind) {
-    serve(R"(
-[[orvek]]
-device_index = 0
-[[orvek]]
-device_index = 1
-identity_form = "legacy"
-legacy_index = 64
-[[orvek]]
-device_index = 2
-driver_version = [3, 0, 0, 0]
-)");
+    serve(R"(orvek = [
+    { device_index = 0 },
+    { device_index = 1, identity_form = "legacy", legacy_index = 64 },
+    { device_index = 2, driver_version = [3, 0, 0, 0] },
+])");
     // A failure path of open that kept a handle would show in the process's count.
     const int before = openHandleCount();
     ::testing::internal::CaptureStdout();

@@ -164,25 +164,12 @@ TEST_F(VeltaraSimulatedTest, FailedCommandsAtOpen) {
             reply.bytes.resize(10);
         }
     };
-    ASSERT_EQ(start(R"(
-[[veltara]]
-name = "noinfo"
-[veltara.faults]
-reply_length = { IOC_DRIVER_INFO = 200 }
-[[veltara]]
-name = "nosignal"
-kind = 0
-[veltara.faults]
-reply_length = { IOC_GET_SIGNAL_TYPE = 8 }
-[[veltara]]
-name = "again"
-kind = 1
-memory_pages = 0x100
-[[veltara]]
-name = "shorthost"
-[veltara.faults]
-reply_length = { IOC_HOST_INFO = 20 }
-)",
+    ASSERT_EQ(start(R"(veltara = [
+    { name = "noinfo", faults = { reply_length = { IOC_DRIVER_INFO = 200 } } },
+    { name = "nosignal", kind = 0, faults = { reply_length = { IOC_GET_SIGNAL_TYPE = 8 } } },
+    { name = "again", kind = 1, memory_pages = 0x100 },
+    { name = "shorthost", faults = { reply_length = { IOC_HOST_INFO = 20 } } },
+])",
                     std::move(filters)),
               CRVMON_STATUS_OK);
     crvmonStatusCode_t status;
@@ -202,27 +189,13 @@ TEST_F(VeltaraSimulatedTest, TheProcessListSumsRowsAndLeavesOutTheCaller) {
     const std::string self = std::to_string(_getpid());
     ASSERT_EQ(start(R"(
 [[veltara]]
-[[veltara.work]]
-pid = 10
-start_us = 0
-period_us = 100000
-busy_us = 50000
-[[veltara.process]]
-pid = 10
-count = 1
-amount = 100
-[[veltara.process]]
-pid = 11
-count = 2
-amount = 200
-[[veltara.process]]
-pid = 10
-count = 3
-amount = 300
-[[veltara.process]]
-pid = )" + self + R"(
-count = 9
-amount = 900
+work = [{ pid = 10, start_us = 0, period_us = 100000, busy_us = 50000 }]
+process = [
+    { pid = 10, count = 1, amount = 100 },
+    { pid = 11, count = 2, amount = 200 },
+    { pid = 10, count = 3, amount = 300 },
+    { pid = )" + self + R"(, count = 9, amount = 900 },
+]
 )"),
               CRVMON_STATUS_OK);
     clock_->advance(5'000'000);
@@ -271,25 +244,16 @@ TEST_F(VeltaraSimulatedTest, AProcessListWhoseCaptureOrRowsWereNotAnsweredFails)
     ASSERT_EQ(start(R"(
 [[veltara]]
 name = "cut"
-[veltara.faults]
-reply_length = { IOC_CAPTURE_SNAPSHOT = 2 }
-[[veltara.process]]
-pid = 77
-count = 1
+faults = { reply_length = { IOC_CAPTURE_SNAPSHOT = 2 } }
+process = [{ pid = 77, count = 1 }]
 [[veltara]]
 name = "refused"
-[veltara.faults]
-status = { IOC_CAPTURE_SNAPSHOT = 5 }
-[[veltara.process]]
-pid = 78
-count = 1
+faults = { status = { IOC_CAPTURE_SNAPSHOT = 5 } }
+process = [{ pid = 78, count = 1 }]
 [[veltara]]
 name = "rowless"
-[veltara.faults]
-reply_length = { IOC_READ_SNAPSHOT = 10 }
-[[veltara.process]]
-pid = 79
-count = 1
+faults = { reply_length = { IOC_READ_SNAPSHOT = 10 } }
+process = [{ pid = 79, count = 1 }]
 )"),
               CRVMON_STATUS_OK);
     clock_->advance(5'000'000);
@@ -306,13 +270,10 @@ count = 1
 TEST_F(VeltaraSimulatedTest, FailedQueriesShowOnlyInTheirValues) {
     ASSERT_EQ(start(R"(
 [[veltara]]
+process = [{ pid = 77, count = 1, amount = 1 }]
 [veltara.faults]
 reply_length = { IOC_GET_MONITOR_INFO = 100, IOC_GET_TEMPERATURE = 8 }
 status = { IOC_CAPTURE_SNAPSHOT = 5 }
-[[veltara.process]]
-pid = 77
-count = 1
-amount = 1
 )"),
               CRVMON_STATUS_OK);
     const DeviceRecord& vt = device(kKind1, 0);
