@@ -5,7 +5,7 @@
 #include "lib/platform/win32.h"
 #include "sim/model/scenario.h"
 #include "sim/private_simulation.h"
-#include "tests/support/open_handle_count.h"
+#include "tests/support/settled_handle_count.h"
 #include "tests/support/status_check.h"
 
 namespace {

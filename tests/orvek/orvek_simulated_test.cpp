@@ -19,7 +19,7 @@
 #include "sim/model/scenario.h"
 #include "sim/model/sim_clock.h"
 #include "sim/private_simulation.h"
-#include "tests/support/open_handle_count.h"
+#include "tests/support/settled_handle_count.h"
 #include "tests/support/status_check.h"
 #if !defined(_WIN32)
 #include "sim/orvek/device_object_server.h"

@@ -4,9 +4,6 @@
 // threads and locks, which keep some of theirs until their thread ends.
 #pragma once
 
-#include <chrono>
-#include <thread>
-
 #if defined(_WIN32)
 #include <windows.h>
 #include <winternl.h>
@@ -44,12 +41,3 @@ inline int openHandleCount() {
     return count;
 }
 #endif
-
-// The count once it is back at `expected`, or after 10 s: a simulator serving in this process
-// closes its ends of the connections on its own threads, a moment after the library closed its.
-inline int openHandleCountSettledAt(int expected) {
-    for (int wait = 0; wait < 200 && openHandleCount() != expected; ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return openHandleCount();
-}
