@@ -1,5 +1,5 @@
 // Veltara devices end to end: crvmonInit against the simulated host service, and the telemetry
-// queries on the devices it opened.
+// queries on the devices it opened; and the target type the probe takes from the flags.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -327,6 +327,16 @@ TEST_F(VeltaraSimulatedTest, InstancesTheServiceBreaksAreReplaced) {
     EXPECT_GT(answered, 0);
     EXPECT_LT(answered, 80);
     EXPECT_GT(vt.client->idlePipeCount(), 0u);
+}
+
+TEST(VeltaraProbeRules, TheKindInTheFlagsGivesTheTargetType) {
+    EXPECT_EQ(veltara::targetTypeFromFlags(0x0), CRVMON_TARGET_VELTARA_USB_KIND0);
+    EXPECT_EQ(veltara::targetTypeFromFlags(0x2), CRVMON_TARGET_VELTARA_USB_KIND0);  // no kind
+    EXPECT_EQ(veltara::targetTypeFromFlags(0x1), CRVMON_TARGET_VELTARA_USB_KIND0);
+    EXPECT_EQ(veltara::targetTypeFromFlags(0x3), CRVMON_TARGET_VELTARA_USB_KIND1);
+    EXPECT_EQ(veltara::targetTypeFromFlags(0x5), CRVMON_TARGET_NONE);
+    EXPECT_EQ(veltara::targetTypeFromFlags(0x1F), CRVMON_TARGET_NONE);
+    EXPECT_EQ(veltara::targetTypeFromFlags(0xFFFFFFE3), CRVMON_TARGET_VELTARA_USB_KIND1);
 }
 
 }  // namespace
