@@ -17,31 +17,16 @@ namespace {
 constexpr crvmonTargetDeviceType_t kCard = CRVMON_TARGET_ORVEK_PCIE;
 constexpr crvmonTargetDeviceType_t kUsb = CRVMON_TARGET_VELTARA_USB_KIND1;
 
-constexpr const char* kMachine = R"(
-[[orvek]]
-temperature = 255
-switch_temperature = 200
-npu_clock_mhz = 1200
-bus_clock_mhz = 600
-fan_duty = 35
-chip_id = 2
-firmware = "1.2.4"
-memory_used = 1_073_741_824
-load = [0.25, 0.0, 0.0, 0.0, 0.5, 0.0, 0.0, 0.0, 0.0, 0.0]
-board_power = { chip = 0x5449, volts = 12.0, amps = 2.0, watts = 10.0 }
-extra_power = [{ selector = 0, chip = 0x2260, volts = 5.0, amps = 0.5 },
-               { selector = 1, chip = 0x546E, volts = 12.0, amps = 5.0 }]
-
-[[orvek]]
-load = 0.9
-
-[[veltara]]
-kind = 1
-pages_in_use = 3
-npu_clock_mhz = 933
-temperature_mc = -1500
-work = [{ pid = 10, start_us = 0, period_us = 100000, busy_us = 50000 }]
-)";
+constexpr const char* kMachine =
+    "[[orvek]]\ntemperature = 255\nswitch_temperature = 200\nfan_duty = 35\nchip_id = 2\n"
+    "npu_clock_mhz = 1200\nbus_clock_mhz = 600\nfirmware = \"1.2.4\"\n"
+    "memory_used = 1_073_741_824\nload = [0.25, 0.0, 0.0, 0.0, 0.5, 0.0, 0.0, 0.0, 0.0, 0.0]\n"
+    "board_power = { chip = 0x5449, volts = 12.0, amps = 2.0, watts = 10.0 }\n"
+    "extra_power = [{ selector = 0, chip = 0x2260, volts = 5.0, amps = 0.5 },\n"
+    "               { selector = 1, chip = 0x546E, volts = 12.0, amps = 5.0 }]\n"
+    "[[orvek]]\nload = 0.9\n"
+    "[[veltara]]\nkind = 1\npages_in_use = 3\nnpu_clock_mhz = 933\ntemperature_mc = -1500\n"
+    "work = [{ pid = 10, start_us = 0, period_us = 100000, busy_us = 50000 }]\n";
 
 class TelemetryGettersTest : public ::testing::Test {
   protected:

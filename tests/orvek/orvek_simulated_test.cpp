@@ -35,31 +35,14 @@ constexpr auto kCard = CRVMON_TARGET_ORVEK_PCIE;
 
 // Two cards: current identity form with firmware 1.2.3 and a monitor behind selector 2, and the
 // older form.
-constexpr const char* kTwoCards = R"(
-[[orvek]]
-device_index = 0
-firmware = "1.2.3"
-firmware_revision = 2
-driver_version = [1, 8, 2, 7]
-vendor_id = 0x1D9C
-device_id = 0x0100
-memory_gib = 16
-pcie_gen = 4
-pcie_lanes = 8
-pcie_rev = 1
-pcie_class_code = 0x120000
-location = "0000:03:00.0"
-extra_power = [{ selector = 2, chip = 0x546E, volts = 12.0, amps = 5.0 }]
-
-[[orvek]]
-device_index = 1
-firmware = "1.3"
-driver_version = [1, 9, 0, 1]
-identity_form = "legacy"
-legacy_index = 1
-memory_gib = 64
-device_id = 0x0200
-)";
+constexpr const char* kTwoCards =
+    "[[orvek]]\ndevice_index = 0\nfirmware = \"1.2.3\"\nfirmware_revision = 2\n"
+    "driver_version = [1, 8, 2, 7]\nvendor_id = 0x1D9C\ndevice_id = 0x0100\nmemory_gib = 16\n"
+    "pcie_gen = 4\npcie_lanes = 8\npcie_rev = 1\npcie_class_code = 0x120000\n"
+    "location = \"0000:03:00.0\"\n"
+    "extra_power = [{ selector = 2, chip = 0x546E, volts = 12.0, amps = 5.0 }]\n"
+    "[[orvek]]\ndevice_index = 1\nfirmware = \"1.3\"\ndriver_version = [1, 9, 0, 1]\n"
+    "identity_form = \"legacy\"\nlegacy_index = 1\nmemory_gib = 64\ndevice_id = 0x0200\n";
 
 class OrvekSimulatedTest : public ::testing::Test {
   protected:

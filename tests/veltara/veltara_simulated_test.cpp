@@ -57,22 +57,11 @@ class VeltaraSimulatedTest : public ::testing::Test {
 };
 
 TEST_F(VeltaraSimulatedTest, DevicesOpenByListPositionWithTheirKindVersionsAndMemory) {
-    ASSERT_EQ(start(R"(
-[[veltara]]
-dev_no = 7
-name = "first"
-kind = 0
-driver_version = [2, 5, 3, 1]
-host_driver_version = [1, 2, 3, 0]
-memory_pages = 0x40000
-signal_type = 2
-[[veltara]]
-dev_no = 3
-name = "second"
-kind = 1
-host_driver_version = [9, 9, 9, 0]
-memory_pages = 0x100000
-)"),
+    ASSERT_EQ(start("[[veltara]]\ndev_no = 7\nname = \"first\"\nkind = 0\nsignal_type = 2\n"
+                    "driver_version = [2, 5, 3, 1]\nhost_driver_version = [1, 2, 3, 0]\n"
+                    "memory_pages = 0x40000\n"
+                    "[[veltara]]\ndev_no = 3\nname = \"second\"\nkind = 1\n"
+                    "host_driver_version = [9, 9, 9, 0]\nmemory_pages = 0x100000\n"),
               CRVMON_STATUS_OK);
     EXPECT_EQ(count(kKind0), 1);
     EXPECT_EQ(count(kKind1), 1);
@@ -194,7 +183,8 @@ process = [
     { pid = 10, count = 1, amount = 100 },
     { pid = 11, count = 2, amount = 200 },
     { pid = 10, count = 3, amount = 300 },
-    { pid = )" + self + R"(, count = 9, amount = 900 },
+    { pid = )" + self +
+                    R"(, count = 9, amount = 900 },
 ]
 )"),
               CRVMON_STATUS_OK);
@@ -241,20 +231,12 @@ TEST_F(VeltaraSimulatedTest, ASnapshotIsReadToItsEndAndReleasedEvenWhenItNeverEn
 // with its own status is still read, as the service's business. A row that cannot be read
 // leaves the list short.
 TEST_F(VeltaraSimulatedTest, AProcessListWhoseCaptureOrRowsWereNotAnsweredFails) {
-    ASSERT_EQ(start(R"(
-[[veltara]]
-name = "cut"
-faults = { reply_length = { IOC_CAPTURE_SNAPSHOT = 2 } }
-process = [{ pid = 77, count = 1 }]
-[[veltara]]
-name = "refused"
-faults = { status = { IOC_CAPTURE_SNAPSHOT = 5 } }
-process = [{ pid = 78, count = 1 }]
-[[veltara]]
-name = "rowless"
-faults = { reply_length = { IOC_READ_SNAPSHOT = 10 } }
-process = [{ pid = 79, count = 1 }]
-)"),
+    ASSERT_EQ(start("[[veltara]]\nname = \"cut\"\nprocess = [{ pid = 77, count = 1 }]\n"
+                    "faults = { reply_length = { IOC_CAPTURE_SNAPSHOT = 2 } }\n"
+                    "[[veltara]]\nname = \"refused\"\nprocess = [{ pid = 78, count = 1 }]\n"
+                    "faults = { status = { IOC_CAPTURE_SNAPSHOT = 5 } }\n"
+                    "[[veltara]]\nname = \"rowless\"\nprocess = [{ pid = 79, count = 1 }]\n"
+                    "faults = { reply_length = { IOC_READ_SNAPSHOT = 10 } }\n"),
               CRVMON_STATUS_OK);
     clock_->advance(5'000'000);
     EXPECT_EQ(veltara::veltara_get_process_infos(device(kKind1, 0)), std::nullopt);
@@ -268,14 +250,11 @@ process = [{ pid = 79, count = 1 }]
 }
 
 TEST_F(VeltaraSimulatedTest, FailedQueriesShowOnlyInTheirValues) {
-    ASSERT_EQ(start(R"(
-[[veltara]]
-process = [{ pid = 77, count = 1, amount = 1 }]
-[veltara.faults]
-reply_length = { IOC_GET_MONITOR_INFO = 100, IOC_GET_TEMPERATURE = 8 }
-status = { IOC_CAPTURE_SNAPSHOT = 5 }
-)"),
-              CRVMON_STATUS_OK);
+    ASSERT_EQ(
+        start("[[veltara]]\nprocess = [{ pid = 77, count = 1, amount = 1 }]\n[veltara.faults]\n"
+              "reply_length = { IOC_GET_MONITOR_INFO = 100, IOC_GET_TEMPERATURE = 8 }\n"
+              "status = { IOC_CAPTURE_SNAPSHOT = 5 }\n"),
+        CRVMON_STATUS_OK);
     const DeviceRecord& vt = device(kKind1, 0);
     // Nothing made up from what was not read: no core record of an empty window, no process
     // list without busy times.
