@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 #include <vector>
 
 #include "lib/orvek/identity_block.h"
@@ -29,16 +30,12 @@ TEST(IdentityBlock, TheCurrentFormFillsIdsLinkDriverVersionAndLocation) {
     put(block, 120, {0xff, 0xff});  // reserved tail, ignored
 
     const MonitorInfo info = parseDeviceInfo(block);
-    EXPECT_EQ(info.vendorId, 0x1e52);
-    EXPECT_EQ(info.deviceId, 0x0100);
-    EXPECT_EQ(info.subVendorId, 0x0402);
-    EXPECT_EQ(info.subDeviceId, 0x0a33);
-    EXPECT_EQ(info.firmwareBuild, 0x80030000u);
-    EXPECT_EQ(info.reserved, 0xefbeaddeu);
-    EXPECT_EQ(info.pcieGen, 4);
-    EXPECT_EQ(info.pcieLanes, 8);
-    EXPECT_EQ(info.pcieRev, 1);
-    EXPECT_EQ(info.pcieClassCode, 0x120000u);
+    // Ids; firmware and reserved words; link and class; driver; location; no register value.
+    EXPECT_EQ(std::tuple(info.vendorId, info.deviceId, info.subVendorId, info.subDeviceId),
+              std::tuple(0x1e52, 0x0100, 0x0402, 0x0a33));
+    EXPECT_EQ(std::tuple(info.firmwareBuild, info.reserved), std::tuple(0x80030000u, 0xefbeaddeu));
+    EXPECT_EQ(std::tuple(info.pcieGen, info.pcieLanes, info.pcieRev, info.pcieClassCode),
+              std::tuple(4, 8, 1, 0x120000u));
     EXPECT_EQ(info.driverVersion, (std::array<std::uint16_t, 4>{1, 8, 2, 7}));
     EXPECT_EQ(info.locationKind, 0x8000);
     EXPECT_EQ(info.location, (std::array<std::uint16_t, 7>{0, 3, 0, 1, 0, 0, 0}));
@@ -71,13 +68,9 @@ TEST(IdentityBlock, TheOlderTableNamesThisCardsEntry) {
     const auto info = parseLegacyTable(table);
     ASSERT_TRUE(info.has_value());
     EXPECT_EQ(info->driverVersion, (std::array<std::uint16_t, 4>{1, 7, 0, 2}));
-    EXPECT_EQ(info->vendorId, 0x1e52);
-    EXPECT_EQ(info->deviceId, 0x0200);
-    EXPECT_EQ(info->subVendorId, 0x0402);
-    EXPECT_EQ(info->subDeviceId, 0x0031);
-    EXPECT_EQ(info->pcieGen, 3);
-    EXPECT_EQ(info->pcieLanes, 16);
-    EXPECT_EQ(info->pcieRev, 2);
+    EXPECT_EQ(std::tuple(info->vendorId, info->deviceId, info->subVendorId, info->subDeviceId),
+              std::tuple(0x1e52, 0x0200, 0x0402, 0x0031));
+    EXPECT_EQ(std::tuple(info->pcieGen, info->pcieLanes, info->pcieRev), std::tuple(3, 16, 2));
     // The older form carries no firmware word, class code (all ones: not reported) or location.
     EXPECT_EQ(info->firmwareBuild, 0u);
     EXPECT_EQ(info->pcieClassCode, 0xFFFFFFFFu);
@@ -134,10 +127,9 @@ TEST(DescribeCard, FirmwareMemoryAndIdsComeFromTheIdentityWords) {
     const DeviceRecord r = describeCard(info);
     EXPECT_TRUE(r.open);
     EXPECT_EQ(r.targetType, CRVMON_TARGET_ORVEK_PCIE);
-    EXPECT_EQ(r.firmwareVersion.major, 1);
-    EXPECT_EQ(r.firmwareVersion.minor, 2);
-    EXPECT_EQ(r.firmwareVersion.patch, 3);
-    EXPECT_EQ(r.firmwareVersion.revision, 10);
+    const VersionInfo& firmware = r.firmwareVersion;
+    EXPECT_EQ(std::tuple(firmware.major, firmware.minor, firmware.patch, firmware.revision),
+              std::tuple(1, 2, 3, 10));
     EXPECT_EQ(r.firmwareCrc, 0x8003);
     EXPECT_EQ(r.memoryTotal, 274877906944LL);
     EXPECT_EQ(r.driverVersion.revision, 3);
