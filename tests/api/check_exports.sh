@@ -11,13 +11,11 @@ case $library in
     actual=$(nm -D --defined-only "$library" |
         awk '$2 == "T" || $2 == "W" || $2 == "D" || $2 == "B" {print $3}' | sort) ;;
 esac
-if diff <(sort "$expected") <(printf '%s\n' "$actual") >/tmp/crvmon-exports.$$; then
+if differences=$(diff <(sort "$expected") <(printf '%s\n' "$actual")); then
     echo "exports: 1 passed, 0 failed"
-    rm -f /tmp/crvmon-exports.$$
     exit 0
 fi
 echo "exported names differ from $expected (< expected, > exported):"
-cat /tmp/crvmon-exports.$$
-rm -f /tmp/crvmon-exports.$$
+echo "$differences"
 echo "exports: 0 passed, 1 failed"
 exit 1

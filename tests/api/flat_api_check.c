@@ -18,6 +18,9 @@ static int passed, failed;
         }                                                                           \
     } while (0)
 
+#define CARD CRVMON_TARGET_ORVEK_PCIE
+#define USB CRVMON_TARGET_VELTARA_USB_KIND1
+
 static const char* const kScenario =
     "[[orvek]]\nfirmware = \"1.2.3\"\nload = 0.5\n"
     "[[veltara]]\nkind = 1\n"
@@ -29,19 +32,16 @@ static void beforeInitialisation(void) {
     unsigned int count = 0;
     char text[8] = "keep";
     /* A null pointer is reported before anything else, even before crvmonInit. */
-    CHECK(crvmonGetVendorId(CRVMON_TARGET_ORVEK_PCIE, 0, NULL) == CRVMON_STATUS_INVALID_ARGUMENT);
+    CHECK(crvmonGetVendorId(CARD, 0, NULL) == CRVMON_STATUS_INVALID_ARGUMENT);
     CHECK(crvmonGetDeviceCount(NULL) == CRVMON_STATUS_INVALID_ARGUMENT);
-    CHECK(crvmonGetNodeName(CRVMON_TARGET_ORVEK_PCIE, 0, NULL, 8) ==
-          CRVMON_STATUS_INVALID_ARGUMENT);
-    CHECK(crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, NULL, NULL) ==
-          CRVMON_STATUS_INVALID_ARGUMENT);
-    CHECK(crvmonGetVendorId(CRVMON_TARGET_ORVEK_PCIE, 0, &value) == CRVMON_STATUS_NOT_INITIALIZED);
+    CHECK(crvmonGetNodeName(CARD, 0, NULL, 8) == CRVMON_STATUS_INVALID_ARGUMENT);
+    CHECK(crvmonGetCoreInfos(CARD, 0, NULL, NULL) == CRVMON_STATUS_INVALID_ARGUMENT);
+    CHECK(crvmonGetVendorId(CARD, 0, &value) == CRVMON_STATUS_NOT_INITIALIZED);
     CHECK(value == -1);
     CHECK(crvmonGetDriverVersion(CRVMON_DRIVER_ORVEK, text, sizeof text) ==
           CRVMON_STATUS_NOT_INITIALIZED);
     CHECK(strcmp(text, "keep") == 0);
-    CHECK(crvmonGetProcessInfos(CRVMON_TARGET_VELTARA_USB_KIND1, 0, NULL, &count) ==
-          CRVMON_STATUS_NOT_INITIALIZED);
+    CHECK(crvmonGetProcessInfos(USB, 0, NULL, &count) == CRVMON_STATUS_NOT_INITIALIZED);
 }
 
 static void valuesAndBuffers(void) {
@@ -49,27 +49,23 @@ static void valuesAndBuffers(void) {
     double reading = 0;
     char text[16];
     /* Failures still fill the slot, with the error value. */
-    CHECK(crvmonGetVendorId(CRVMON_TARGET_ORVEK_PCIE, 5, &value) == CRVMON_STATUS_INVALID_ARGUMENT);
+    CHECK(crvmonGetVendorId(CARD, 5, &value) == CRVMON_STATUS_INVALID_ARGUMENT);
     CHECK(value == -1);
     CHECK(crvmonGetTemperature(CRVMON_TARGET_VELTARA, 0, &value) == CRVMON_STATUS_TARGET_NOT_FOUND);
     CHECK(value == -1);
-    CHECK(crvmonGetTotalPower(CRVMON_TARGET_VELTARA_USB_KIND1, 0, &reading) ==
-          CRVMON_STATUS_NOT_SUPPORTED);
+    CHECK(crvmonGetTotalPower(USB, 0, &reading) == CRVMON_STATUS_NOT_SUPPORTED);
     CHECK(reading == -1.0);
-    CHECK(crvmonGetVendorId(CRVMON_TARGET_ORVEK_PCIE, 0, &value) == CRVMON_STATUS_OK);
+    CHECK(crvmonGetVendorId(CARD, 0, &value) == CRVMON_STATUS_OK);
 
     /* "1.2.3" needs six bytes with its terminator; five are too few and change nothing. */
     memset(text, 'x', sizeof text);
-    CHECK(crvmonGetFirmwareVersion(CRVMON_TARGET_ORVEK_PCIE, 0, text, 5) ==
-          CRVMON_STATUS_BUFFER_TOO_SMALL);
+    CHECK(crvmonGetFirmwareVersion(CARD, 0, text, 5) == CRVMON_STATUS_BUFFER_TOO_SMALL);
     CHECK(text[0] == 'x');
-    CHECK(crvmonGetFirmwareVersion(CRVMON_TARGET_ORVEK_PCIE, 0, text, 6) == CRVMON_STATUS_OK);
+    CHECK(crvmonGetFirmwareVersion(CARD, 0, text, 6) == CRVMON_STATUS_OK);
     CHECK(strcmp(text, "1.2.3") == 0);
     CHECK(text[6] == 'x');
-    CHECK(crvmonGetNodeName(CRVMON_TARGET_ORVEK_PCIE, 0, text, 0) ==
-          CRVMON_STATUS_BUFFER_TOO_SMALL);
-    CHECK(crvmonGetPcieSlot(CRVMON_TARGET_VELTARA_USB_KIND1, 0, text, sizeof text) ==
-          CRVMON_STATUS_NOT_SUPPORTED);
+    CHECK(crvmonGetNodeName(CARD, 0, text, 0) == CRVMON_STATUS_BUFFER_TOO_SMALL);
+    CHECK(crvmonGetPcieSlot(USB, 0, text, sizeof text) == CRVMON_STATUS_NOT_SUPPORTED);
 }
 
 static void twoCallArrays(void) {
@@ -77,31 +73,26 @@ static void twoCallArrays(void) {
     crvmonProcessInfo_t processes[4];
     unsigned int count = 0;
 
-    CHECK(crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, NULL, &count) == CRVMON_STATUS_OK);
+    CHECK(crvmonGetCoreInfos(CARD, 0, NULL, &count) == CRVMON_STATUS_OK);
     CHECK(count == 10);
     count = 4;
-    CHECK(crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, cores, &count) ==
-          CRVMON_STATUS_BUFFER_TOO_SMALL);
+    CHECK(crvmonGetCoreInfos(CARD, 0, cores, &count) == CRVMON_STATUS_BUFFER_TOO_SMALL);
     CHECK(count == 4);
     count = 3;
-    CHECK(crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, NULL, &count) ==
-          CRVMON_STATUS_INVALID_ARGUMENT);
+    CHECK(crvmonGetCoreInfos(CARD, 0, NULL, &count) == CRVMON_STATUS_INVALID_ARGUMENT);
     count = 16;
-    CHECK(crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, cores, &count) == CRVMON_STATUS_OK);
+    CHECK(crvmonGetCoreInfos(CARD, 0, cores, &count) == CRVMON_STATUS_OK);
     CHECK(count == 10);
     CHECK(cores[0].core == 0xfffe && cores[1].core == 1 && cores[5].cluster == 0x20000);
 
     count = 0;
-    CHECK(crvmonGetProcessInfos(CRVMON_TARGET_VELTARA_USB_KIND1, 0, NULL, &count) ==
-          CRVMON_STATUS_OK);
+    CHECK(crvmonGetProcessInfos(USB, 0, NULL, &count) == CRVMON_STATUS_OK);
     CHECK(count == 2);
-    CHECK(crvmonGetProcessInfos(CRVMON_TARGET_VELTARA_USB_KIND1, 0, processes, &count) ==
-          CRVMON_STATUS_OK);
+    CHECK(crvmonGetProcessInfos(USB, 0, processes, &count) == CRVMON_STATUS_OK);
     CHECK(count == 2 && processes[0].pid == 10 && processes[1].amount == 6);
 
     count = 9;
-    CHECK(crvmonGetProcessInfos(CRVMON_TARGET_ORVEK_PCIE, 0, processes, &count) ==
-          CRVMON_STATUS_NOT_SUPPORTED);
+    CHECK(crvmonGetProcessInfos(CARD, 0, processes, &count) == CRVMON_STATUS_NOT_SUPPORTED);
     CHECK(count == 9);
 }
 

@@ -1,14 +1,12 @@
 // Unloading the library releases every device, with or without a shutdown first.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "crvmon.h"
 #include "lib/platform/win32.h"
 #include "sim/model/scenario.h"
 #include "sim/private_simulation.h"
-#include "tests/support/open_handle_count.h"
+#include "tests/support/settled_handle_count.h"
+#include "tests/support/status_check.h"
 
 namespace {
 
@@ -64,8 +62,7 @@ TEST(LibraryUnload, ReleasesEveryDeviceWhenShutdownWasNeverCalled) {
     ASSERT_TRUE(library.ready()) << "cannot load " << kStandInLibrary;
 
     ASSERT_EQ(library.init(), CRVMON_STATUS_OK);
-    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
-    EXPECT_EQ(library.deviceCount(status), 2);
+    EXPECT_GIVES(2, CRVMON_STATUS_OK, library.deviceCount);
     EXPECT_EQ(live, 2);
 
     library.unload();
@@ -78,9 +75,7 @@ TEST(LibraryUnload, AfterShutdownReleasesNothingTwice) {
     ASSERT_TRUE(library.ready()) << "cannot load " << kStandInLibrary;
 
     // Nothing is probed at load.
-    crvmonStatusCode_t status = CRVMON_STATUS_OK;
-    EXPECT_EQ(library.deviceCount(status), 0);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_GIVES(0, CRVMON_STATUS_NOT_INITIALIZED, library.deviceCount);
 
     ASSERT_EQ(library.init(), CRVMON_STATUS_OK);
     ASSERT_EQ(library.shutdown(), CRVMON_STATUS_OK);
@@ -111,14 +106,7 @@ TEST(LibraryUnload, TheProductClosesEveryHandleOfItsDevices) {
     EXPECT_EQ(devices, 4);
     EXPECT_GT(openHandleCount(), before + devices);
     ASSERT_TRUE(FreeLibrary(product));
-
-    // The simulator serves in this process and closes its ends of the connections on its own
-    // threads: give it a moment before counting.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (openHandleCount() != before && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_EQ(openHandleCount(), before);
+    EXPECT_EQ(openHandleCountSettledAt(before), before);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "sim/model/scenario.h"
 #include "sim/model/sim_clock.h"
 #include "sim/private_simulation.h"
+#include "tests/support/status_check.h"
 
 namespace crvmon {
 namespace {
@@ -16,47 +17,16 @@ namespace {
 constexpr crvmonTargetDeviceType_t kCard = CRVMON_TARGET_ORVEK_PCIE;
 constexpr crvmonTargetDeviceType_t kUsb = CRVMON_TARGET_VELTARA_USB_KIND1;
 
-constexpr const char* kMachine = R"(
-[[orvek]]
-temperature = 255
-switch_temperature = 200
-npu_clock_mhz = 1200
-bus_clock_mhz = 600
-fan_duty = 35
-chip_id = 2
-firmware = "1.2.4"
-memory_used = 1_073_741_824
-load = [0.25, 0.0, 0.0, 0.0, 0.5, 0.0, 0.0, 0.0, 0.0, 0.0]
-[orvek.board_power]
-chip = 0x5449
-volts = 12.0
-amps = 2.0
-watts = 10.0
-[[orvek.extra_power]]
-selector = 0
-chip = 0x2260
-volts = 5.0
-amps = 0.5
-[[orvek.extra_power]]
-selector = 1
-chip = 0x546E
-volts = 12.0
-amps = 5.0
-
-[[orvek]]
-load = 0.9
-
-[[veltara]]
-kind = 1
-pages_in_use = 3
-npu_clock_mhz = 933
-temperature_mc = -1500
-[[veltara.work]]
-pid = 10
-start_us = 0
-period_us = 100000
-busy_us = 50000
-)";
+constexpr const char* kMachine =
+    "[[orvek]]\ntemperature = 255\nswitch_temperature = 200\nfan_duty = 35\nchip_id = 2\n"
+    "npu_clock_mhz = 1200\nbus_clock_mhz = 600\nfirmware = \"1.2.4\"\n"
+    "memory_used = 1_073_741_824\nload = [0.25, 0.0, 0.0, 0.0, 0.5, 0.0, 0.0, 0.0, 0.0, 0.0]\n"
+    "board_power = { chip = 0x5449, volts = 12.0, amps = 2.0, watts = 10.0 }\n"
+    "extra_power = [{ selector = 0, chip = 0x2260, volts = 5.0, amps = 0.5 },\n"
+    "               { selector = 1, chip = 0x546E, volts = 12.0, amps = 5.0 }]\n"
+    "[[orvek]]\nload = 0.9\n"
+    "[[veltara]]\nkind = 1\npages_in_use = 3\nnpu_clock_mhz = 933\ntemperature_mc = -1500\n"
+    "work = [{ pid = 10, start_us = 0, period_us = 100000, busy_us = 50000 }]\n";
 
 class TelemetryGettersTest : public ::testing::Test {
   protected:
@@ -71,7 +41,7 @@ class TelemetryGettersTest : public ::testing::Test {
     template <class Getter>
     static auto read(Getter getter, crvmonTargetDeviceType_t type,
                      crvmonStatusCode_t expected = CRVMON_STATUS_OK) {
-        crvmonStatusCode_t status = CRVMON_STATUS_TARGET_NOT_FOUND;
+        crvmonStatusCode_t status = testing::kNoStatus;
         auto value = getter(type, 0, status);
         EXPECT_EQ(status, expected) << "type " << type;
         return value;
@@ -147,9 +117,7 @@ TEST_F(TelemetryGettersTest, UtilisationAndCores) {
     EXPECT_NEAR(read(corvanta::crvmonGetTotalUtilization, kCard), 28.125, 0.05);
 
     // Ten loads of 0.9 make every core 1.8 busy: the total stops at exactly 100.
-    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
-    EXPECT_EQ(corvanta::crvmonGetTotalUtilization(kCard, 1, status), 100.0);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_GIVES(100.0, CRVMON_STATUS_OK, corvanta::crvmonGetTotalUtilization, kCard, 1);
 
     const auto usb = read(corvanta::crvmonGetCoreInfos, kUsb);
     ASSERT_EQ(usb.size(), 1u);
@@ -171,20 +139,16 @@ TEST(TelemetryWithoutData, ValuesTheDeviceCannotGiveAreAbsentNotMadeUp) {
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
     EXPECT_TRUE(corvanta::crvmonGetCoreInfos(kCard, 0, status).empty());
     EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(corvanta::crvmonGetTotalUtilization(kCard, 0, status), -1.0);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(corvanta::crvmonGetMemoryUsage(kCard, 0, status), -1);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+    EXPECT_GIVES(-1.0, CRVMON_STATUS_NOT_SUPPORTED, corvanta::crvmonGetTotalUtilization, kCard, 0);
+    EXPECT_GIVES(-1, CRVMON_STATUS_NOT_SUPPORTED, corvanta::crvmonGetMemoryUsage, kCard, 0);
     // Register-backed values are still there.
-    EXPECT_EQ(corvanta::crvmonGetNPUClock(kCard, 0, status), 1000);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_GIVES(1000, CRVMON_STATUS_OK, corvanta::crvmonGetNPUClock, kCard, 0);
     // A selector the card did not take is not reported as set.
     EXPECT_EQ(corvanta::crvmonSetExtraPmicID(kCard, 0, CRVMON_EXTRA_PMIC_1),
               CRVMON_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(corvanta::crvmonGetExtraPmicId(kCard, 0, status), CRVMON_EXTRA_PMIC_0);
+    EXPECT_GIVES(CRVMON_EXTRA_PMIC_0, CRVMON_STATUS_OK, corvanta::crvmonGetExtraPmicId, kCard, 0);
     // A clock command that fails gives no clock, not the command's failure code.
-    EXPECT_EQ(corvanta::crvmonGetNPUClock(kUsb, 0, status), -1);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+    EXPECT_GIVES(-1, CRVMON_STATUS_NOT_SUPPORTED, corvanta::crvmonGetNPUClock, kUsb, 0);
     corvanta::crvmonShutdown();
 }
 

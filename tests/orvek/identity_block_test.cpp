@@ -1,10 +1,13 @@
-// Identity replies, byte for byte, in both forms.
+// Identity replies, byte for byte, in both forms, and the device record made from them:
+// versions, CRC, memory size and slot text.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 #include <vector>
 
 #include "lib/orvek/identity_block.h"
+#include "lib/orvek/orvek_discovery.h"
 
 namespace crvmon::orvek {
 namespace {
@@ -27,16 +30,12 @@ TEST(IdentityBlock, TheCurrentFormFillsIdsLinkDriverVersionAndLocation) {
     put(block, 120, {0xff, 0xff});  // reserved tail, ignored
 
     const MonitorInfo info = parseDeviceInfo(block);
-    EXPECT_EQ(info.vendorId, 0x1e52);
-    EXPECT_EQ(info.deviceId, 0x0100);
-    EXPECT_EQ(info.subVendorId, 0x0402);
-    EXPECT_EQ(info.subDeviceId, 0x0a33);
-    EXPECT_EQ(info.firmwareBuild, 0x80030000u);
-    EXPECT_EQ(info.reserved, 0xefbeaddeu);
-    EXPECT_EQ(info.pcieGen, 4);
-    EXPECT_EQ(info.pcieLanes, 8);
-    EXPECT_EQ(info.pcieRev, 1);
-    EXPECT_EQ(info.pcieClassCode, 0x120000u);
+    // Ids; firmware and reserved words; link and class; driver; location; no register value.
+    EXPECT_EQ(std::tuple(info.vendorId, info.deviceId, info.subVendorId, info.subDeviceId),
+              std::tuple(0x1e52, 0x0100, 0x0402, 0x0a33));
+    EXPECT_EQ(std::tuple(info.firmwareBuild, info.reserved), std::tuple(0x80030000u, 0xefbeaddeu));
+    EXPECT_EQ(std::tuple(info.pcieGen, info.pcieLanes, info.pcieRev, info.pcieClassCode),
+              std::tuple(4, 8, 1, 0x120000u));
     EXPECT_EQ(info.driverVersion, (std::array<std::uint16_t, 4>{1, 8, 2, 7}));
     EXPECT_EQ(info.locationKind, 0x8000);
     EXPECT_EQ(info.location, (std::array<std::uint16_t, 7>{0, 3, 0, 1, 0, 0, 0}));
@@ -69,13 +68,9 @@ TEST(IdentityBlock, TheOlderTableNamesThisCardsEntry) {
     const auto info = parseLegacyTable(table);
     ASSERT_TRUE(info.has_value());
     EXPECT_EQ(info->driverVersion, (std::array<std::uint16_t, 4>{1, 7, 0, 2}));
-    EXPECT_EQ(info->vendorId, 0x1e52);
-    EXPECT_EQ(info->deviceId, 0x0200);
-    EXPECT_EQ(info->subVendorId, 0x0402);
-    EXPECT_EQ(info->subDeviceId, 0x0031);
-    EXPECT_EQ(info->pcieGen, 3);
-    EXPECT_EQ(info->pcieLanes, 16);
-    EXPECT_EQ(info->pcieRev, 2);
+    EXPECT_EQ(std::tuple(info->vendorId, info->deviceId, info->subVendorId, info->subDeviceId),
+              std::tuple(0x1e52, 0x0200, 0x0402, 0x0031));
+    EXPECT_EQ(std::tuple(info->pcieGen, info->pcieLanes, info->pcieRev), std::tuple(3, 16, 2));
     // The older form carries no firmware word, class code (all ones: not reported) or location.
     EXPECT_EQ(info->firmwareBuild, 0u);
     EXPECT_EQ(info->pcieClassCode, 0xFFFFFFFFu);
@@ -93,6 +88,62 @@ TEST(IdentityBlock, AnEntryIndexOutsideTheTableIsRefused) {
     std::array<std::uint8_t, 1040> last{};
     put(last, 8, {63, 0, 0, 0});
     EXPECT_TRUE(parseLegacyTable(last).has_value());
+}
+
+TEST(LocationText, PciAddressOrChainOfSlotNumbers) {
+    MonitorInfo info;
+    info.locationKind = 0x8000;
+    info.location = {0, 3, 0, 0, 9, 9, 9};
+    EXPECT_EQ(locationText(info), "0000:03:00.0");
+    // Fields wider than their width are printed whole, within the 31 characters.
+    info.location = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0, 0, 0};
+    EXPECT_EQ(locationText(info), "FFFF:FFFF:FFFF.FFFF");
+
+    info.locationKind = 0x4002;
+    info.location = {1, 4, 2, 8, 0, 0, 0};
+    EXPECT_EQ(locationText(info), "1-4-2");
+    info.locationKind = 0x4000;
+    info.location = {7, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(locationText(info), "7");
+    // A count of eight stops at the seven items the record holds.
+    info.locationKind = 0x4007;
+    info.location = {1, 2, 3, 4, 5, 6, 65535};
+    EXPECT_EQ(locationText(info), "1-2-3-4-5-6-65535");
+
+    for (std::uint16_t kind : {0x0000, 0xC000, 0x3FFF}) {
+        info.locationKind = kind;
+        EXPECT_EQ(locationText(info), "") << kind;
+    }
+}
+
+TEST(DescribeCard, FirmwareMemoryAndIdsComeFromTheIdentityWords) {
+    MonitorInfo info;
+    info.deviceId = 0xFFFF;  // all 16 bits set is still a value, not the absent pattern
+    info.subVendorId = (1 << 10) | 2;
+    info.subDeviceId = 0x0A07;  // revision 10, memory code 7
+    info.firmwareBuild = 0x80030000;
+    info.driverVersion = {1, 8, 0, 3};
+
+    const DeviceRecord r = describeCard(info);
+    EXPECT_TRUE(r.open);
+    EXPECT_EQ(r.targetType, CRVMON_TARGET_ORVEK_PCIE);
+    const VersionInfo& firmware = r.firmwareVersion;
+    EXPECT_EQ(std::tuple(firmware.major, firmware.minor, firmware.patch, firmware.revision),
+              std::tuple(1, 2, 3, 10));
+    EXPECT_EQ(r.firmwareCrc, 0x8003);
+    EXPECT_EQ(r.memoryTotal, 274877906944LL);
+    EXPECT_EQ(r.driverVersion.revision, 3);
+    EXPECT_EQ(r.onDeviceDriverVersion.major, -1);
+    EXPECT_EQ(r.deviceId, 0xFFFF);
+
+    // Without the patch bit there is neither a patch number nor a CRC.
+    info.firmwareBuild = 0x00030000;
+    info.subDeviceId = 0x0000;
+    const DeviceRecord bare = describeCard(info);
+    EXPECT_EQ(bare.firmwareVersion.patch, -1);
+    EXPECT_EQ(bare.firmwareCrc, -1);
+    EXPECT_EQ(bare.firmwareVersion.revision, 0);
+    EXPECT_EQ(bare.memoryTotal, 2147483648LL);
 }
 
 }  // namespace

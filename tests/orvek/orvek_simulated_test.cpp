@@ -4,12 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "crvmon.h"
 #include "lib/api/library_state.h"
@@ -21,7 +19,8 @@
 #include "sim/model/scenario.h"
 #include "sim/model/sim_clock.h"
 #include "sim/private_simulation.h"
-#include "tests/support/open_handle_count.h"
+#include "tests/support/settled_handle_count.h"
+#include "tests/support/status_check.h"
 #if !defined(_WIN32)
 #include "sim/orvek/device_object_server.h"
 #include "tests/support/virtual_clock.h"
@@ -32,37 +31,18 @@ namespace {
 
 using ::testing::HasSubstr;
 
+constexpr auto kCard = CRVMON_TARGET_ORVEK_PCIE;
+
 // Two cards: current identity form with firmware 1.2.3 and a monitor behind selector 2, and the
 // older form.
-constexpr const char* kTwoCards = R"(
-[[orvek]]
-device_index = 0
-firmware = "1.2.3"
-firmware_revision = 2
-driver_version = [1, 8, 2, 7]
-vendor_id = 0x1D9C
-device_id = 0x0100
-memory_gib = 16
-pcie_gen = 4
-pcie_lanes = 8
-pcie_rev = 1
-pcie_class_code = 0x120000
-location = "0000:03:00.0"
-[[orvek.extra_power]]
-selector = 2
-chip = 0x546E
-volts = 12.0
-amps = 5.0
-
-[[orvek]]
-device_index = 1
-firmware = "1.3"
-driver_version = [1, 9, 0, 1]
-identity_form = "legacy"
-legacy_index = 1
-memory_gib = 64
-device_id = 0x0200
-)";
+constexpr const char* kTwoCards =
+    "[[orvek]]\ndevice_index = 0\nfirmware = \"1.2.3\"\nfirmware_revision = 2\n"
+    "driver_version = [1, 8, 2, 7]\nvendor_id = 0x1D9C\ndevice_id = 0x0100\nmemory_gib = 16\n"
+    "pcie_gen = 4\npcie_lanes = 8\npcie_rev = 1\npcie_class_code = 0x120000\n"
+    "location = \"0000:03:00.0\"\n"
+    "extra_power = [{ selector = 2, chip = 0x546E, volts = 12.0, amps = 5.0 }]\n"
+    "[[orvek]]\ndevice_index = 1\nfirmware = \"1.3\"\ndriver_version = [1, 9, 0, 1]\n"
+    "identity_form = \"legacy\"\nlegacy_index = 1\nmemory_gib = 64\ndevice_id = 0x0200\n";
 
 class OrvekSimulatedTest : public ::testing::Test {
   protected:
@@ -75,8 +55,8 @@ class OrvekSimulatedTest : public ::testing::Test {
     // A getter's value for the card at this index, its status checked.
     template <class Getter>
     static auto read(Getter getter, int index, crvmonStatusCode_t expected = CRVMON_STATUS_OK) {
-        crvmonStatusCode_t status = CRVMON_STATUS_TARGET_NOT_FOUND;
-        auto value = getter(CRVMON_TARGET_ORVEK_PCIE, index, status);
+        crvmonStatusCode_t status = testing::kNoStatus;
+        auto value = getter(kCard, index, status);
         EXPECT_EQ(status, expected);
         return value;
     }
@@ -84,8 +64,7 @@ class OrvekSimulatedTest : public ::testing::Test {
     // The monitor behind the card at this index, as the metric accessors will reach it.
     static OrvekMonitor& monitorOf(int index) {
         crvmonStatusCode_t status;
-        const DeviceHandle* handle =
-            registry().lookupDevice(CRVMON_TARGET_ORVEK_PCIE, index, status);
+        const DeviceHandle* handle = registry().lookupDevice(kCard, index, status);
         EXPECT_NE(handle, nullptr);
         OrvekMonitor* monitor = monitorTable().lookup(handle->record().monitorKey);
         EXPECT_NE(monitor, nullptr);
@@ -100,8 +79,7 @@ class OrvekSimulatedTest : public ::testing::Test {
 TEST_F(OrvekSimulatedTest, CardsOfBothIdentityFormsAreFoundWithTheirIdentity) {
     serve(kTwoCards);
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
-    crvmonStatusCode_t status;
-    EXPECT_EQ(corvanta::crvmonGetTargetDeviceCount(CRVMON_TARGET_ORVEK_PCIE, status), 2);
+    EXPECT_GIVES(2, CRVMON_STATUS_OK, corvanta::crvmonGetTargetDeviceCount, kCard);
 
     // Vendor, device id, CRC, slot, firmware text, the first card's memory and the driver's
     // version are read through crvmon-smi (tests/tools/smi/smi_cli_test.cpp); here the rest.
@@ -121,8 +99,8 @@ TEST_F(OrvekSimulatedTest, CardsOfBothIdentityFormsAreFoundWithTheirIdentity) {
     EXPECT_EQ(read(corvanta::crvmonGetDeviceId, 1), 0x0200);
     EXPECT_EQ(read(corvanta::crvmonGetFirmwareVersion, 1), "1.3");
     EXPECT_EQ(read(corvanta::crvmonGetPcieClassCode, 1, CRVMON_STATUS_NOT_SUPPORTED), -1);
-    EXPECT_EQ(corvanta::crvmonGetMemoryTotal(CRVMON_TARGET_ORVEK_PCIE, 1, status), 64LL << 30);
-    EXPECT_EQ(corvanta::crvmonGetDriverRevision(CRVMON_DRIVER_ORVEK, status), 7u);
+    EXPECT_EQ(read(corvanta::crvmonGetMemoryTotal, 1), 64LL << 30);
+    EXPECT_GIVES(7u, CRVMON_STATUS_OK, corvanta::crvmonGetDriverRevision, CRVMON_DRIVER_ORVEK);
 }
 
 // The register values themselves are read through the getters in
@@ -151,16 +129,12 @@ TEST_F(OrvekSimulatedTest, ACardOfTheOlderFormUsesTheOlderSelectorAfterANewerCar
         "[[orvek]]\ndevice_index = 0\nfirmware = \"1.2.4\"\n"
         "[[orvek]]\ndevice_index = 1\nidentity_form = \"legacy\"\nlegacy_index = 1\n");
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
-    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(CRVMON_TARGET_ORVEK_PCIE, 1, CRVMON_EXTRA_PMIC_2),
-              CRVMON_STATUS_OK);
+    EXPECT_EQ(corvanta::crvmonSetExtraPmicID(kCard, 1, CRVMON_EXTRA_PMIC_2), CRVMON_STATUS_OK);
     const MonitorInfo* info = monitorOf(1).getInfo();
     ASSERT_NE(info, nullptr);
     EXPECT_EQ((info->pmicSelectLegacy >> 28) & 3, 2u);
     EXPECT_EQ(info->pmicSelect, sim::OrvekCardModel::kPmicSelectBase);  // bit 31 still set
-    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
-    EXPECT_EQ(corvanta::crvmonGetExtraPmicId(CRVMON_TARGET_ORVEK_PCIE, 1, status),
-              CRVMON_EXTRA_PMIC_2);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_EQ(read(corvanta::crvmonGetExtraPmicId, 1), CRVMON_EXTRA_PMIC_2);
 }
 
 TEST_F(OrvekSimulatedTest, ShortOrMissingUsageRepliesGiveNoUsage) {
@@ -175,69 +149,57 @@ TEST_F(OrvekSimulatedTest, ShortOrMissingUsageRepliesGiveNoUsage) {
 }
 
 #if !defined(_WIN32)
-// Every core's ring: one interval of 100 units, then the running one, read at its end: busy the
-// whole time since the interval began, a fraction of exactly 1.
-sim::ReplyFilters everyCoreBusyAllTheTime() {
+struct Interval {
+    std::size_t slot;
+    std::uint64_t start, end;
+};
+
+// Every usage reply of full size, its first `rings` rings holding only these intervals with this
+// head and count, taken at `now`.
+sim::ReplyFilters usageRings(std::size_t rings, std::uint8_t head, std::uint8_t count,
+                             std::vector<Interval> intervals, std::uint64_t now) {
     sim::ReplyFilters filters;
-    filters.orvek = [](int, std::uint32_t code, std::vector<std::uint8_t>& output, std::uint32_t&) {
+    filters.orvek = [=](int, std::uint32_t code, std::vector<std::uint8_t>& output,
+                        std::uint32_t&) {
         namespace usage = orvek::wire::usage_reply;
         if (code != orvek::wire::kIoctlUsage || output.size() != usage::kSize) return;
-        for (std::size_t core = 0; core < usage::kRingCount; ++core) {
-            std::uint8_t* ring = output.data() + usage::kRings + core * usage::kRingSize;
+        for (std::size_t r = 0; r < rings; ++r) {
+            std::uint8_t* ring = output.data() + usage::kRings + r * usage::kRingSize;
             std::memset(ring + usage::kIntervals, 0, usage::kIntervalCount * usage::kIntervalSize);
-            ring[usage::kHead] = 1;
-            ring[usage::kCount] = 1;
-            const std::uint64_t intervals[4] = {100, 200, 150, 200};
-            std::memcpy(ring + usage::kIntervals, intervals, sizeof intervals);
+            ring[usage::kHead] = head;
+            ring[usage::kCount] = count;
+            for (const Interval& i : intervals) {
+                const std::uint64_t words[2] = {i.start, i.end};
+                std::memcpy(ring + usage::kIntervals + i.slot * usage::kIntervalSize, words, 16);
+            }
         }
-        const std::uint64_t timestamp = 200;
-        std::memcpy(output.data() + usage::kTimestamp, &timestamp, sizeof timestamp);
+        std::memcpy(output.data() + usage::kTimestamp, &now, sizeof now);
     };
     return filters;
 }
 
-// A fraction of exactly 1 is a core busy all the time, not a ring that cannot be right.
+// Every core's ring: one interval of 100 units, then the running one, read at its end: busy the
+// whole time since the interval began, a fraction of exactly 1, which is a core busy all the
+// time, not a ring that cannot be right.
 TEST_F(OrvekSimulatedTest, CoresBusyAllTheTimeAreAHundredPercent) {
-    serve("[[orvek]]\n", everyCoreBusyAllTheTime());
+    serve("[[orvek]]\n", usageRings(orvek::wire::usage_reply::kRingCount, 1, 1,
+                                    {{0, 100, 200}, {1, 150, 200}}, 200));
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
-    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
-    EXPECT_EQ(corvanta::crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, status).size(), 10u);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
-    EXPECT_EQ(corvanta::crvmonGetTotalUtilization(CRVMON_TARGET_ORVEK_PCIE, 0, status), 100.0);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_EQ(read(corvanta::crvmonGetCoreInfos, 0).size(), 10u);
+    EXPECT_EQ(read(corvanta::crvmonGetTotalUtilization, 0), 100.0);
 }
 
 // Intervals that end before they start make a busy part larger than the window: the cores'
 // times would not fit their records. Such rings are no busy data; the memory in use, a field of
 // its own in the same reply, stands.
 TEST_F(OrvekSimulatedTest, UsageRingsThatCannotBeRightGiveNoBusyData) {
-    sim::ReplyFilters filters;
-    filters.orvek = [](int, std::uint32_t code, std::vector<std::uint8_t>& output, std::uint32_t&) {
-        if (code != orvek::wire::kIoctlUsage || output.size() != orvek::wire::usage_reply::kSize) {
-            return;
-        }
-        // One counted interval, 63, that lasts longer than the time from its start to now.
-        namespace usage = orvek::wire::usage_reply;
-        std::uint8_t* ring = output.data() + usage::kRings;
-        std::memset(ring + usage::kIntervals, 0, usage::kIntervalCount * usage::kIntervalSize);
-        ring[usage::kHead] = 0;
-        ring[usage::kCount] = 1;
-        const std::uint64_t newest[2] = {500, 2000};
-        const std::uint64_t oldest[2] = {10, 5000};
-        std::memcpy(ring + usage::kIntervals, newest, sizeof newest);
-        std::memcpy(ring + usage::kIntervals + 63 * usage::kIntervalSize, oldest, sizeof oldest);
-        const std::uint64_t timestamp = 2001;
-        std::memcpy(output.data() + usage::kTimestamp, &timestamp, sizeof timestamp);
-    };
-    serve("[[orvek]]\nload = 0.5\nmemory_used = 4096\n", std::move(filters));
+    // One counted interval, 63, that lasts longer than the time from its start to now.
+    serve("[[orvek]]\nload = 0.5\nmemory_used = 4096\n",
+          usageRings(1, 0, 1, {{0, 500, 2000}, {63, 10, 5000}}, 2001));
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
-    crvmonStatusCode_t status = CRVMON_STATUS_OK;
-    EXPECT_TRUE(corvanta::crvmonGetCoreInfos(CRVMON_TARGET_ORVEK_PCIE, 0, status).empty());
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(corvanta::crvmonGetTotalUtilization(CRVMON_TARGET_ORVEK_PCIE, 0, status), -1.0);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(corvanta::crvmonGetMemoryUsage(CRVMON_TARGET_ORVEK_PCIE, 0, status), 4096);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_TRUE(read(corvanta::crvmonGetCoreInfos, 0, CRVMON_STATUS_NOT_SUPPORTED).empty());
+    EXPECT_EQ(read(corvanta::crvmonGetTotalUtilization, 0, CRVMON_STATUS_NOT_SUPPORTED), -1.0);
+    EXPECT_EQ(read(corvanta::crvmonGetMemoryUsage, 0), 4096);
 }
 #endif
 
@@ -284,30 +246,19 @@ TEST_F(OrvekSimulatedTest, RefusedCardsAreSkippedAndLaterOnesStillOpen) {
     // Card 1: an older table of the wrong length; card 2: an older table naming an entry
     // outside itself. Both are refused silently; every probe's scan still counts card 0, so
     // card 3 opens. Minor, patch and revision of the driver are not checked.
-    serve(R"(
-[[orvek]]
-device_index = 0
-driver_version = [1, 9, 3, 0]
-[[orvek]]
-device_index = 1
-identity_form = "legacy"
-[orvek.faults]
-legacy_reply_length = 1024
-[[orvek]]
-device_index = 2
-identity_form = "legacy"
-legacy_index = 64
-[[orvek]]
-device_index = 3
-)");
+    serve(R"(orvek = [
+    { device_index = 0, driver_version = [1, 9, 3, 0] },
+    { device_index = 1, identity_form = "legacy", faults = { legacy_reply_length = 1024 } },
+    { device_index = 2, identity_form = "legacy", legacy_index = 64 },
+    { device_index = 3 },
+])");
     ::testing::internal::CaptureStdout();
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    crvmonStatusCode_t status;
-    EXPECT_EQ(corvanta::crvmonGetTargetDeviceCount(CRVMON_TARGET_ORVEK_PCIE, status), 2);
+    EXPECT_GIVES(2, CRVMON_STATUS_OK, corvanta::crvmonGetTargetDeviceCount, kCard);
     EXPECT_EQ(read(corvanta::crvmonGetNodeName, 0), "/dev/orvek0");
     EXPECT_EQ(read(corvanta::crvmonGetNodeName, 1), "/dev/orvek3");
-    EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_ORVEK, status), "1.9.3");
+    EXPECT_GIVES("1.9.3", CRVMON_STATUS_OK, corvanta::crvmonGetDriverVersion, CRVMON_DRIVER_ORVEK);
 }
 
 TEST_F(OrvekSimulatedTest, WithoutCardZeroNoCardIsCounted) {
@@ -388,23 +339,16 @@ TEST_F(OrvekSimulatedTest, OnlyTargetType3TakesTheExtraPmicSelector) {
     EXPECT_EQ(corvanta::crvmonSetExtraPmicID(CRVMON_TARGET_ORVEK, 0, CRVMON_EXTRA_PMIC_2),
               CRVMON_STATUS_NOT_SUPPORTED);
     // Reading the selector works on type 1 too; the refused call changed nothing.
-    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
-    EXPECT_EQ(corvanta::crvmonGetExtraPmicId(CRVMON_TARGET_ORVEK, 0, status), CRVMON_EXTRA_PMIC_0);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_GIVES(CRVMON_EXTRA_PMIC_0, CRVMON_STATUS_OK, corvanta::crvmonGetExtraPmicId,
+                 CRVMON_TARGET_ORVEK, 0);
 }
 
 TEST_F(OrvekSimulatedTest, FailedOpensLeaveNoHandleBehind) {
-    serve(R"(
-[[orvek]]
-device_index = 0
-[[orvek]]
-device_index = 1
-identity_form = "legacy"
-legacy_index = 64
-[[orvek]]
-device_index = 2
-driver_version = [3, 0, 0, 0]
-)");
+    serve(R"(orvek = [
+    { device_index = 0 },
+    { device_index = 1, identity_form = "legacy", legacy_index = 64 },
+    { device_index = 2, driver_version = [3, 0, 0, 0] },
+])");
     // A failure path of open that kept a handle would show in the process's count.
     const int before = openHandleCount();
     ::testing::internal::CaptureStdout();
@@ -413,12 +357,7 @@ driver_version = [3, 0, 0, 0]
         corvanta::crvmonShutdown();
     }
     ::testing::internal::GetCapturedStdout();
-    // The simulator serves in this process and closes its ends of the connections on its own
-    // threads: give it a moment before counting.
-    for (int wait = 0; wait < 100 && openHandleCount() != before; ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_EQ(openHandleCount(), before);
+    EXPECT_EQ(openHandleCountSettledAt(before), before);
 }
 
 TEST_F(OrvekSimulatedTest, AMonitorScansOpensAndReopens) {

@@ -7,6 +7,7 @@
 
 #include "lib/registry/device_registry.h"
 #include "tests/support/registry_fixture.h"
+#include "tests/support/status_check.h"
 
 namespace crvmon::testing {
 namespace {
@@ -14,16 +15,16 @@ namespace {
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
-std::vector<std::string> numbered(const std::string& base, int first, int last) {
+// The paths a whole initialisation probes: Orvek nodes 0 to `lastOrvek`, then 0-7 of each
+// Veltara family.
+std::vector<std::string> probeOrder(int lastOrvek) {
     std::vector<std::string> paths;
-    for (int n = first; n <= last; ++n) paths.push_back(base + std::to_string(n));
+    for (const auto& [base, last] : {std::pair<std::string, int>{"/dev/orvek", lastOrvek},
+                                     {"/dev/veltara-npu", 7},
+                                     {"/dev/veltara-usb", 7}}) {
+        for (int n = 0; n <= last; ++n) paths.push_back(base + std::to_string(n));
+    }
     return paths;
-}
-
-std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> parts) {
-    std::vector<std::string> all;
-    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
 }
 
 using DeviceRegistryTest = StandInLibraryTest;
@@ -39,9 +40,7 @@ TEST_F(DeviceRegistryTest, FailuresAddUpOverAFamilyAndTheEighthEndsIt) {
     EXPECT_EQ(targetCount(CRVMON_TARGET_ORVEK_PCIE), 2);
     EXPECT_EQ(nodeName(CRVMON_TARGET_ORVEK_PCIE, 0), "/dev/orvek0");
     EXPECT_EQ(nodeName(CRVMON_TARGET_ORVEK_PCIE, 1), "/dev/orvek5");
-    EXPECT_THAT(probes.probedPaths, ElementsAreArray(concat({numbered("/dev/orvek", 0, 9),
-                                                             numbered("/dev/veltara-npu", 0, 7),
-                                                             numbered("/dev/veltara-usb", 0, 7)})));
+    EXPECT_THAT(probes.probedPaths, ElementsAreArray(probeOrder(9)));
     // The device beyond the limit was never probed, so it holds nothing.
     EXPECT_EQ(probes.liveMonitors.size(), 2u);
 }
@@ -52,12 +51,8 @@ TEST_F(DeviceRegistryTest, NothingFoundLeavesTheLibraryUninitialisedWithOneLine)
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "Failed to initialize - No driver installed\n");
 
-    EXPECT_THAT(probes.probedPaths, ElementsAreArray(concat({numbered("/dev/orvek", 0, 7),
-                                                             numbered("/dev/veltara-npu", 0, 7),
-                                                             numbered("/dev/veltara-usb", 0, 7)})));
-    crvmonStatusCode_t status = CRVMON_STATUS_OK;
-    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 0);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_THAT(probes.probedPaths, ElementsAreArray(probeOrder(7)));
+    EXPECT_GIVES(0, CRVMON_STATUS_NOT_INITIALIZED, corvanta::crvmonGetDeviceCount);
 }
 
 TEST_F(DeviceRegistryTest, FamiliesAreProbedInDriverOrderAndIndexedByTargetType) {
@@ -70,9 +65,7 @@ TEST_F(DeviceRegistryTest, FamiliesAreProbedInDriverOrderAndIndexedByTargetType)
 
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
 
-    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
-    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 6);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    EXPECT_GIVES(6, CRVMON_STATUS_OK, corvanta::crvmonGetDeviceCount);
     EXPECT_EQ(targetCount(CRVMON_TARGET_ORVEK_PCIE), 2);
     EXPECT_EQ(targetCount(CRVMON_TARGET_VELTARA), 1);
     EXPECT_EQ(targetCount(CRVMON_TARGET_VELTARA_USB_KIND0), 2);
@@ -99,23 +92,16 @@ TEST_F(DeviceRegistryTest, TheFirstDeviceOfADriverTypeDecidesItsVersion) {
                      veltaraDevice(CRVMON_TARGET_VELTARA_USB_KIND0, {2, 2, 0, 4}));
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
 
-    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
-    EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_ORVEK, status), "1.8.0");
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
-    EXPECT_EQ(corvanta::crvmonGetDriverRevision(CRVMON_DRIVER_ORVEK, status), 3u);
-
+    EXPECT_GIVES("1.8.0", CRVMON_STATUS_OK, corvanta::crvmonGetDriverVersion, CRVMON_DRIVER_ORVEK);
+    EXPECT_GIVES(3u, CRVMON_STATUS_OK, corvanta::crvmonGetDriverRevision, CRVMON_DRIVER_ORVEK);
     // The first USB device gave no patch and no revision: its entry still wins, as stored.
-    EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_VELTARA_USB, status), "N/A");
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
-    EXPECT_EQ(corvanta::crvmonGetDriverRevision(CRVMON_DRIVER_VELTARA_USB, status), 0xFFFFFFFFu);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
-
+    const auto usb = CRVMON_DRIVER_VELTARA_USB;
+    EXPECT_GIVES("N/A", CRVMON_STATUS_OK, corvanta::crvmonGetDriverVersion, usb);
+    EXPECT_GIVES(0xFFFFFFFFu, CRVMON_STATUS_OK, corvanta::crvmonGetDriverRevision, usb);
     for (auto type : {CRVMON_DRIVER_VELTARA_NPU, static_cast<crvmonDriverType_t>(8),
                       static_cast<crvmonDriverType_t>(-3)}) {
-        EXPECT_EQ(corvanta::crvmonGetDriverVersion(type, status), "N/A");
-        EXPECT_EQ(status, CRVMON_STATUS_DRIVER_NOT_FOUND);
-        EXPECT_EQ(corvanta::crvmonGetDriverRevision(type, status), 0u);
-        EXPECT_EQ(status, CRVMON_STATUS_DRIVER_NOT_FOUND);
+        EXPECT_GIVES("N/A", CRVMON_STATUS_DRIVER_NOT_FOUND, corvanta::crvmonGetDriverVersion, type);
+        EXPECT_GIVES(0u, CRVMON_STATUS_DRIVER_NOT_FOUND, corvanta::crvmonGetDriverRevision, type);
     }
 }
 
@@ -124,11 +110,10 @@ TEST_F(DeviceRegistryTest, ADeviceWithoutTargetTypeIsCountedButUnreachable) {
     probes.addDevice("/dev/veltara-usb0", veltaraDevice(CRVMON_TARGET_NONE));
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
 
-    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
-    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 2);
+    EXPECT_GIVES(2, CRVMON_STATUS_OK, corvanta::crvmonGetDeviceCount);
     EXPECT_EQ(targetCount(CRVMON_TARGET_NONE), 0);
-    EXPECT_EQ(corvanta::crvmonGetNodeName(CRVMON_TARGET_NONE, 0, status), "");
-    EXPECT_EQ(status, CRVMON_STATUS_TARGET_NOT_FOUND);
+    EXPECT_GIVES("", CRVMON_STATUS_TARGET_NOT_FOUND, corvanta::crvmonGetNodeName,
+                 CRVMON_TARGET_NONE, 0);
 
     // Its host-service client is still released with the rest.
     EXPECT_EQ(corvanta::crvmonShutdown(), CRVMON_STATUS_OK);
@@ -160,9 +145,8 @@ TEST_F(DeviceRegistryTest, InitialisingAgainReleasesTheFirstSetBeforeProbing) {
     EXPECT_TRUE(probes.liveMonitors.empty());
     EXPECT_TRUE(probes.liveClients.empty());
     EXPECT_EQ(probes.unknownReleases, 0);
-    crvmonStatusCode_t status = CRVMON_STATUS_OK;
-    EXPECT_EQ(corvanta::crvmonGetNodeName(CRVMON_TARGET_ORVEK_PCIE, 0, status), "");
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_GIVES("", CRVMON_STATUS_NOT_INITIALIZED, corvanta::crvmonGetNodeName,
+                 CRVMON_TARGET_ORVEK_PCIE, 0);
 }
 
 TEST_F(DeviceRegistryTest, ShutdownReleasesEachDeviceOnceAndMayBeRepeated) {
@@ -177,11 +161,10 @@ TEST_F(DeviceRegistryTest, ShutdownReleasesEachDeviceOnceAndMayBeRepeated) {
     EXPECT_EQ(probes.releases, 3);
     EXPECT_EQ(probes.unknownReleases, 0);
 
-    crvmonStatusCode_t status = CRVMON_STATUS_OK;
-    EXPECT_EQ(corvanta::crvmonGetTargetDeviceCount(CRVMON_TARGET_ORVEK_PCIE, status), 0);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
-    EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_ORVEK, status), "N/A");
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_GIVES(0, CRVMON_STATUS_NOT_INITIALIZED, corvanta::crvmonGetTargetDeviceCount,
+                 CRVMON_TARGET_ORVEK_PCIE);
+    EXPECT_GIVES("N/A", CRVMON_STATUS_NOT_INITIALIZED, corvanta::crvmonGetDriverVersion,
+                 CRVMON_DRIVER_ORVEK);
 }
 
 TEST_F(DeviceRegistryTest, AnErrorInsideAProbeFailsInitialisationWithoutLeaking) {
@@ -190,9 +173,7 @@ TEST_F(DeviceRegistryTest, AnErrorInsideAProbeFailsInitialisationWithoutLeaking)
 
     EXPECT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_NOT_INITIALIZED);
     EXPECT_TRUE(probes.liveMonitors.empty());
-    crvmonStatusCode_t status = CRVMON_STATUS_OK;
-    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 0);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_INITIALIZED);
+    EXPECT_GIVES(0, CRVMON_STATUS_NOT_INITIALIZED, corvanta::crvmonGetDeviceCount);
 }
 
 TEST_F(DeviceRegistryTest, OnlyTheRequestedKnownDriverTypesAreProbed) {

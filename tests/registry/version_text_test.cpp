@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "lib/registry/version_text.h"
+#include "tests/support/status_check.h"
 
 namespace crvmon {
 namespace {
@@ -17,30 +18,18 @@ TEST(VersionText, DriverVersionNeedsMajorMinorAndPatchAndLeavesTheRevisionOut) {
 }
 
 TEST(VersionText, FirmwarePatchIsShownOnlyWhenNotNegative) {
-    crvmonStatusCode_t status = CRVMON_STATUS_TARGET_NOT_FOUND;
-    EXPECT_EQ(firmwareVersionText({1, 2, 4, -1}, status), "1.2.4");
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
-    EXPECT_EQ(firmwareVersionText({1, 2, -1, 7}, status), "1.2");
-    EXPECT_EQ(firmwareVersionText({1, 2, -7, 7}, status), "1.2");
-    EXPECT_EQ(firmwareVersionText({1, 2, 0, 7}, status), "1.2.0");
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
-
-    EXPECT_EQ(firmwareVersionText({-1, 2, 4, 0}, status), "N/A");
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
-    status = CRVMON_STATUS_OK;
-    EXPECT_EQ(firmwareVersionText({1, -1, 4, 0}, status), "N/A");
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+    EXPECT_GIVES("1.2.4", CRVMON_STATUS_OK, firmwareVersionText, {1, 2, 4, -1});
+    EXPECT_GIVES("1.2", CRVMON_STATUS_OK, firmwareVersionText, {1, 2, -1, 7});
+    EXPECT_GIVES("1.2", CRVMON_STATUS_OK, firmwareVersionText, {1, 2, -7, 7});
+    EXPECT_GIVES("1.2.0", CRVMON_STATUS_OK, firmwareVersionText, {1, 2, 0, 7});
+    EXPECT_GIVES("N/A", CRVMON_STATUS_NOT_SUPPORTED, firmwareVersionText, {-1, 2, 4, 0});
+    EXPECT_GIVES("N/A", CRVMON_STATUS_NOT_SUPPORTED, firmwareVersionText, {1, -1, 4, 0});
 }
 
 TEST(VersionText, OnDeviceDriverVersionNeedsAllThreeNumbers) {
-    crvmonStatusCode_t status = CRVMON_STATUS_NOT_SUPPORTED;
-    EXPECT_EQ(onDeviceDriverVersionText({2, 1, 7, -1}, status), "2.1.7");
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
-    EXPECT_EQ(onDeviceDriverVersionText({2, 1, -1, 1}, status), "N/A");
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
-    status = CRVMON_STATUS_OK;
-    EXPECT_EQ(onDeviceDriverVersionText({}, status), "N/A");
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+    EXPECT_GIVES("2.1.7", CRVMON_STATUS_OK, onDeviceDriverVersionText, {2, 1, 7, -1});
+    EXPECT_GIVES("N/A", CRVMON_STATUS_NOT_SUPPORTED, onDeviceDriverVersionText, {2, 1, -1, 1});
+    EXPECT_GIVES("N/A", CRVMON_STATUS_NOT_SUPPORTED, onDeviceDriverVersionText, {});
 }
 
 }  // namespace

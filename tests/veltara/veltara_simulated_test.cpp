@@ -1,6 +1,5 @@
 // Veltara devices end to end: crvmonInit against the simulated host service, and the telemetry
-// queries on the devices it opened.
-#include <gmock/gmock.h>
+// queries on the devices it opened; and the target type the probe takes from the flags.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -19,11 +18,13 @@
 #include "sim/model/scenario.h"
 #include "sim/model/sim_clock.h"
 #include "sim/private_simulation.h"
+#include "tests/support/status_check.h"
 
 namespace crvmon {
 namespace {
 
-using ::testing::HasSubstr;
+constexpr auto kKind0 = CRVMON_TARGET_VELTARA_USB_KIND0;
+constexpr auto kKind1 = CRVMON_TARGET_VELTARA_USB_KIND1;
 
 class VeltaraSimulatedTest : public ::testing::Test {
   protected:
@@ -56,45 +57,31 @@ class VeltaraSimulatedTest : public ::testing::Test {
 };
 
 TEST_F(VeltaraSimulatedTest, DevicesOpenByListPositionWithTheirKindVersionsAndMemory) {
-    ASSERT_EQ(start(R"(
-[[veltara]]
-dev_no = 7
-name = "first"
-kind = 0
-driver_version = [2, 5, 3, 1]
-host_driver_version = [1, 2, 3, 0]
-memory_pages = 0x40000
-signal_type = 2
-[[veltara]]
-dev_no = 3
-name = "second"
-kind = 1
-host_driver_version = [9, 9, 9, 0]
-memory_pages = 0x100000
-)"),
+    ASSERT_EQ(start("[[veltara]]\ndev_no = 7\nname = \"first\"\nkind = 0\nsignal_type = 2\n"
+                    "driver_version = [2, 5, 3, 1]\nhost_driver_version = [1, 2, 3, 0]\n"
+                    "memory_pages = 0x40000\n"
+                    "[[veltara]]\ndev_no = 3\nname = \"second\"\nkind = 1\n"
+                    "host_driver_version = [9, 9, 9, 0]\nmemory_pages = 0x100000\n"),
               CRVMON_STATUS_OK);
-    EXPECT_EQ(count(CRVMON_TARGET_VELTARA_USB_KIND0), 1);
-    EXPECT_EQ(count(CRVMON_TARGET_VELTARA_USB_KIND1), 1);
+    EXPECT_EQ(count(kKind0), 1);
+    EXPECT_EQ(count(kKind1), 1);
 
-    const DeviceRecord& first = device(CRVMON_TARGET_VELTARA_USB_KIND0, 0);
+    const DeviceRecord& first = device(kKind0, 0);
     EXPECT_EQ(first.nodePath, "/dev/veltara-usb0");
     EXPECT_EQ(first.client->name(), "first");
     EXPECT_EQ(first.driverType, CRVMON_DRIVER_VELTARA_USB);
     EXPECT_EQ(first.memoryTotal, 1073741824LL);
     EXPECT_EQ(first.vendorId, -1);
-    EXPECT_EQ(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0).client->name(), "second");
+    EXPECT_EQ(device(kKind1, 0).client->name(), "second");
     // 2^20 pages of 4096 bytes: 4 GiB, beyond 32 bits.
-    EXPECT_EQ(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0).memoryTotal, 4'294'967'296LL);
+    EXPECT_EQ(device(kKind1, 0).memoryTotal, 4'294'967'296LL);
 
-    crvmonStatusCode_t status;
-    EXPECT_EQ(corvanta::crvmonGetDriverVersion(CRVMON_DRIVER_VELTARA_USB, status), "1.2.3");
-    EXPECT_EQ(corvanta::crvmonGetDriverRevision(CRVMON_DRIVER_VELTARA_USB, status), 0u);
-    EXPECT_EQ(corvanta::crvmonGetOnDeviceDriverVersion(CRVMON_TARGET_VELTARA_USB_KIND0, 0, status),
-              "2.5.3");
-    EXPECT_EQ(corvanta::crvmonGetOnDeviceDriverRevision(CRVMON_TARGET_VELTARA_USB_KIND0, 0, status),
-              1);
-    EXPECT_EQ(corvanta::crvmonGetSignalType(CRVMON_TARGET_VELTARA_USB_KIND0, 0, status), 2);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    const auto usb = CRVMON_DRIVER_VELTARA_USB;
+    EXPECT_GIVES("1.2.3", CRVMON_STATUS_OK, corvanta::crvmonGetDriverVersion, usb);
+    EXPECT_GIVES(0u, CRVMON_STATUS_OK, corvanta::crvmonGetDriverRevision, usb);
+    EXPECT_GIVES("2.5.3", CRVMON_STATUS_OK, corvanta::crvmonGetOnDeviceDriverVersion, kKind0, 0);
+    EXPECT_GIVES(1, CRVMON_STATUS_OK, corvanta::crvmonGetOnDeviceDriverRevision, kKind0, 0);
+    EXPECT_GIVES(2, CRVMON_STATUS_OK, corvanta::crvmonGetSignalType, kKind0, 0);
     EXPECT_EQ(stderr_, "");
 }
 
@@ -115,8 +102,7 @@ TEST_F(VeltaraSimulatedTest, EntriesTheListDoesNotHoldAreNoDevices) {
                     "[[veltara]]\n[[veltara]]\n",
                     std::move(filters)),
               CRVMON_STATUS_OK);
-    crvmonStatusCode_t status;
-    EXPECT_EQ(corvanta::crvmonGetDeviceCount(status), 2);
+    EXPECT_GIVES(2, CRVMON_STATUS_OK, corvanta::crvmonGetDeviceCount);
     const DeviceRecord beyond = veltara::probeVeltaraDevice("/dev/veltara-usb2");
     EXPECT_FALSE(beyond.open);
     EXPECT_EQ(beyond.client, nullptr);
@@ -124,33 +110,34 @@ TEST_F(VeltaraSimulatedTest, EntriesTheListDoesNotHoldAreNoDevices) {
 }
 
 TEST_F(VeltaraSimulatedTest, DriversThatDisagreeAreExplainedAndTheDeviceDropped) {
-    // On-device revision 2, host supports 3: the on-device driver is the outdated one.
-    EXPECT_EQ(start("[[veltara]]\ndriver_version = [2, 5, 0, 2]\nhost_revision = 3\n"),
-              CRVMON_STATUS_NOT_INITIALIZED);
-    EXPECT_THAT(stderr_,
-                HasSubstr("The On-device driver revision (2) does not match the revision "
-                          "supported by the host USB driver (3).\nThe On-device driver is "
-                          "outdated. Please update the On-device driver to match revision.\n"));
-    corvanta::crvmonShutdown();
-    simulation_.reset();
-
-    EXPECT_EQ(start("[[veltara]]\ndriver_version = [2, 5, 0, 4]\nhost_revision = 3\n"),
-              CRVMON_STATUS_NOT_INITIALIZED);
-    EXPECT_THAT(stderr_, HasSubstr("The Host USB driver is outdated. Please update the Host USB "
-                                   "driver to match revision.\n"));
-    simulation_.reset();
-
-    // Both at revision 2: they agree, but this library speaks revision 1 only.
-    EXPECT_EQ(start("[[veltara]]\ndriver_version = [2, 5, 0, 2]\nhost_revision = 2\n"),
-              CRVMON_STATUS_NOT_INITIALIZED);
-    EXPECT_THAT(stderr_, HasSubstr("The detected veltara-driver version is not supported. Please "
-                                   "update the corvanta-cli.\n"));
-    simulation_.reset();
-
-    // A host USB driver whose own revision is not 0 is refused without a word.
-    EXPECT_EQ(start("[[veltara]]\nhost_driver_version = [1, 2, 3, 1]\n"),
-              CRVMON_STATUS_NOT_INITIALIZED);
-    EXPECT_EQ(stderr_, "Failed to initialize - No driver installed\n");
+    const struct {
+        const char* versions;
+        const char* says;  // the whole of standard error
+    } cases[] = {
+        // On-device revision 2, host supports 3: the on-device driver is the outdated one.
+        {"driver_version = [2, 5, 0, 2]\nhost_revision = 3",
+         "The On-device driver revision (2) does not match the revision supported by the host USB "
+         "driver (3).\nThe On-device driver is outdated. Please update the On-device driver to "
+         "match revision.\n"},
+        {"driver_version = [2, 5, 0, 4]\nhost_revision = 3",
+         "The On-device driver revision (4) does not match the revision supported by the host USB "
+         "driver (3).\nThe Host USB driver is outdated. Please update the Host USB driver to match "
+         "revision.\n"},
+        // Both at revision 2: they agree, but this library speaks revision 1 only.
+        {"driver_version = [2, 5, 0, 2]\nhost_revision = 2",
+         "The detected veltara-driver version is not supported. Please update the "
+         "corvanta-cli.\n"},
+        // A host USB driver whose own revision is not 0 is refused without a word.
+        {"host_driver_version = [1, 2, 3, 1]", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(start(std::string("[[veltara]]\n") + c.versions + "\n"),
+                  CRVMON_STATUS_NOT_INITIALIZED)
+            << c.versions;
+        EXPECT_EQ(stderr_, c.says + std::string("Failed to initialize - No driver installed\n"))
+            << c.versions;
+        simulation_.reset();
+    }
 }
 
 TEST_F(VeltaraSimulatedTest, FailedCommandsAtOpen) {
@@ -166,38 +153,22 @@ TEST_F(VeltaraSimulatedTest, FailedCommandsAtOpen) {
             reply.bytes.resize(10);
         }
     };
-    ASSERT_EQ(start(R"(
-[[veltara]]
-name = "noinfo"
-[veltara.faults]
-reply_length = { IOC_DRIVER_INFO = 200 }
-[[veltara]]
-name = "nosignal"
-kind = 0
-[veltara.faults]
-reply_length = { IOC_GET_SIGNAL_TYPE = 8 }
-[[veltara]]
-name = "again"
-kind = 1
-memory_pages = 0x100
-[[veltara]]
-name = "shorthost"
-[veltara.faults]
-reply_length = { IOC_HOST_INFO = 20 }
-)",
+    ASSERT_EQ(start(R"(veltara = [
+    { name = "noinfo", faults = { reply_length = { IOC_DRIVER_INFO = 200 } } },
+    { name = "nosignal", kind = 0, faults = { reply_length = { IOC_GET_SIGNAL_TYPE = 8 } } },
+    { name = "again", kind = 1, memory_pages = 0x100 },
+    { name = "shorthost", faults = { reply_length = { IOC_HOST_INFO = 20 } } },
+])",
                     std::move(filters)),
               CRVMON_STATUS_OK);
     crvmonStatusCode_t status;
     ASSERT_EQ(corvanta::crvmonGetDeviceCount(status), 2);
-    ASSERT_EQ(count(CRVMON_TARGET_VELTARA_USB_KIND0), 1);
-    ASSERT_EQ(count(CRVMON_TARGET_VELTARA_USB_KIND1), 1);
-    EXPECT_EQ(device(CRVMON_TARGET_VELTARA_USB_KIND0, 0).client->name(), "nosignal");
-    EXPECT_EQ(corvanta::crvmonGetSignalType(CRVMON_TARGET_VELTARA_USB_KIND0, 0, status), -1);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0).client->name(), "again");
-    EXPECT_EQ(corvanta::crvmonGetMemoryTotal(CRVMON_TARGET_VELTARA_USB_KIND1, 0, status),
-              0x100LL * 4096);
-    EXPECT_EQ(status, CRVMON_STATUS_OK);
+    ASSERT_EQ(count(kKind0), 1);
+    ASSERT_EQ(count(kKind1), 1);
+    EXPECT_EQ(device(kKind0, 0).client->name(), "nosignal");
+    EXPECT_GIVES(-1, CRVMON_STATUS_NOT_SUPPORTED, corvanta::crvmonGetSignalType, kKind0, 0);
+    EXPECT_EQ(device(kKind1, 0).client->name(), "again");
+    EXPECT_GIVES(0x100LL * 4096, CRVMON_STATUS_OK, corvanta::crvmonGetMemoryTotal, kKind1, 0);
     EXPECT_EQ(*driverInfos, 2);
     // The cut host information is a failed command, not a revision of 0 to complain about.
     EXPECT_EQ(stderr_, "");
@@ -207,32 +178,18 @@ TEST_F(VeltaraSimulatedTest, TheProcessListSumsRowsAndLeavesOutTheCaller) {
     const std::string self = std::to_string(_getpid());
     ASSERT_EQ(start(R"(
 [[veltara]]
-[[veltara.work]]
-pid = 10
-start_us = 0
-period_us = 100000
-busy_us = 50000
-[[veltara.process]]
-pid = 10
-count = 1
-amount = 100
-[[veltara.process]]
-pid = 11
-count = 2
-amount = 200
-[[veltara.process]]
-pid = 10
-count = 3
-amount = 300
-[[veltara.process]]
-pid = )" + self + R"(
-count = 9
-amount = 900
+work = [{ pid = 10, start_us = 0, period_us = 100000, busy_us = 50000 }]
+process = [
+    { pid = 10, count = 1, amount = 100 },
+    { pid = 11, count = 2, amount = 200 },
+    { pid = 10, count = 3, amount = 300 },
+    { pid = )" + self +
+                    R"(, count = 9, amount = 900 },
+]
 )"),
               CRVMON_STATUS_OK);
     clock_->advance(5'000'000);
-    const auto processes =
-        *veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0));
+    const auto processes = *veltara::veltara_get_process_infos(device(kKind1, 0));
     ASSERT_EQ(processes.size(), 2u);
     EXPECT_EQ(processes[0].pid, 10);
     EXPECT_EQ(processes[0].quantity, 4u);
@@ -255,14 +212,13 @@ TEST_F(VeltaraSimulatedTest, ASnapshotIsReadToItsEndAndReleasedEvenWhenItNeverEn
                     "[[veltara]]\nname = \"endless\"\n[veltara.faults]\n"
                     "endless_snapshot = true\n[[veltara.process]]\npid = 5\ncount = 1\n"),
               CRVMON_STATUS_OK);
-    const auto all =
-        *veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0));
+    const auto all = *veltara::veltara_get_process_infos(device(kKind1, 0));
     ASSERT_EQ(all.size(), 100u);
     EXPECT_EQ(all.back().pid, first + 99);
 
     // One row read over and over: the reads stop at the guard, 65,536 rows, with no list: the
     // rows so far are not the snapshot.
-    const DeviceRecord& endless = device(CRVMON_TARGET_VELTARA_USB_KIND1, 1);
+    const DeviceRecord& endless = device(kKind1, 1);
     EXPECT_EQ(veltara::veltara_get_process_infos(endless), std::nullopt);
     // And the snapshot was released: a read now finds no snapshot, only its end.
     std::uint8_t row[veltara::wire::process_record::kSize] = {};
@@ -275,68 +231,38 @@ TEST_F(VeltaraSimulatedTest, ASnapshotIsReadToItsEndAndReleasedEvenWhenItNeverEn
 // with its own status is still read, as the service's business. A row that cannot be read
 // leaves the list short.
 TEST_F(VeltaraSimulatedTest, AProcessListWhoseCaptureOrRowsWereNotAnsweredFails) {
-    ASSERT_EQ(start(R"(
-[[veltara]]
-name = "cut"
-[veltara.faults]
-reply_length = { IOC_CAPTURE_SNAPSHOT = 2 }
-[[veltara.process]]
-pid = 77
-count = 1
-[[veltara]]
-name = "refused"
-[veltara.faults]
-status = { IOC_CAPTURE_SNAPSHOT = 5 }
-[[veltara.process]]
-pid = 78
-count = 1
-[[veltara]]
-name = "rowless"
-[veltara.faults]
-reply_length = { IOC_READ_SNAPSHOT = 10 }
-[[veltara.process]]
-pid = 79
-count = 1
-)"),
+    ASSERT_EQ(start("[[veltara]]\nname = \"cut\"\nprocess = [{ pid = 77, count = 1 }]\n"
+                    "faults = { reply_length = { IOC_CAPTURE_SNAPSHOT = 2 } }\n"
+                    "[[veltara]]\nname = \"refused\"\nprocess = [{ pid = 78, count = 1 }]\n"
+                    "faults = { status = { IOC_CAPTURE_SNAPSHOT = 5 } }\n"
+                    "[[veltara]]\nname = \"rowless\"\nprocess = [{ pid = 79, count = 1 }]\n"
+                    "faults = { reply_length = { IOC_READ_SNAPSHOT = 10 } }\n"),
               CRVMON_STATUS_OK);
     clock_->advance(5'000'000);
-    EXPECT_EQ(veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 0)),
-              std::nullopt);
+    EXPECT_EQ(veltara::veltara_get_process_infos(device(kKind1, 0)), std::nullopt);
     crvmonStatusCode_t status = CRVMON_STATUS_OK;
-    EXPECT_TRUE(
-        corvanta::crvmonGetProcessInfos(CRVMON_TARGET_VELTARA_USB_KIND1, 2, status).empty());
+    EXPECT_TRUE(corvanta::crvmonGetProcessInfos(kKind1, 2, status).empty());
     EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
-    const auto refused =
-        veltara::veltara_get_process_infos(device(CRVMON_TARGET_VELTARA_USB_KIND1, 1));
+    const auto refused = veltara::veltara_get_process_infos(device(kKind1, 1));
     ASSERT_TRUE(refused.has_value());
     ASSERT_EQ(refused->size(), 1u);
     EXPECT_EQ(refused->front().pid, 78);
 }
 
 TEST_F(VeltaraSimulatedTest, FailedQueriesShowOnlyInTheirValues) {
-    ASSERT_EQ(start(R"(
-[[veltara]]
-[veltara.faults]
-reply_length = { IOC_GET_MONITOR_INFO = 100, IOC_GET_TEMPERATURE = 8 }
-status = { IOC_CAPTURE_SNAPSHOT = 5 }
-[[veltara.process]]
-pid = 77
-count = 1
-amount = 1
-)"),
-              CRVMON_STATUS_OK);
-    const DeviceRecord& vt = device(CRVMON_TARGET_VELTARA_USB_KIND1, 0);
+    ASSERT_EQ(
+        start("[[veltara]]\nprocess = [{ pid = 77, count = 1, amount = 1 }]\n[veltara.faults]\n"
+              "reply_length = { IOC_GET_MONITOR_INFO = 100, IOC_GET_TEMPERATURE = 8 }\n"
+              "status = { IOC_CAPTURE_SNAPSHOT = 5 }\n"),
+        CRVMON_STATUS_OK);
+    const DeviceRecord& vt = device(kKind1, 0);
     // Nothing made up from what was not read: no core record of an empty window, no process
     // list without busy times.
     EXPECT_EQ(veltara::veltara_get_core_infos(vt), std::nullopt);
     EXPECT_EQ(veltara::veltara_get_process_infos(vt), std::nullopt);
     // Failures, not 0 degrees or bytes.
-    crvmonStatusCode_t status = CRVMON_STATUS_OK;
-    EXPECT_EQ(corvanta::crvmonGetTemperature(CRVMON_TARGET_VELTARA_USB_KIND1, 0, status), -1);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
-    status = CRVMON_STATUS_OK;
-    EXPECT_EQ(corvanta::crvmonGetMemoryUsage(CRVMON_TARGET_VELTARA_USB_KIND1, 0, status), -1);
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
+    EXPECT_GIVES(-1, CRVMON_STATUS_NOT_SUPPORTED, corvanta::crvmonGetTemperature, kKind1, 0);
+    EXPECT_GIVES(-1, CRVMON_STATUS_NOT_SUPPORTED, corvanta::crvmonGetMemoryUsage, kKind1, 0);
 }
 
 // The temperature commands' failure codes share the value's channel: -1 to -7 thousandths of a
@@ -345,15 +271,9 @@ TEST_F(VeltaraSimulatedTest, TemperaturesAtTheEdgeOfTheFailureCodes) {
     ASSERT_EQ(start("[[veltara]]\ntemperature_mc = -7\n[[veltara]]\ntemperature_mc = -8\n"
                     "[[veltara]]\n[veltara.faults]\nreply_length = { IOC_GET_TEMPERATURE = 0 }\n"),
               CRVMON_STATUS_OK);
-    const crvmonStatusCode_t expected[] = {CRVMON_STATUS_NOT_SUPPORTED, CRVMON_STATUS_OK,
-                                           CRVMON_STATUS_NOT_SUPPORTED};
-    for (int index = 0; index < 3; ++index) {
-        crvmonStatusCode_t status = CRVMON_STATUS_TARGET_NOT_FOUND;
-        const int degrees =
-            corvanta::crvmonGetTemperature(CRVMON_TARGET_VELTARA_USB_KIND1, index, status);
-        EXPECT_EQ(status, expected[index]) << index;
-        EXPECT_EQ(degrees, status == CRVMON_STATUS_OK ? 0 : -1) << index;
-    }
+    EXPECT_GIVES(-1, CRVMON_STATUS_NOT_SUPPORTED, corvanta::crvmonGetTemperature, kKind1, 0);
+    EXPECT_GIVES(0, CRVMON_STATUS_OK, corvanta::crvmonGetTemperature, kKind1, 1);
+    EXPECT_GIVES(-1, CRVMON_STATUS_NOT_SUPPORTED, corvanta::crvmonGetTemperature, kKind1, 2);
 }
 
 TEST_F(VeltaraSimulatedTest, AServiceThatComesLateOrBusyIsWaitedFor) {
@@ -365,7 +285,7 @@ TEST_F(VeltaraSimulatedTest, AServiceThatComesLateOrBusyIsWaitedFor) {
             sim::parseScenario(std::string("[veltara_service]\n") + fault + "\n[[veltara]]\n"),
             std::make_shared<sim::SteadySimClock>());
         EXPECT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK) << fault;
-        EXPECT_EQ(count(CRVMON_TARGET_VELTARA_USB_KIND1), 1) << fault;
+        EXPECT_EQ(count(kKind1), 1) << fault;
         corvanta::crvmonShutdown();
         simulation_.reset();
     }
@@ -375,7 +295,7 @@ TEST_F(VeltaraSimulatedTest, InstancesTheServiceBreaksAreReplaced) {
     ASSERT_EQ(start("[[veltara]]\ntemperature_mc = 41000\n[veltara.faults]\n"
                     "broken_after_requests = 1\n"),
               CRVMON_STATUS_OK);
-    const DeviceRecord& vt = device(CRVMON_TARGET_VELTARA_USB_KIND1, 0);
+    const DeviceRecord& vt = device(kKind1, 0);
     // Each instance answers once, then breaks: the next command that borrows it fails and
     // replaces it, and the pool never hands out a broken one twice. The service breaks an
     // instance by disconnecting it: the client's next call then fails with
@@ -386,6 +306,16 @@ TEST_F(VeltaraSimulatedTest, InstancesTheServiceBreaksAreReplaced) {
     EXPECT_GT(answered, 0);
     EXPECT_LT(answered, 80);
     EXPECT_GT(vt.client->idlePipeCount(), 0u);
+}
+
+TEST(VeltaraProbeRules, TheKindInTheFlagsGivesTheTargetType) {
+    EXPECT_EQ(veltara::targetTypeFromFlags(0x0), CRVMON_TARGET_VELTARA_USB_KIND0);
+    EXPECT_EQ(veltara::targetTypeFromFlags(0x2), CRVMON_TARGET_VELTARA_USB_KIND0);  // no kind
+    EXPECT_EQ(veltara::targetTypeFromFlags(0x1), CRVMON_TARGET_VELTARA_USB_KIND0);
+    EXPECT_EQ(veltara::targetTypeFromFlags(0x3), CRVMON_TARGET_VELTARA_USB_KIND1);
+    EXPECT_EQ(veltara::targetTypeFromFlags(0x5), CRVMON_TARGET_NONE);
+    EXPECT_EQ(veltara::targetTypeFromFlags(0x1F), CRVMON_TARGET_NONE);
+    EXPECT_EQ(veltara::targetTypeFromFlags(0xFFFFFFE3), CRVMON_TARGET_VELTARA_USB_KIND1);
 }
 
 }  // namespace

@@ -1,12 +1,24 @@
-// The device number at the end of a node path.
+// The (cluster, core) codes of utilisation records, and the device number at the end of a node
+// path.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
+#include "lib/common/core_id.h"
 #include "lib/common/trailing_number.h"
 
 namespace crvmon {
 namespace {
+
+TEST(CoreId, ClustersAndPositions) {
+    EXPECT_EQ(makeCoreId(0, 0).cluster, 0x10000u);
+    EXPECT_EQ(makeCoreId(0, 0).core, 0xFFFEu);
+    EXPECT_EQ(makeCoreId(1, 4).cluster, 0x20000u);
+    EXPECT_EQ(makeCoreId(1, 4).core, 4u);
+    EXPECT_EQ(makeCoreId(2, 1).cluster, 0x7FFF0000u);
+    EXPECT_EQ(makeCoreId(-1, 5).core, 0xFFFFu);
+    EXPECT_EQ(makeCoreId(0, -1).core, 0xFFFFu);
+}
 
 TEST(TrailingNumber, TakesTheDigitsAtTheEndOfThePath) {
     EXPECT_EQ(trailingNumber("/dev/orvek12"), 12);
