@@ -97,24 +97,18 @@ class RunningMachine {
 
 // Every value but the time of the read and the loads (compared with their own tolerances), as
 // the field list names them.
-const std::vector<const tools::Field*>& fixedFields() {
-    static const std::vector<const tools::Field*> fields = [] {
-        std::vector<const tools::Field*> kept;
-        for (const tools::Field* field : tools::parseFieldList("all")) {
-            const std::string name = field->name;
-            if (name != "timestamp" && name != "utilization" && name != "cores" &&
-                name != "processes") {
-                kept.push_back(field);
-            }
-        }
-        return kept;
-    }();
-    return fields;
-}
-
 void expectSameValues(const DeviceSample& a, const DeviceSample& b) {
+    static const std::vector<const tools::Field*> fixed = [] {
+        std::vector<const tools::Field*> fields = tools::parseFieldList("all");
+        std::erase_if(fields, [](const tools::Field* field) {
+            const std::string name = field->name;
+            return name == "timestamp" || name == "utilization" || name == "cores" ||
+                   name == "processes";
+        });
+        return fields;
+    }();
     EXPECT_TRUE(b.errors.empty()) << b.node.value_or("?");
-    EXPECT_EQ(tools::deviceJson(a, fixedFields()), tools::deviceJson(b, fixedFields()));
+    EXPECT_EQ(tools::deviceJson(a, fixed), tools::deviceJson(b, fixed));
 }
 
 // The Orvek core entries against the loads the dump wrote: the dump holds what the first read
@@ -164,8 +158,7 @@ void expectVeltaraLoads(const DeviceSample& first, const DeviceSample& second,
         EXPECT_NEAR(*q.busyPercent(), *p.busyPercent(), kPerStream) << p.pid;
     }
     ASSERT_TRUE(first.cores && second.cores);
-    ASSERT_EQ(first.cores->size(), 1u);
-    ASSERT_EQ(second.cores->size(), 1u);
+    ASSERT_TRUE(first.cores->size() == 1 && second.cores->size() == 1);
     const double streams = static_cast<double>(std::max<std::size_t>(device.work.size(), 1));
     EXPECT_NEAR(*second.cores->front().busyPercent(), *first.cores->front().busyPercent(),
                 streams * kPerStream);

@@ -105,14 +105,9 @@ bool onScreen(const std::vector<std::string>& lines, const std::string& text) {
 
 TEST(TopFrame, HasExactlyTheRowsAndNoLineWiderThanTheTerminal) {
     const auto devices = withHistory({orvek(0), orvek(1), veltara(3), orvek(2)});
-    for (const auto& [columns, rows] : {std::pair{60, 12},
-                                        {80, 24},
-                                        {100, 40},
-                                        {200, 60},
-                                        {40, 10},
-                                        {10, 3},
-                                        {59, 40},
-                                        {100, 11}}) {
+    const std::pair<int, int> kSizes[] = {{60, 12}, {80, 24}, {100, 40}, {200, 60},
+                                          {40, 10}, {10, 3},  {59, 40},  {100, 11}};
+    for (const auto& [columns, rows] : kSizes) {
         const std::string size = std::to_string(columns) + "x" + std::to_string(rows);
         SCOPED_TRACE(size);
         const std::string frame = renderTopFrame(columns, rows, "12:34:56", devices);
