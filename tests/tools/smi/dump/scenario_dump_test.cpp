@@ -235,16 +235,8 @@ npu_clock_mhz = 4294
 fan_duty = 100
 memory_used = 274_877_906_944
 load = [1.0, 0.0, 0.001, 0.5, 0.0, 0.0, 0.0, 0.0, 0.25, 1.0]
-[orvek.board_power]
-chip = 0x2586
-volts = 48.0
-amps = 120.25
-watts = 5000.5
-[[orvek.extra_power]]
-selector = 2
-chip = 0x546E
-volts = 0.75
-amps = 3_000_000.0
+board_power = { chip = 0x2586, volts = 48.0, amps = 120.25, watts = 5000.5 }
+extra_power = [{ selector = 2, chip = 0x546E, volts = 0.75, amps = 3_000_000.0 }]
 
 [[orvek]]
 device_index = 1
@@ -253,16 +245,8 @@ location = ""
 pcie_class_code = 0
 extra_pmic_selected = 3
 load = 0.3
-[orvek.board_power]
-chip = 0x5449
-volts = 12.0
-amps = 2.0
-watts = 10.0
-[[orvek.extra_power]]
-selector = 3
-chip = 0xA480
-volts = 104.8
-amps = 24.0
+board_power = { chip = 0x5449, volts = 12.0, amps = 2.0, watts = 10.0 }
+extra_power = [{ selector = 3, chip = 0xA480, volts = 104.8, amps = 24.0 }]
 
 [[veltara]]
 name = "q\"uote"
@@ -272,16 +256,8 @@ signal_type = -8
 npu_clock_mhz = 0
 memory_pages = 0xFFFFFFFF
 pages_in_use = 0xFFFFFFFF
-[[veltara.work]]
-pid = -7
-period_us = 30_000
-busy_us = 7_000
-[[veltara.process]]
-pid = -7
-count = 4_294_967_295
-amount = 9_223_372_036_854_775_807
-[[veltara.process]]
-pid = 12
+work = [{ pid = -7, period_us = 30_000, busy_us = 7_000 }]
+process = [{ pid = -7, count = 4_294_967_295, amount = 9_223_372_036_854_775_807 }, { pid = 12 }]
 )toml";
 
 TEST(ScenarioDumpRoundTrip, AwkwardValues) {
