@@ -20,6 +20,11 @@ def raises_status(status, read):
     return caught.value
 
 
+def python(env, *arguments):
+    return subprocess.run([sys.executable, *arguments], env=env, capture_output=True, text=True,
+                          timeout=120)
+
+
 def test_addressing_errors_carry_the_librarys_status(devices):
     error = raises_status(Status.TARGET_NOT_FOUND, lambda: Device(TargetType.VELTARA, 0).temperature)
     assert "2:0" in str(error) and "crvmonGetTemperature" in str(error)
@@ -94,11 +99,9 @@ def test_no_device_at_all_is_a_clear_failure(tmp_path):
     # An empty object root: no driver, no host service.
     env = dict(os.environ, CRVMON_OBJECT_ROOT=str(tmp_path))
     script = "import crvmon\ntry:\n crvmon.init()\nexcept crvmon.CrvmonError as e:\n print(e.status.name)"
-    run = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True,
-                         timeout=120)
+    run = python(env, "-c", script)
     assert run.stdout == "NOT_INITIALIZED\n", run.stderr
-    table = subprocess.run([sys.executable, "-m", "crvmon"], env=env, capture_output=True,
-                           text=True, timeout=120)
+    table = python(env, "-m", "crvmon")
     assert (table.returncode, table.stdout) == (3, "")
     assert "no device found (library not initialised)" in table.stderr
 
@@ -120,12 +123,10 @@ def test_a_library_that_cannot_be_used_names_what_was_tried(library, message):
         "try:\n crvmon.devices()\n"
         "except crvmon.LibraryNotFound as e:\n print(e)\n"
     )
-    run = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True,
-                         timeout=60)
+    run = python(env, "-c", script)
     assert message in run.stdout, run.stdout + run.stderr
     if library is None:
         assert "CRVMON_LIBRARY (not set)" in run.stdout
         assert "this package ships no library" in run.stdout
-        table = subprocess.run([sys.executable, "-m", "crvmon"], env=env, capture_output=True,
-                               text=True, timeout=60)
+        table = python(env, "-m", "crvmon")
         assert table.returncode == 1 and "tried:" in table.stderr

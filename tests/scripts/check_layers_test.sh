@@ -29,22 +29,19 @@ expect_refused() {
     fi
 }
 
-expect_refused lib/registry/device_handle.cpp '#include "lib/orvek/orvek_wire.h"' \
-    "lib/registry/device_handle.cpp:"
-expect_refused lib/registry/device_handle.cpp '#include "lib/monitor/monitor_table.h"' \
-    "lib/registry may not include lib/monitor/monitor_table.h"
-expect_refused lib/veltara/client/veltara_client.cpp '#include "lib/veltara/veltara_probe.h"' \
-    "lib/veltara/client may not include lib/veltara/veltara_probe.h"
-expect_refused lib/orvek/orvek_discovery.cpp '#include "lib/platform/posix/handle_table.h"' \
-    "lib/orvek may not include lib/platform/posix/handle_table.h"
-expect_refused sim/simulator.cpp '#include "lib/telemetry/metric_accessors.h"' \
-    "sim may not include lib/telemetry/metric_accessors.h"
-expect_refused tools/smi/main.cpp '#include "lib/api/library_state.h"' \
-    "tools/smi may not include lib/api/library_state.h"
-expect_refused lib/api/lifecycle.cpp '#include "tests/support/stand_in_probes.h"' \
-    "lib/api may not include tests/support/stand_in_probes.h"
-expect_refused lib/orvek/orvek_discovery.cpp '#include "orvek_wire.h"' \
-    '"orvek_wire.h" is not a path from the repository root'
+# FILE|LINE|EXPECTED, one refusal a line.
+while IFS='|' read -r file line expected; do
+    expect_refused "$file" "$line" "$expected" </dev/null
+done <<'EOF'
+lib/registry/device_handle.cpp|#include "lib/orvek/orvek_wire.h"|lib/registry/device_handle.cpp:
+lib/registry/device_handle.cpp|#include "lib/monitor/monitor_table.h"|lib/registry may not include lib/monitor/monitor_table.h
+lib/veltara/client/veltara_client.cpp|#include "lib/veltara/veltara_probe.h"|lib/veltara/client may not include lib/veltara/veltara_probe.h
+lib/orvek/orvek_discovery.cpp|#include "lib/platform/posix/handle_table.h"|lib/orvek may not include lib/platform/posix/handle_table.h
+sim/simulator.cpp|#include "lib/telemetry/metric_accessors.h"|sim may not include lib/telemetry/metric_accessors.h
+tools/smi/main.cpp|#include "lib/api/library_state.h"|tools/smi may not include lib/api/library_state.h
+lib/api/lifecycle.cpp|#include "tests/support/stand_in_probes.h"|lib/api may not include tests/support/stand_in_probes.h
+lib/orvek/orvek_discovery.cpp|#include "orvek_wire.h"|"orvek_wire.h" is not a path from the repository root
+EOF
 
 [ "$failures" -eq 0 ] || exit 1
 echo "layer check: the tree passes, and all 8 forbidden includes were refused"

@@ -112,6 +112,11 @@ Page parse(const std::string& text) {
 const char* kCard = R"(family="Orvek",type="3",index="0",node="/dev/orvek0")";
 const char* kDevice = R"(family="Veltara",type="6",index="0",node="/dev/veltara-usb0")";
 
+// The answer's HTTP status; 0 for none.
+int statusOf(const httplib::Result& result) {
+    return result ? result->status : 0;
+}
+
 std::string series(const char* name, const char* labels, const std::string& more = "") {
     return std::string(name) + "{" + labels + more + "}";
 }
@@ -119,8 +124,7 @@ std::string series(const char* name, const char* labels, const std::string& more
 TEST(ExporterMetrics, APageCarriesTheMachineAndNothingForWhatADeviceLacks) {
     Exporter exporter(kMachine);
     const auto response = exporter.client().Get("/metrics");
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->status, 200);
+    ASSERT_EQ(statusOf(response), 200);
     EXPECT_EQ(response->get_header_value("Content-Type"), kMetricsContentType);
     const Page page = parse(response->body);
     EXPECT_THAT(page.problems, ::testing::IsEmpty());
@@ -134,15 +138,17 @@ TEST(ExporterMetrics, APageCarriesTheMachineAndNothingForWhatADeviceLacks) {
     ASSERT_NE(info, page.samples.end());
     EXPECT_EQ(info->first.rfind(buildInfo, 0), 0u) << info->first;
     EXPECT_EQ(info->second, 1);
-    EXPECT_EQ(page.samples.at(series("crvmon_temperature_celsius", kCard)), 61);
-    EXPECT_EQ(page.samples.at(series("crvmon_npu_clock_hertz", kCard)), 1.25e9);
-    EXPECT_DOUBLE_EQ(page.samples.at(series("crvmon_fan_duty_ratio", kCard)), 0.40);
-    EXPECT_DOUBLE_EQ(page.samples.at(series("crvmon_board_power_watts", kCard)), 31.5);
-    EXPECT_EQ(page.samples.at(series("crvmon_memory_used_bytes", kCard)), 4294967296.0);
+    for (const auto& [name, value] : {std::pair{"crvmon_temperature_celsius", 61.0},
+                                      {"crvmon_npu_clock_hertz", 1.25e9},
+                                      {"crvmon_fan_duty_ratio", 0.40},
+                                      {"crvmon_board_power_watts", 31.5},
+                                      {"crvmon_memory_used_bytes", 4294967296.0},
+                                      {"crvmon_read_errors_total", 0.0}}) {
+        EXPECT_DOUBLE_EQ(page.samples.at(series(name, kCard)), value) << name;
+    }
     EXPECT_EQ(page.samples.at(
                   series("crvmon_process_quantity", kDevice, ",pid=\"4120\",name=\"trainer\"")),
               5);
-    EXPECT_EQ(page.samples.at(series("crvmon_read_errors_total", kCard)), 0);
     EXPECT_EQ(page.types.at("crvmon_read_errors_total"), "counter");
     // A power reading is the library's single-precision value at its shortest, not its widening.
     const std::string extraVoltage = "crvmon_extra_pmic_voltage_volts{" + std::string(kCard);
@@ -212,8 +218,7 @@ TEST(ExporterApi, DevicesAreChosenByTheIdsCrvmonSmiTakes) {
     for (const char* path : {"/api/v1/devices/3:0", "/api/v1/devices/0000:03:00.0",
                              "/api/v1/devices/%2Fdev%2Forvek0", "/api/v1/devices/0"}) {
         const auto response = client.Get(path);
-        ASSERT_TRUE(response) << path;
-        EXPECT_EQ(response->status, 200) << path;
+        ASSERT_EQ(statusOf(response), 200) << path;
         EXPECT_EQ(nlohmann::json::parse(response->body).at("id"), "3:0") << path;
     }
     auto response = client.Get("/api/v1/devices?id=6:0&id=orvek-pcie:1");
@@ -225,41 +230,27 @@ TEST(ExporterApi, DevicesAreChosenByTheIdsCrvmonSmiTakes) {
     EXPECT_EQ(list[1].at("id"), "3:1");
 
     response = client.Get("/api/v1/devices/3:7");
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->status, 404);
+    ASSERT_EQ(statusOf(response), 404);
     EXPECT_THAT(nlohmann::json::parse(response->body).at("error").get<std::string>(),
                 HasSubstr("orvek-pcie has 2 device(s) here, 3:0 to 3:1"));
-    response = client.Get("/api/v1/devices?id=3:0&id=nothing");
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->status, 404);
+    EXPECT_EQ(statusOf(client.Get("/api/v1/devices?id=3:0&id=nothing")), 404);
 }
 
 TEST(ExporterHttp, WhatItDoesNotServeIsRefusedAndItServesOn) {
     Exporter exporter(kMachine);
     auto client = exporter.client();
-    auto response = client.Get("/nothing");
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->status, 404);
-    response = client.Post("/metrics", "x", "text/plain");
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->status, 405);
-    EXPECT_EQ(response->get_header_value("Allow"), "GET, HEAD");
-    response = client.Delete("/api/v1/devices");
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->status, 405);
+    EXPECT_EQ(statusOf(client.Get("/nothing")), 404);
+    const auto post = client.Post("/metrics", "x", "text/plain");
+    EXPECT_EQ(statusOf(post), 405);
+    EXPECT_EQ(post ? post->get_header_value("Allow") : "", "GET, HEAD");
+    EXPECT_EQ(statusOf(client.Delete("/api/v1/devices")), 405);
 
-    response = client.Get("/" + std::string(100'000, 'a'));
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->status / 100, 4) << response->status;
-    httplib::Headers huge{{"X-Filler", std::string(100'000, 'b')}};
-    response = client.Get("/metrics", huge);
-    if (response) {
-        EXPECT_EQ(response->status / 100, 4) << response->status;
-    }
+    EXPECT_EQ(statusOf(client.Get("/" + std::string(100'000, 'a'))) / 100, 4);
+    // A header too large may also end the connection unanswered.
+    const auto huge = client.Get("/metrics", {{"X-Filler", std::string(100'000, 'b')}});
+    EXPECT_EQ(huge ? huge->status / 100 : 4, 4) << statusOf(huge);
 
-    response = client.Get("/metrics");
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->status, 200);
+    EXPECT_EQ(statusOf(client.Get("/metrics")), 200);
 }
 
 // Eight scrapers at once for a while: every page whole and valid, the same series each time.

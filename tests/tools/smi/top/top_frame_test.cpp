@@ -105,14 +105,9 @@ bool onScreen(const std::vector<std::string>& lines, const std::string& text) {
 
 TEST(TopFrame, HasExactlyTheRowsAndNoLineWiderThanTheTerminal) {
     const auto devices = withHistory({orvek(0), orvek(1), veltara(3), orvek(2)});
-    for (const auto& [columns, rows] : {std::pair{60, 12},
-                                        {80, 24},
-                                        {100, 40},
-                                        {200, 60},
-                                        {40, 10},
-                                        {10, 3},
-                                        {59, 40},
-                                        {100, 11}}) {
+    const std::pair<int, int> kSizes[] = {{60, 12}, {80, 24}, {100, 40}, {200, 60},
+                                          {40, 10}, {10, 3},  {59, 40},  {100, 11}};
+    for (const auto& [columns, rows] : kSizes) {
         const std::string size = std::to_string(columns) + "x" + std::to_string(rows);
         SCOPED_TRACE(size);
         const std::string frame = renderTopFrame(columns, rows, "12:34:56", devices);
@@ -156,35 +151,20 @@ TEST(TopFrame, ShowsTheValuesOfEachDevice) {
     // run of the built-in machine cannot pin down, the time and the exact shares.
     EXPECT_TRUE(onScreen({lines[0]}, "12:34:56"));
     EXPECT_NE(lineStarting(lines, "util").find("45.5%"), std::string::npos);
-    EXPECT_NE(lineStarting(lines, "clock").find("4.0 GiB / 16.0 GiB"), std::string::npos);
-
-    // Each cluster on its line: the whole-cluster entry marked "all" and drawn with '#'.
-    const std::string cluster0 = lineStarting(lines, "0.all[");
-    const std::string cluster1 = lineStarting(lines, "1.all[");
-    EXPECT_TRUE(cellOf(cluster0, "0.all").starts_with("#")) << cluster0;
-    EXPECT_TRUE(cellOf(cluster0, "0.all").ends_with(" 58%")) << cluster0;
-    EXPECT_TRUE(cellOf(cluster0, "0.1").starts_with("|")) << cluster0;
-    EXPECT_TRUE(cellOf(cluster0, "0.4").ends_with(" 40%")) << cluster0;
-    EXPECT_TRUE(cellOf(cluster1, "1.3").ends_with(" 31%")) << cluster1;
-
-    const std::string veltaraTitle = lineStarting(lines, "6:0");
-    EXPECT_NE(veltaraTitle.find("Veltara  /dev/veltara-usb0"), veltaraTitle.npos);
-    EXPECT_TRUE(cellOf(lineStarting(lines, "0.1["), "0.1").ends_with(" 35%"));
-
-    const std::string names = lineStarting(lines, "device");
-    for (const char* column : {"pid", "busy", "quantity", "amount"}) {
-        EXPECT_NE(names.find(column), names.npos) << column;
-    }
-    for (const std::string pid : {"4120", "4121"}) {
-        const auto found = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
-            return line.starts_with("  6:0 ") && line.find(" " + pid + " ") != line.npos;
-        });
-        ASSERT_NE(found, lines.end()) << pid;
-        const std::string& row = *found;
-        EXPECT_NE(row.find("35.0%"), row.npos);
-        EXPECT_NE(row.find(" 5 "), row.npos);
-        EXPECT_NE(row.find("58720256"), row.npos);
-    }
+    // Each cluster on its line, the whole-cluster entry marked "all" and drawn with '#'; each
+    // process with its busy share.
+    const char* const kLines[] = {"  clock 1200 MHz  fan 35%  mem 4.0 GiB / 16.0 GiB",
+                                  "  0.all[#######  58%] 0.1[|        10%] 0.2[||       20%] "
+                                  "0.3[||||     30%] 0.4[|||||    40%] ",
+                                  "  1.all[#######  58%] 1.1[|        11%] 1.2[|||      21%] "
+                                  "1.3[||||     31%] 1.4[|||||    41%] ",
+                                  "6:0  Veltara  /dev/veltara-usb0",
+                                  "  0.1[||||     35%] ",
+                                  "  device       pid    busy  quantity            amount  name",
+                                  "  6:0         4120   35.0%         5          58720256  worker",
+                                  "  6:0         4121   35.0%         5          58720256  worker"};
+    for (const char* line : kLines)
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
 }
 
 TEST(TopFrame, AbsentValuesShowNotAvailable) {
@@ -252,18 +232,9 @@ TEST(TopFrame, SparklinesFollowTheHistory) {
     for (double watts : {10.0, 20.0, 40.0}) device.history.power.push(watts);
     const auto lines = screen(renderTopFrame(100, 40, "", {device}));
 
-    // The utilisation's five values, lowest to highest, end its line.
+    // The utilisation's five values, lowest to highest, end its line; no values before the first.
     const std::string util = lineStarting(lines, "util");
-    const std::string levels = "_.:-=+*#";
-    const std::string spark = util.substr(util.size() - 5);
-    ASSERT_EQ(spark.find_first_not_of(levels), std::string::npos) << util;
-    EXPECT_EQ(spark.front(), '_');
-    EXPECT_EQ(spark.back(), '#');
-    EXPECT_TRUE(std::is_sorted(spark.begin(), spark.end(),
-                               [&](char a, char b) { return levels.find(a) <= levels.find(b); }) &&
-                std::adjacent_find(spark.begin(), spark.end()) == spark.end())
-        << spark;
-    EXPECT_EQ(util[util.size() - 6], ' ') << "no values before the first";
+    EXPECT_TRUE(util.ends_with(" _:=+#")) << util;
 
     // The gap of the missing temperature stays a gap; power runs from 0 to the round step
     // above its peak, which the line names.
