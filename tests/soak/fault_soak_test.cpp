@@ -38,6 +38,7 @@
 #include "tools/common/device_json.h"
 #include "tools/common/device_sample.h"
 #include "tools/common/field_catalogue.h"
+#include "tools/common/process_names.h"
 #if !defined(_WIN32)
 #include "tests/support/private_object_root.h"
 #endif
@@ -187,7 +188,7 @@ class Tally {
 class Machine {
   public:
     Machine(const sim::Scenario& scenario, FaultPlan& faults)
-        : scenario_(scenario), faults_(faults) {
+        : scenario_(scenario), names_(scenario_), faults_(faults) {
         sim::OrvekReplyFilter orvekFilter;
 #if !defined(_WIN32)
         orvekFilter = [this](int, std::uint32_t, std::vector<std::uint8_t>& output,
@@ -236,6 +237,9 @@ class Machine {
     }
 
     const sim::Scenario scenario_;
+    // As a tool serving this machine names its processes: made-up pids must not take the name
+    // of whatever process of this machine has the same id.
+    const tools::ScenarioProcessNames names_;
     FaultPlan& faults_;
     sim::ManualSimClock clock_;  // never advanced: the values do not change
     std::unique_ptr<sim::SimulatedOrvekDriver> orvek_;

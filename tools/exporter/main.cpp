@@ -124,9 +124,11 @@ int serve(const ExporterOptions& options, const tools::SimulationOption& simulat
         addRoutes(*server, collector, history);
         std::unique_ptr<httplib::Server> next;  // the server of a configuration read again
         std::atomic<bool> listening{true};
+        // `next` is the watcher's until it is joined.
         std::thread watcher([&] {
             auto checked = std::chrono::steady_clock::now();
-            while (!stop.waitFor(std::chrono::milliseconds(100))) {
+            // The server may also end by itself, on a socket error.
+            while (listening.load() && !stop.waitFor(std::chrono::milliseconds(100))) {
                 if (tools::interrupted()) stop.requestStop();
                 const bool asked = takeReloadRequest();
                 const auto now = std::chrono::steady_clock::now();
@@ -143,9 +145,11 @@ int serve(const ExporterOptions& options, const tools::SimulationOption& simulat
         });
         server->listen_after_bind();
         listening.store(false);
-        if (!next) stop.requestStop();  // the server may also end by itself, on a socket error
         watcher.join();
-        if (!next || stop.stopRequested()) break;
+        if (!next || stop.stopRequested()) {
+            stop.requestStop();
+            break;
+        }
         server = std::move(next);
         if (!bindAgain(*server, host, port, why)) {
             log.write(Severity::kError, "cannot listen on " + options.listen + " again: " + why);
