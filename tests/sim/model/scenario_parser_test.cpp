@@ -227,6 +227,8 @@ const BadScenario kBadScenarios[] = {
     {"DuplicateNameButForCase",
      "[[veltara]]\nname = \"\\u00E9a\"\n[[veltara]]\nname = \"\\u00C9A\"\n",
      "3:", "which veltara[0] has already"},
+    {"ProcessNameNotAscii", "[[veltara]]\n[[veltara.process]]\nname = \"t\\u00E9\"\n",
+     "3:", "printable ASCII"},
     {"BusyBeyondPeriod", "[[veltara]]\n[[veltara.work]]\nperiod_us = 10\nbusy_us = 11\n",
      "4:", "exceeds period_us"},
     {"StopBeforeStart", "[[veltara]]\n[[veltara.work]]\nstart_us = 5\nstop_us = 5\n",

@@ -237,9 +237,16 @@ HOSTILE = [
 ]
 
 
+# Written into the body by the browser: the laid-out width of each chart.
+MEASURE = (b"<script>setInterval(() => { document.body.dataset.chartWidths = [...document."
+           b"querySelectorAll('figure.chart')].map(f => f.getBoundingClientRect().width)"
+           b".join(' '); }, 500);</script></body>")
+
+
 def test_recovers_and_shows_hostile_json_as_text(chromium, stub):
     body = json.dumps(HOSTILE).encode()
     hostile = stub(lambda n: (503, b"{}") if n == 0 else (200, body))
+    hostile.page = hostile.page.replace(b"</body>", MEASURE)
     dom = render(chromium, hostile.url("/"), 5000)
     assert hostile.requests >= 2, "the page did not retry after a 503"
     assert dom.one(id="error").attrs.get("hidden") is not None, "error line not cleared"
@@ -256,3 +263,6 @@ def test_recovers_and_shows_hostile_json_as_text(chromium, stub):
     assert processes == [{"device": "9:0", "pid": "77", "name": "<b>worker</b>", "busy": "N/A",
                           "quantity": "N/A", "amount": "N/A"}]
     assert len(dom.all("figure", data_device=True)) == 2, "not one chart per device"
+    # Charts of one width, however long the captions (9:0's node is long, 9:1's short).
+    widths = dom.one("body").attrs.get("data-chart-widths", "").split()
+    assert len(widths) == 2 and widths[0] == widths[1], widths

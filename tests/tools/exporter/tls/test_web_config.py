@@ -107,11 +107,12 @@ def start_exporter(exporter_command, config, log, pki):
 
 @pytest.fixture
 def running(exporter_command, tmp_path):
-    """running(config, pki): the exporter serving with this file; stopped (exit 0) at the end."""
+    """running(config, pki): (process, port) of the exporter serving with this file, its output in
+    tmp_path/exporter.log; stopped (exit 0) at the end."""
     started = []
     with open(tmp_path / "exporter.log", "w+") as log:
         yield lambda config, pki: started.append(
-            start_exporter(exporter_command, config, log, pki)) or started[-1][1]
+            start_exporter(exporter_command, config, log, pki)) or started[-1]
         for process, _ in started:
             process.send_signal(signal.SIGINT)  # Ctrl+C, which Wine passes on too
             assert process.wait(timeout=30) == 0
@@ -135,7 +136,7 @@ def until(check, what):
 def test_https_with_basic_auth_and_a_file_changed_while_running(running, pki):
     config = web_config(pki, {"prometheus": "first secret"}, cert_file="server.crt",
                         key_file="server.key")
-    port = running(config, pki)
+    process, port = running(config, pki)
     client = Client(port, pki)
     with pytest.raises((OSError, http.client.HTTPException)):  # no plain HTTP beside HTTPS
         get(f"http://127.0.0.1:{port}/healthz", timeout=5)
@@ -153,6 +154,11 @@ def test_https_with_basic_auth_and_a_file_changed_while_running(running, pki):
     until(lambda: client.status("/metrics", "prometheus", "second secret")[0] == 200,
           "the changed file was not read again")
     assert client.status("/metrics", "prometheus", "first secret")[0] == 401
+    if not os.environ.get("CRVMON_EMULATOR"):  # Windows has no SIGHUP
+        reread = lambda: (pki / "exporter.log").read_text().count("read --web.config.file again")
+        before = reread()
+        process.send_signal(signal.SIGHUP)
+        until(lambda: reread() > before, "SIGHUP did not read the file again")
 
 
 def test_a_client_certificate_is_required_and_checked(running, pki, tmp_path):
@@ -161,7 +167,7 @@ def test_a_client_certificate_is_required_and_checked(running, pki, tmp_path):
             "-keyout", "other.key", "-out", "other.crt", cwd=pki)
     config = web_config(pki, cert_file="server.crt", key_file="server.key",
                         client_ca_file="ca.crt", client_auth_type="RequireAndVerifyClientCert")
-    port = running(config, pki)
+    _, port = running(config, pki)
     assert Client(port, pki, "client").status("/metrics")[0] == 200
     for stranger in (None, "other"):
         with pytest.raises((ssl.SSLError, ConnectionError, urllib.error.URLError)):
@@ -200,7 +206,7 @@ def test_prometheus_scrapes_over_https_with_basic_auth(installed, serve, running
     program = installed("prometheus")
     config = web_config(pki, {"prometheus": "scrape secret"}, cert_file="server.crt",
                         key_file="server.key")
-    port = running(config, pki)
+    _, port = running(config, pki)
     scrape = pki / "prometheus.yml"
     scrape.write_text(
         "global: {scrape_interval: 1s}\n"
