@@ -18,10 +18,10 @@ analysis=(clang-tidy-14 cppcheck valgrind python3)
 # With the import library for the Microsoft linker (llvm-dlltool), the zip and the MSI (wixl;
 # msitools reads an MSI's tables back), and what builds and links the Microsoft-ABI test program
 # (clang, lld-link). OpenSSL, libxcrypt and yaml-cpp for MinGW are built from Debian's source:
-# perl configures the first, the autotools the second.
+# perl configures the first, the autotools (with libltdl's macros) the second.
 windows=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64
          xz-utils curl iproute2 llvm-14 lld-14 clang-14 zip unzip wixl wixl-data msitools
-         perl autoconf automake libtool)
+         perl autoconf automake libtool libltdl-dev)
 
 wanted=()
 for build in "${@:-linux}"; do
