@@ -1,5 +1,6 @@
 #include "sim/model/veltara_device_config.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "lib/veltara/client/veltara_wire.h"
@@ -20,6 +21,11 @@ void requireAnswered(std::uint32_t command, const char* field) {
 }
 
 }  // namespace
+
+bool isProcessName(std::string_view name) {
+    return !name.empty() && name.size() <= kProcessNameMax &&
+           std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
 
 std::optional<std::uint32_t> veltaraCommandByName(std::string_view name) {
     if (name == wire::kHostInfoName) return kHostInfoCommand;

@@ -62,6 +62,9 @@ struct VeltaraProcessRow {
 
 constexpr const char* kDefaultProcessName = "simulated";
 constexpr std::size_t kProcessNameMax = 64;
+// 1 to kProcessNameMax printable ASCII characters: the name reaches tables, JSON and metric
+// labels as it is.
+bool isProcessName(std::string_view name);
 
 // Which slot the monitor record's head names: the one the next item will take, or the newest.
 enum class ActivityHead { Next, Newest };

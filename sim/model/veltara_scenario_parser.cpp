@@ -8,17 +8,12 @@
 namespace crvmon::sim::toml_scenario {
 namespace {
 
-// Printable ASCII only: the name reaches tables, JSON and metric labels as it is.
 std::string processName(const Reader& reader, const toml::node& node, const std::string& key) {
     const std::string& text = reader.string(node, key);
-    if (text.empty() || text.size() > kProcessNameMax) {
+    if (!isProcessName(text)) {
         reader.fail(node.source(), keyName(key) + " must be 1 to " +
-                                       std::to_string(kProcessNameMax) + " characters long");
-    }
-    for (const char c : text) {
-        if (c < 0x20 || c > 0x7E) {
-            reader.fail(node.source(), keyName(key) + " must be printable ASCII");
-        }
+                                       std::to_string(kProcessNameMax) +
+                                       " printable ASCII characters");
     }
     return text;
 }

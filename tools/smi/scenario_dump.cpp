@@ -395,11 +395,7 @@ void writeVeltara(sim::ScenarioWriter& writer, const DeviceSample& s) {
     for (const tools::ProcessLoad& p : processes) {
         sim::VeltaraProcessRow row{p.pid, p.quantity, p.amount, {}};
         // A name a scenario can hold; the simulation of the dump then shows the same one.
-        if (p.name && !p.name->empty() && p.name->size() <= sim::kProcessNameMax &&
-            std::all_of(p.name->begin(), p.name->end(),
-                        [](char c) { return c >= 0x20 && c <= 0x7E; })) {
-            row.name = *p.name;
-        }
+        if (p.name && sim::isProcessName(*p.name)) row.name = *p.name;
         sim::KeyNotes rowNotes;
         if (p.amount > static_cast<std::uint64_t>(std::numeric_limits<long long>::max())) {
             rowNotes["amount"] = unfit("amount", std::to_string(p.amount));
