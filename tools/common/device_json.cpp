@@ -2,15 +2,6 @@
 
 namespace crvmon::tools {
 
-namespace {
-
-template <class T>
-nlohmann::ordered_json optionalJson(const std::optional<T>& value) {
-    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
-}
-
-}  // namespace
-
 nlohmann::ordered_json fieldJson(const FieldValue& value) {
     using nlohmann::ordered_json;
     if (const auto* number = std::get_if<long long>(&value)) return *number;

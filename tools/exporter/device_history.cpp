@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/common/device_id.h"
+#include "tools/common/device_json.h"
 
 namespace crvmon::exporter {
 
@@ -32,15 +33,13 @@ void DeviceHistory::record(const Scrape& scrape, std::chrono::system_clock::time
 }
 
 std::string DeviceHistory::json(std::chrono::system_clock::time_point at) const {
-    const auto orNull = [](const auto& value) {
-        return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
-    };
     nlohmann::ordered_json devices = nlohmann::ordered_json::array();
     const std::lock_guard lock(mutex_);
     for (const auto& [id, points] : devices_) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const Point& p : points) {
-            list.push_back({p.unixMs, orNull(p.utilizationPercent), orNull(p.temperatureC)});
+            list.push_back({p.unixMs, tools::optionalJson(p.utilizationPercent),
+                            tools::optionalJson(p.temperatureC)});
         }
         devices.push_back({{"id", id}, {"points", std::move(list)}});
     }
