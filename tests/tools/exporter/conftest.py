@@ -55,3 +55,18 @@ def installed():
         pytest.skip(f"{programs[0]} is not installed (scripts/install-deps.sh tools installs it)")
 
     return find
+
+
+@pytest.fixture
+def prometheus(installed, serve, tmp_path):
+    """prometheus(configuration): a Prometheus server scraping as this YAML text says."""
+    program = installed("prometheus")
+
+    def start(configuration):
+        config = tmp_path / "prometheus.yml"
+        config.write_text(configuration)
+        return serve("prometheus", lambda port: [
+            program, f"--config.file={config}", f"--storage.tsdb.path={tmp_path}/data",
+            f"--web.listen-address=127.0.0.1:{port}"], "/-/ready")
+
+    return start

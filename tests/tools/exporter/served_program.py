@@ -1,10 +1,12 @@
 """Programs serving HTTP for the exporter's tests (conftest.py starts them): started on a free
 port, waited for, and stopped by a signal."""
 import ctypes
+import json
 import signal
 import socket
 import subprocess
 import time
+import urllib.parse
 import urllib.request
 
 
@@ -25,6 +27,12 @@ def free_port():
 def get(url, timeout=10):
     with urllib.request.urlopen(url, timeout=timeout) as response:
         return response.read().decode(), response.headers.get("Content-Type", "")
+
+
+def prometheus_query(prometheus, query):
+    """The result of an instant query to a Prometheus server."""
+    answer = get(prometheus.url("/api/v1/query?" + urllib.parse.urlencode({"query": query})))[0]
+    return json.loads(answer)["data"]["result"]
 
 
 class Server:

@@ -8,11 +8,10 @@ import re
 import subprocess
 import time
 import urllib.error
-import urllib.parse
 
 import pytest
 
-from served_program import get
+from served_program import get, prometheus_query
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DOCS = os.path.join(HERE, "../../../../docs/prometheus")
@@ -63,19 +62,13 @@ def test_the_metrics_page_is_valid_and_has_every_metric_the_docs_name(promtool, 
     assert named and named <= families, f"unknown metrics in docs: {sorted(named - families)}"
 
 
-def test_a_prometheus_server_scrapes_the_simulated_machine(installed, serve, exporter, tmp_path):
-    program = installed("prometheus")
-    config = tmp_path / "prometheus.yml"
-    config.write_text("global: {scrape_interval: 1s, evaluation_interval: 1s}\n"
-                      f"rule_files: [{json.dumps(os.path.join(DOCS, 'alerts.yml'))}]\n"
-                      "scrape_configs:\n"
-                      "  - job_name: crvmon\n"
-                      f"    static_configs: [{{targets: ['127.0.0.1:{exporter.port}']}}]\n")
-    prometheus = serve("prometheus", lambda port: [
-        program, f"--config.file={config}", f"--storage.tsdb.path={tmp_path}/data",
-        f"--web.listen-address=127.0.0.1:{port}"], "/-/ready")
-    query = lambda q: json.loads(get(prometheus.url(
-        "/api/v1/query?" + urllib.parse.urlencode({"query": q})))[0])["data"]["result"]
+def test_a_prometheus_server_scrapes_the_simulated_machine(prometheus, exporter):
+    server = prometheus("global: {scrape_interval: 1s, evaluation_interval: 1s}\n"
+                        f"rule_files: [{json.dumps(os.path.join(DOCS, 'alerts.yml'))}]\n"
+                        "scrape_configs:\n"
+                        "  - job_name: crvmon\n"
+                        f"    static_configs: [{{targets: ['127.0.0.1:{exporter.port}']}}]\n")
+    query = lambda q: prometheus_query(server, q)
     queries = [q.replace("$instance", ".*").replace("$__rate_interval", "1m")
                for q in dashboard_queries(DOCS)]
     problems = ["nothing asked yet"]
@@ -90,7 +83,7 @@ def test_a_prometheus_server_scrapes_the_simulated_machine(installed, serve, exp
         up = [r["value"][1] for r in query('up{job="crvmon"}')]
         if up != ["1"]:
             problems.append(f'up{{job="crvmon"}}: {up}')
-        rules = [r for g in json.loads(get(prometheus.url("/api/v1/rules"))[0])["data"][
+        rules = [r for g in json.loads(get(server.url("/api/v1/rules"))[0])["data"][
             "groups"] for r in g["rules"] if r["type"] == "alerting"]
         states = {r["name"]: (r["health"], r["state"]) for r in rules}
         # Evaluated without error, and none pending or firing on a healthy machine.
@@ -103,5 +96,5 @@ def test_a_prometheus_server_scrapes_the_simulated_machine(installed, serve, exp
             except urllib.error.HTTPError as e:
                 problems.append(f"dashboard query {q} refused: {e.read().decode()}")
     if problems:
-        print("targets:", get(prometheus.url("/api/v1/targets"))[0])
+        print("targets:", get(server.url("/api/v1/targets"))[0])
     assert not problems

@@ -12,13 +12,12 @@ import ssl
 import subprocess
 import time
 import urllib.error
-import urllib.parse
 import urllib.request
 import warnings
 
 import pytest
 
-from served_program import free_port, get
+from served_program import free_port, get, prometheus_query
 
 with warnings.catch_warnings():
     warnings.simplefilter("ignore", DeprecationWarning)
@@ -202,13 +201,11 @@ def test_a_bad_file_stops_the_exporter_at_start(exporter_command, pki, text, mes
     assert "serving" not in run.stderr
 
 
-def test_prometheus_scrapes_over_https_with_basic_auth(installed, serve, running, pki):
-    program = installed("prometheus")
+def test_prometheus_scrapes_over_https_with_basic_auth(prometheus, running, pki):
     config = web_config(pki, {"prometheus": "scrape secret"}, cert_file="server.crt",
                         key_file="server.key")
     _, port = running(config, pki)
-    scrape = pki / "prometheus.yml"
-    scrape.write_text(
+    server = prometheus(
         "global: {scrape_interval: 1s}\n"
         "scrape_configs:\n"
         "  - job_name: crvmon\n"
@@ -216,10 +213,5 @@ def test_prometheus_scrapes_over_https_with_basic_auth(installed, serve, running
         f"    tls_config: {{ca_file: {json.dumps(str(pki / 'ca.crt'))}}}\n"
         "    basic_auth: {username: prometheus, password: scrape secret}\n"
         f"    static_configs: [{{targets: ['127.0.0.1:{port}']}}]\n")
-    prometheus = serve("prometheus", lambda p: [
-        program, f"--config.file={scrape}", f"--storage.tsdb.path={pki}/data",
-        f"--web.listen-address=127.0.0.1:{p}"], "/-/ready")
-    query = lambda q: json.loads(get(prometheus.url(
-        "/api/v1/query?" + urllib.parse.urlencode({"query": q})))[0])["data"]["result"]
-    until(lambda: len(query("crvmon_temperature_celsius")) == 4,
-          f"no temperatures scraped: {get(prometheus.url('/api/v1/targets'))[0]}")
+    until(lambda: len(prometheus_query(server, "crvmon_temperature_celsius")) == 4,
+          f"no temperatures scraped: {get(server.url('/api/v1/targets'))[0]}")
