@@ -145,8 +145,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const auto id = static_cast<crvmonExtraPmicId_t>(anyInt(input));
                 const crvmonStatusCode_t status = crvmonSetExtraPmicID(type, index, id);
                 checkStatus(status);
-                if (id < 0 || id > 3) {
-                    FUZZ_REQUIRE(status != CRVMON_STATUS_OK, "extra PMIC id %d accepted", id);
+                crvmonExtraPmicId_t selected = CRVMON_EXTRA_PMIC_0;
+                // Only the id's low two bits select: any id is a selector, never another register.
+                if (status == CRVMON_STATUS_OK &&
+                    crvmonGetExtraPmicId(type, index, &selected) == CRVMON_STATUS_OK) {
+                    FUZZ_REQUIRE(selected == (static_cast<unsigned>(id) & 3u),
+                                 "extra PMIC id %d selected %d", static_cast<int>(id),
+                                 static_cast<int>(selected));
                 }
                 break;
             }

@@ -88,16 +88,20 @@ exporter_run() {  # expected exit code, arguments...
     [ "$status" -eq "$expected" ] ||
         fail "crvmon-exporter.exe $* exited $status, not $expected: $(cat "$work/out" "$work/err")"
 }
-# One line of `sc query`: STATE, WIN32_EXIT_CODE or SERVICE_EXIT_CODE, as a number.
-service_field() {
-    sc query crvmon-exporter | awk -v field="$1" '$1 == field { print $3 }'
+# One line of `sc query`'s answer: STATE, WIN32_EXIT_CODE or SERVICE_EXIT_CODE, as a number.
+service_field() {  # field [answer of sc query; queried now if none]
+    local answer=${2-$(sc query crvmon-exporter)}
+    awk -v field="$1" '$1 == field { print $3 }' <<<"$answer"
 }
+# Every field is read from one answer: two queries may see two states of the service.
 wait_until_stopped_with() {  # win32 exit code, service exit code
-    local end=$((SECONDS + 60))
+    local end=$((SECONDS + 60)) answer
     while [ "$SECONDS" -lt "$end" ]; do
-        if [ "$(service_field STATE)" = 1 ] && [ "$(service_field WIN32_EXIT_CODE)" = "$1" ]; then
-            [ "$(service_field SERVICE_EXIT_CODE)" = "$2" ] ||
-                fail "stopped with service exit code $(service_field SERVICE_EXIT_CODE), not $2"
+        answer=$(sc query crvmon-exporter)
+        if [ "$(service_field STATE "$answer")" = 1 ] &&
+            [ "$(service_field WIN32_EXIT_CODE "$answer")" = "$1" ]; then
+            [ "$(service_field SERVICE_EXIT_CODE "$answer")" = "$2" ] ||
+                fail "stopped with a service exit code other than $2: $answer"
             return 0
         fi
         sleep 0.2
