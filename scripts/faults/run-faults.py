@@ -4,6 +4,7 @@ tests, and reports whether a test failed.
 
     scripts/faults/run-faults.py [--build-dir DIR] [--only SUBSTRING] [--list FILE]
                                  [--results FILE] [--skip-baseline] [--every-failure]
+                                 [--exclude REGEX]
 
 Each fault of the list (TOML, [[fault]] tables with name, file, find, replace, and an optional
 area) replaces the exact text `find`, which must occur exactly once in `file`, with `replace`.
@@ -17,7 +18,8 @@ Outcomes:
 
 With --every-failure the tests run to the end for each fault, and every failing test is
 recorded (BUILD_DIR/fault-matrix.json: fault name -> failing tests): which tests catch which
-faults, to see what a test is worth before it is cut or merged.
+faults, to see what a test is worth before it is cut or merged. --exclude leaves out the tests
+whose names match (ctest -E): a quicker matrix for one layer, silent on what they catch.
 
 The file is restored after each fault, also on Ctrl-C or SIGTERM, and the tree is rebuilt at
 the end. A fault left in place by a runner that was killed outright is undone at the next start
@@ -215,7 +217,8 @@ def configure_and_build(build_dir: Path, log) -> None:
         sys.exit(f"the unchanged tree does not build; see {log.name}\n{out[-3000:]}")
 
 
-def try_fault(fault: Fault, build_dir: Path, journal: Journal, log, every: bool) -> Outcome:
+def try_fault(fault: Fault, build_dir: Path, journal: Journal, log, every: bool,
+              ctest_args: list[str]) -> Outcome:
     target = ROOT / fault.file
     if not target.is_file():
         return Outcome(fault, "STALE", detail="file not found")
@@ -234,7 +237,7 @@ def try_fault(fault: Fault, build_dir: Path, journal: Journal, log, every: bool)
             errors = [l.strip() for l in out.splitlines() if re.search(r"\berror\b:", l)]
             return Outcome(fault, "BUILD-FAILED", seconds=time.monotonic() - started,
                            detail=(errors[0] if errors else f"build exit {code}")[:300])
-        ctest = ["ctest", "--test-dir", str(build_dir), *CTEST_ARGS, *([] if every else STOP_EARLY)]
+        ctest = ["ctest", "--test-dir", str(build_dir), *ctest_args, *([] if every else STOP_EARLY)]
         code, out = run(ctest, log, WHOLE_RUN_LIMIT_S)
         seconds = time.monotonic() - started
         if code is None:
@@ -304,9 +307,12 @@ def main() -> int:
                         help="do not first check that the unchanged tree passes its tests")
     parser.add_argument("--every-failure", action="store_true",
                         help="run every test for each fault and record all that fail")
+    parser.add_argument("--exclude", metavar="REGEX",
+                        help="leave out the tests whose names match (ctest -E)")
     args = parser.parse_args()
 
     signal.signal(signal.SIGTERM, on_sigterm)
+    ctest_args = [*CTEST_ARGS, *(["-E", args.exclude] if args.exclude else [])]
     build_dir = (ROOT / args.build_dir).resolve()
     build_dir.mkdir(parents=True, exist_ok=True)
     results_path = Path(args.results) if args.results else build_dir / "fault-results.txt"
@@ -327,7 +333,7 @@ def main() -> int:
             print(f"building {build_dir} (log: {log_path})", flush=True)
             configure_and_build(build_dir, log)
             if not args.skip_baseline:
-                code, out = run(["ctest", "--test-dir", str(build_dir), *CTEST_ARGS, *STOP_EARLY],
+                code, out = run(["ctest", "--test-dir", str(build_dir), *ctest_args, *STOP_EARLY],
                                 log, WHOLE_RUN_LIMIT_S)
                 if code != 0:
                     failed = first_failure(out)
@@ -337,7 +343,8 @@ def main() -> int:
             for n, fault in enumerate(faults, start=1):
                 print(f"[{n}/{len(faults)}] {fault.name} ... ", end="", flush=True)
                 log.write(f"\n===== fault {fault.index}: {fault.name} ({fault.file})\n")
-                outcome = try_fault(fault, build_dir, journal, log, args.every_failure)
+                outcome = try_fault(fault, build_dir, journal, log, args.every_failure,
+                                    ctest_args)
                 outcomes.append(outcome)
                 shown = outcome.first_failing or outcome.detail
                 print(f"{outcome.result} {shown} ({outcome.seconds:.1f} s)".rstrip(), flush=True)
