@@ -3,6 +3,8 @@
 #include <charconv>
 #include <utility>
 
+#include "tools/common/ascii_lower.h"
+
 namespace crvmon::tools {
 
 namespace {
@@ -24,14 +26,6 @@ constexpr TargetName kTargetNames[] = {
     {CRVMON_TARGET_VELTARA_USB_KIND1, "veltara-usb1"},
 };
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 // "TYPE:INDEX" has one colon and no dot; a PCI address has more colons or a dot.
 bool looksTyped(std::string_view text) {
     const auto colon = text.find(':');
@@ -40,7 +34,7 @@ bool looksTyped(std::string_view text) {
 }
 
 std::optional<crvmonTargetDeviceType_t> targetTypeOf(std::string_view text) {
-    const std::string name = lower(text);
+    const std::string name = asciiLower(text);
     for (const TargetName& t : kTargetNames) {
         if (name == t.name || name == std::to_string(static_cast<int>(t.type))) return t.type;
     }
@@ -194,10 +188,10 @@ DeviceMatch findDevice(std::string_view text, const std::vector<DeviceFacts>& de
                     .append(": there are " + std::to_string(devices.size()) + " device(s)")
                     .append(devices.empty() ? "" : ", 0 to " + std::to_string(devices.size() - 1))};
     }
-    const std::string wanted = lower(text);
+    const std::string wanted = asciiLower(text);
     for (const DeviceFacts& d : devices) {
-        const std::string node = lower(d.node.value_or(""));
-        const std::string slot = lower(d.slot.value_or(""));
+        const std::string node = asciiLower(d.node.value_or(""));
+        const std::string slot = asciiLower(d.slot.value_or(""));
         // A node with or without /dev/; a PCI address with or without its domain.
         if ((!node.empty() && (wanted == node || "/dev/" + wanted == node)) ||
             (!slot.empty() && (wanted == slot || "0000:" + wanted == slot))) {

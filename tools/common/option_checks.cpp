@@ -1,20 +1,14 @@
 #include "tools/common/option_checks.h"
 
-#include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 
+#include "tools/common/ascii_lower.h"
+
 namespace crvmon::tools {
 
 namespace {
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 // "12", "0.5": the shortest text of the limit, as a user would write it.
 std::string limitText(double value) {
@@ -37,7 +31,7 @@ CLI::Validator oneOf(std::vector<std::pair<std::string, int>> names) {
     return CLI::Validator(
         [names = std::move(names), takes](std::string& input) -> std::string {
             for (const auto& [name, value] : names) {
-                if (lower(input) == lower(name)) {
+                if (asciiLower(input) == asciiLower(name)) {
                     input = std::to_string(value);
                     return {};
                 }
