@@ -9,8 +9,9 @@ linux=(cmake ninja-build g++ make libgtest-dev libgmock-dev googletest libbenchm
 checks=(clang-format-14)
 # libFuzzer comes with clang; its runtime with libclang-rt.
 fuzz=(clang-14 libclang-rt-14-dev)
-# The real components the tools' tests run against: a browser and a Prometheus server.
-tools=(chromium prometheus)
+# The real components the tools' tests run against: a browser and a Prometheus server; lxml
+# reads the DOM the browser dumps.
+tools=(chromium prometheus python3-lxml)
 # The Python package: its tests, its type check, and building and installing its wheel offline.
 python=(python3 python3-pytest mypy python3-setuptools python3-wheel python3-pip python3-venv)
 # scripts/static-analysis.sh and scripts/valgrind-tests.sh, over the linux build.

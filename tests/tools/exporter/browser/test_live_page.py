@@ -9,72 +9,19 @@ import subprocess
 import tempfile
 import threading
 import time
-from html.parser import HTMLParser
-
+import lxml.html
 import pytest
 
 from served_program import die_with_parent, get
 
-VOID = {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "source",
-        "track", "wbr"}
+def one(node, xpath):
+    found = node.xpath(xpath)
+    assert len(found) == 1, f"expected one {xpath}, found {len(found)}"
+    return found[0]
 
 
-class Element:
-    def __init__(self, tag, attrs, parent):
-        self.tag, self.attrs, self.parent, self.children = tag, dict(attrs), parent, []
-
-    def text(self):
-        return "".join(c if isinstance(c, str) else c.text() for c in self.children)
-
-    def all(self, tag=None, **attrs):
-        """Descendants with this tag and these attribute values (True: present at all)."""
-        found = []
-        for child in self.children:
-            if isinstance(child, str):
-                continue
-            if (tag is None or child.tag == tag) and all(
-                    (name.replace("_", "-") in child.attrs) if want is True
-                    else child.attrs.get(name.replace("_", "-")) == want
-                    for name, want in attrs.items()):
-                found.append(child)
-            found += child.all(tag, **attrs)
-        return found
-
-    def one(self, tag=None, **attrs):
-        found = self.all(tag, **attrs)
-        if len(found) != 1:
-            raise AssertionError(f"expected one <{tag} {attrs}>, found {len(found)}")
-        return found[0]
-
-    def cells(self):
-        return {td.attrs.get("data-field"): td.text() for td in self.all("td")}
-
-
-class Dom(HTMLParser):
-    def __init__(self, html):
-        super().__init__(convert_charrefs=True)
-        self.root = self.current = Element("#document", {}, None)
-        self.feed(html)
-        self.close()
-
-    def handle_starttag(self, tag, attrs):
-        element = Element(tag, attrs, self.current)
-        self.current.children.append(element)
-        if tag not in VOID:
-            self.current = element
-
-    def handle_startendtag(self, tag, attrs):
-        self.current.children.append(Element(tag, attrs, self.current))
-
-    def handle_endtag(self, tag):
-        node = self.current
-        while node.parent is not None and node.tag != tag:
-            node = node.parent
-        if node.parent is not None:
-            self.current = node.parent
-
-    def handle_data(self, data):
-        self.current.children.append(data)
+def cells_of(tr):
+    return {td.get("data-field"): td.text_content() for td in tr.iter("td")}
 
 
 def render(chromium, url, budget_ms):
@@ -86,7 +33,7 @@ def render(chromium, url, budget_ms):
             preexec_fn=die_with_parent)
     if run.returncode != 0 or "<html" not in run.stdout:
         raise RuntimeError(f"chromium exited {run.returncode}: {run.stderr[-2000:]}")
-    return Dom(run.stdout).root
+    return lxml.html.document_fromstring(run.stdout)
 
 
 class Stub(http.server.ThreadingHTTPServer):
@@ -143,8 +90,8 @@ def stub(exporter):
 
 
 def device_rows(dom):
-    return {tr.attrs["data-device"]: tr.cells()
-            for tr in dom.one("table", id="devices").all("tr", data_device=True)}
+    return {tr.get("data-device"): cells_of(tr)
+            for tr in dom.xpath('//table[@id="devices"]//tr[@data-device]')}
 
 
 def test_shows_the_simulated_machine(chromium, exporter):
@@ -168,26 +115,26 @@ def test_shows_the_simulated_machine(chromium, exporter):
         assert cells.get("clock", "").endswith(" MHz"), cells
 
     # A fleet's tabs tell their machines apart.
-    assert dom.one("title").text() == f"{socket.gethostname()} · crvmon"
-    assert dom.one(id="host").text() == socket.gethostname()
+    assert one(dom, "//title").text_content() == f"{socket.gethostname()} · crvmon"
+    assert one(dom, '//*[@id="host"]').text_content() == socket.gethostname()
 
     # The simulated pids are named by the scenario, not by this machine's processes.
-    processes = sorted((tr.attrs["data-device"], tr.attrs["data-pid"], tr.cells()["name"])
-                       for tr in dom.one("table", id="processes").all("tr", data_pid=True))
+    processes = sorted((tr.get("data-device"), tr.get("data-pid"), cells_of(tr)["name"])
+                       for tr in dom.xpath('//table[@id="processes"]//tr[@data-pid]'))
     assert processes == [("5:0", "6020", "vision-pipeline"), ("6:0", "4120", "inference-server"),
                          ("6:0", "4188", "batch-embed")]
 
-    charts = {f.attrs["data-device"]: f for f in dom.all("figure", data_device=True)}
+    charts = {f.get("data-device"): f for f in dom.xpath("//figure[@data-device]")}
     assert sorted(charts) == sorted(scenario)
     for id, figure in charts.items():
         # One scale per quantity: percent and degrees each on a panel of their own.
         for series, unit in (("utilization", "%"), ("temperature", "°C")):
-            panel = [svg for svg in figure.all("svg") if svg.all("polyline", **{"class": series})]
+            panel = figure.xpath(f'.//svg[.//polyline[@class="{series}"]]')
             assert len(panel) == 1, f"{id}: {series} not on a panel of its own"
-            labels = [t.text() for t in panel[0].all("text")]
+            labels = [t.text_content() for t in panel[0].xpath(".//text")]
             assert labels and all(label.endswith(" " + unit) for label in labels), labels
-    assert dom.one(id="error").attrs.get("hidden") is not None, "error line shown"
-    assert any(a.attrs.get("href") == "/metrics" for a in dom.all("a")), "no link to /metrics"
+    assert one(dom, '//*[@id="error"]').get("hidden") is not None, "error line shown"
+    assert dom.xpath('//a[@href="/metrics"]'), "no link to /metrics"
 
 
 def test_opens_with_the_exporters_history_drawn(chromium, exporter):
@@ -206,18 +153,18 @@ def test_opens_with_the_exporters_history_drawn(chromium, exporter):
     assert first[0] <= history["now"] and first[2] == 47, first  # [time, utilisation, 47 °C]
     # Less than one refresh of the page: what its charts hold came from the exporter.
     dom = render(chromium, exporter.url("/"), 500)
-    for figure in dom.all("figure", data_device=True):
+    for figure in dom.xpath("//figure[@data-device]"):
         for series in ("utilization", "temperature"):
-            points = figure.one("polyline", **{"class": series}).attrs.get("points", "").split()
-            assert len(points) >= 3, f"{figure.attrs['data-device']} {series}: {points}"
+            points = one(figure, f'.//polyline[@class="{series}"]').get("points", "").split()
+            assert len(points) >= 3, f"{figure.get('data-device')} {series}: {points}"
 
 
 def test_shows_an_error_while_the_exporter_is_gone(chromium, stub):
     gone = stub(lambda n: None)
     dom = render(chromium, gone.url("/"), 3000)
-    error = dom.one(id="error")
-    assert "hidden" not in error.attrs, "error line hidden while the exporter is gone"
-    assert "Cannot read /api/v1/devices" in error.text()
+    error = one(dom, '//*[@id="error"]')
+    assert error.get("hidden") is None, "error line hidden while the exporter is gone"
+    assert "Cannot read /api/v1/devices" in error.text_content()
     assert not device_rows(dom)
     assert gone.requests >= 1, "the page never asked for the devices"
 
@@ -249,9 +196,9 @@ def test_recovers_and_shows_hostile_json_as_text(chromium, stub):
     hostile.page = hostile.page.replace(b"</body>", MEASURE)
     dom = render(chromium, hostile.url("/"), 5000)
     assert hostile.requests >= 2, "the page did not retry after a 503"
-    assert dom.one(id="error").attrs.get("hidden") is not None, "error line not cleared"
-    assert not dom.all(id="injected") and not dom.all("b"), "markup from the JSON was parsed"
-    assert dom.one("title").text() == f"{socket.gethostname()} · crvmon", "the title changed"
+    assert one(dom, '//*[@id="error"]').get("hidden") is not None, "error line not cleared"
+    assert not dom.xpath('//*[@id="injected"] | //b'), "markup from the JSON was parsed"
+    assert one(dom, "//title").text_content() == f"{socket.gethostname()} · crvmon", "title"
     rows = device_rows(dom)
     assert sorted(rows) == ["9:0", "9:1"]
     absent = dict.fromkeys(("temperature", "power", "clock", "fan", "utilization"), "N/A")
@@ -259,10 +206,10 @@ def test_recovers_and_shows_hostile_json_as_text(chromium, stub):
                            **absent}
     assert rows["9:1"] == {"id": "9:1", "family": "N/A", "node": "</td><b>bold</b>",
                            "memory": "N/A / 1.0 KiB", **absent}
-    processes = [tr.cells() for tr in dom.one("table", id="processes").all("tr", data_pid=True)]
+    processes = [cells_of(tr) for tr in dom.xpath('//table[@id="processes"]//tr[@data-pid]')]
     assert processes == [{"device": "9:0", "pid": "77", "name": "<b>worker</b>", "busy": "N/A",
                           "quantity": "N/A", "amount": "N/A"}]
-    assert len(dom.all("figure", data_device=True)) == 2, "not one chart per device"
+    assert len(dom.xpath("//figure[@data-device]")) == 2, "not one chart per device"
     # Charts of one width, however long the captions (9:0's node is long, 9:1's short).
-    widths = dom.one("body").attrs.get("data-chart-widths", "").split()
+    widths = one(dom, "//body").get("data-chart-widths", "").split()
     assert len(widths) == 2 and widths[0] == widths[1], widths
