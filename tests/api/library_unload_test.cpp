@@ -56,34 +56,6 @@ class LoadedLibrary {
     HMODULE module_;
 };
 
-TEST(LibraryUnload, ReleasesEveryDeviceWhenShutdownWasNeverCalled) {
-    int live = 0;
-    LoadedLibrary library(&live);
-    ASSERT_TRUE(library.ready()) << "cannot load " << kStandInLibrary;
-
-    ASSERT_EQ(library.init(), CRVMON_STATUS_OK);
-    EXPECT_GIVES(2, CRVMON_STATUS_OK, library.deviceCount);
-    EXPECT_EQ(live, 2);
-
-    library.unload();
-    EXPECT_EQ(live, 0);
-}
-
-TEST(LibraryUnload, AfterShutdownReleasesNothingTwice) {
-    int live = 0;
-    LoadedLibrary library(&live);
-    ASSERT_TRUE(library.ready()) << "cannot load " << kStandInLibrary;
-
-    // Nothing is probed at load.
-    EXPECT_GIVES(0, CRVMON_STATUS_NOT_INITIALIZED, library.deviceCount);
-
-    ASSERT_EQ(library.init(), CRVMON_STATUS_OK);
-    ASSERT_EQ(library.shutdown(), CRVMON_STATUS_OK);
-    EXPECT_EQ(live, 0);
-    library.unload();
-    EXPECT_EQ(live, 0);
-}
-
 // The shipped library, loaded afresh, against the simulated machine: unloaded without a
 // shutdown, it closes every handle its devices held (pipe instances, device objects, views).
 TEST(LibraryUnload, TheProductClosesEveryHandleOfItsDevices) {

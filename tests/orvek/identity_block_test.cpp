@@ -19,32 +19,6 @@ void put(std::array<std::uint8_t, N>& buffer, std::size_t offset,
     for (std::uint8_t b : bytes) buffer.at(offset++) = b;
 }
 
-TEST(IdentityBlock, TheCurrentFormFillsIdsLinkDriverVersionAndLocation) {
-    std::array<std::uint8_t, 128> block{};
-    put(block, 0, {0x52, 0x1e, 0x00, 0x01, 0x02, 0x04, 0x33, 0x0a});  // ids
-    put(block, 8, {0x00, 0x00, 0x03, 0x80});                          // firmware word 0x80030000
-    put(block, 12, {0xde, 0xad, 0xbe, 0xef});                         // reserved word
-    put(block, 16, {4, 8, 1, 0xff, 0x00, 0x00, 0x12, 0x00});          // link, class 0x120000
-    put(block, 32, {1, 0, 8, 0, 2, 0, 7, 0});                         // driver 1.8.2.7
-    put(block, 64, {0x00, 0x80, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00});
-    put(block, 120, {0xff, 0xff});  // reserved tail, ignored
-
-    const MonitorInfo info = parseDeviceInfo(block);
-    // Ids; firmware and reserved words; link and class; driver; location; no register value.
-    EXPECT_EQ(std::tuple(info.vendorId, info.deviceId, info.subVendorId, info.subDeviceId),
-              std::tuple(0x1e52, 0x0100, 0x0402, 0x0a33));
-    EXPECT_EQ(std::tuple(info.firmwareBuild, info.reserved), std::tuple(0x80030000u, 0xefbeaddeu));
-    EXPECT_EQ(std::tuple(info.pcieGen, info.pcieLanes, info.pcieRev, info.pcieClassCode),
-              std::tuple(4, 8, 1, 0x120000u));
-    EXPECT_EQ(info.driverVersion, (std::array<std::uint16_t, 4>{1, 8, 2, 7}));
-    EXPECT_EQ(info.locationKind, 0x8000);
-    EXPECT_EQ(info.location, (std::array<std::uint16_t, 7>{0, 3, 0, 1, 0, 0, 0}));
-    EXPECT_EQ(info.thermalStatus, 0u);
-
-    // Firmware 1.2, patch 3 present: the version code packs all three.
-    EXPECT_EQ(firmwareVersionCode(info), 0x01020003u);
-}
-
 TEST(IdentityBlock, VersionCodeWithoutPatchAndWithAMinorThatSpills) {
     MonitorInfo info;
     info.subVendorId = (1 << 10) | 2;
@@ -114,36 +88,6 @@ TEST(LocationText, PciAddressOrChainOfSlotNumbers) {
         info.locationKind = kind;
         EXPECT_EQ(locationText(info), "") << kind;
     }
-}
-
-TEST(DescribeCard, FirmwareMemoryAndIdsComeFromTheIdentityWords) {
-    MonitorInfo info;
-    info.deviceId = 0xFFFF;  // all 16 bits set is still a value, not the absent pattern
-    info.subVendorId = (1 << 10) | 2;
-    info.subDeviceId = 0x0A07;  // revision 10, memory code 7
-    info.firmwareBuild = 0x80030000;
-    info.driverVersion = {1, 8, 0, 3};
-
-    const DeviceRecord r = describeCard(info);
-    EXPECT_TRUE(r.open);
-    EXPECT_EQ(r.targetType, CRVMON_TARGET_ORVEK_PCIE);
-    const VersionInfo& firmware = r.firmwareVersion;
-    EXPECT_EQ(std::tuple(firmware.major, firmware.minor, firmware.patch, firmware.revision),
-              std::tuple(1, 2, 3, 10));
-    EXPECT_EQ(r.firmwareCrc, 0x8003);
-    EXPECT_EQ(r.memoryTotal, 274877906944LL);
-    EXPECT_EQ(r.driverVersion.revision, 3);
-    EXPECT_EQ(r.onDeviceDriverVersion.major, -1);
-    EXPECT_EQ(r.deviceId, 0xFFFF);
-
-    // Without the patch bit there is neither a patch number nor a CRC.
-    info.firmwareBuild = 0x00030000;
-    info.subDeviceId = 0x0000;
-    const DeviceRecord bare = describeCard(info);
-    EXPECT_EQ(bare.firmwareVersion.patch, -1);
-    EXPECT_EQ(bare.firmwareCrc, -1);
-    EXPECT_EQ(bare.firmwareVersion.revision, 0);
-    EXPECT_EQ(bare.memoryTotal, 2147483648LL);
 }
 
 }  // namespace

@@ -6,25 +6,18 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "crvmon.h"
 #include "lib/api/library_state.h"
 #include "lib/monitor/monitor_table.h"
 #include "lib/orvek/orvek_discovery.h"
-#include "lib/orvek/orvek_monitor_win.h"
 #include "lib/registry/backend_probes.h"
 #include "sim/model/orvek_card_model.h"
 #include "sim/model/scenario.h"
 #include "sim/model/sim_clock.h"
 #include "sim/private_simulation.h"
-#include "tests/support/settled_handle_count.h"
 #include "tests/support/status_check.h"
-#if !defined(_WIN32)
-#include "sim/orvek/device_object_server.h"
-#include "tests/support/virtual_clock.h"
-#endif
 
 namespace crvmon {
 namespace {
@@ -135,17 +128,6 @@ TEST_F(OrvekSimulatedTest, ACardOfTheOlderFormUsesTheOlderSelectorAfterANewerCar
     EXPECT_EQ((info->pmicSelectLegacy >> 28) & 3, 2u);
     EXPECT_EQ(info->pmicSelect, sim::OrvekCardModel::kPmicSelectBase);  // bit 31 still set
     EXPECT_EQ(read(corvanta::crvmonGetExtraPmicId, 1), CRVMON_EXTRA_PMIC_2);
-}
-
-TEST_F(OrvekSimulatedTest, ShortOrMissingUsageRepliesGiveNoUsage) {
-    for (int length : {88, 0, 1000, 10351}) {
-        serve("[[orvek]]\nload = 0.5\n[orvek.faults]\nusage_reply_length = " +
-              std::to_string(length) + "\n");
-        ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK) << length;
-        EXPECT_EQ(monitorOf(0).getUsage(), nullptr) << length;
-        corvanta::crvmonShutdown();
-        simulation_.reset();
-    }
 }
 
 #if !defined(_WIN32)
@@ -261,67 +243,6 @@ TEST_F(OrvekSimulatedTest, RefusedCardsAreSkippedAndLaterOnesStillOpen) {
     EXPECT_GIVES("1.9.3", CRVMON_STATUS_OK, corvanta::crvmonGetDriverVersion, CRVMON_DRIVER_ORVEK);
 }
 
-TEST_F(OrvekSimulatedTest, WithoutCardZeroNoCardIsCounted) {
-    serve("[[orvek]]\ndevice_index = 1\n[[orvek]]\ndevice_index = 2\n");
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_NOT_INITIALIZED);
-    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("No driver installed"));
-}
-
-TEST_F(OrvekSimulatedTest, MonitorKeysCountOnAcrossInitialisationsAndLeaveWithTheCards) {
-    serve("[[orvek]]\ndevice_index = 0\n[[orvek]]\ndevice_index = 2\n");
-    const std::int32_t first = orvek::nextMonitorKey.load();
-    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
-    EXPECT_EQ(monitorTable().size(), 2u);
-    EXPECT_NE(monitorTable().lookup(first), nullptr);
-    EXPECT_NE(monitorTable().lookup(first + 1), nullptr);
-
-    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
-    EXPECT_EQ(monitorTable().size(), 2u);
-    EXPECT_EQ(monitorTable().lookup(first), nullptr);
-    EXPECT_NE(monitorTable().lookup(first + 2), nullptr);
-    EXPECT_NE(monitorTable().lookup(first + 3), nullptr);
-
-    corvanta::crvmonShutdown();
-    EXPECT_EQ(monitorTable().size(), 0u);
-    EXPECT_EQ(orvek::nextMonitorKey.load(), first + 4);
-}
-
-#if !defined(_WIN32)
-// The kernel-mode driver never fails a card's request at once (under Wine its caller's event
-// would then never be signalled, and neither would it be on Windows), so only the stand-in can
-// play such a driver.
-TEST_F(OrvekSimulatedTest, RequestsTheDriverFailsAtOnceReadAsNothingTransferred) {
-    serve("");
-    // A card whose identity answers, and whose every other request fails at once: no event is
-    // ever signalled for those, so waiting for one would never end.
-    sim::DeviceObjectServer card("corvanta_pcie", [](const sim::DeviceIoRequest& r) {
-        sim::DeviceIoReply reply;
-        if (r.code == 0x00222000 && r.outputCapacity == 128) {
-            reply.output.assign(128, 0);
-            reply.output[32] = 1;  // driver major 1
-        } else {
-            reply.error = ERROR_GEN_FAILURE;
-        }
-        return reply;
-    });
-    // On virtual time such a wait ends at once, and is counted.
-    testing::VirtualClock clock;
-    ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
-    OrvekMonitor& monitor = monitorOf(0);
-    const MonitorInfo* info = monitor.getInfo();
-    ASSERT_NE(info, nullptr);
-    EXPECT_EQ(info->unread, MonitorInfo::kUnreadNpuClock | MonitorInfo::kUnreadBusClock |
-                                MonitorInfo::kUnreadThermal | MonitorInfo::kUnreadBoardStatus |
-                                MonitorInfo::kUnreadBoardPower | MonitorInfo::kUnreadExtraPower);
-    // The selector is neither read nor, from a failed read, written.
-    EXPECT_FALSE(monitor.setExtraPmicId(CRVMON_EXTRA_PMIC_1));
-    EXPECT_EQ(monitor.getExtraPmicId(), std::nullopt);
-    EXPECT_EQ(monitor.getUsage(), nullptr);
-    EXPECT_EQ(clock.endlessWaits(), 0) << "a getter waited for a request that had already failed";
-}
-#endif
-
 TEST_F(OrvekSimulatedTest, OnlyTargetType3TakesTheExtraPmicSelector) {
     serve(kTwoCards);
     // The same cards, as a probe would give them with target type 1.
@@ -341,43 +262,6 @@ TEST_F(OrvekSimulatedTest, OnlyTargetType3TakesTheExtraPmicSelector) {
     // Reading the selector works on type 1 too; the refused call changed nothing.
     EXPECT_GIVES(CRVMON_EXTRA_PMIC_0, CRVMON_STATUS_OK, corvanta::crvmonGetExtraPmicId,
                  CRVMON_TARGET_ORVEK, 0);
-}
-
-TEST_F(OrvekSimulatedTest, FailedOpensLeaveNoHandleBehind) {
-    serve(R"(orvek = [
-    { device_index = 0 },
-    { device_index = 1, identity_form = "legacy", legacy_index = 64 },
-    { device_index = 2, driver_version = [3, 0, 0, 0] },
-])");
-    // A failure path of open that kept a handle would show in the process's count.
-    const int before = openHandleCount();
-    ::testing::internal::CaptureStdout();
-    for (int round = 0; round < 3; ++round) {
-        ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);
-        corvanta::crvmonShutdown();
-    }
-    ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(openHandleCountSettledAt(before), before);
-}
-
-TEST_F(OrvekSimulatedTest, AMonitorScansOpensAndReopens) {
-    serve(
-        "[[orvek]]\ndevice_index = 0\n[[orvek]]\ndevice_index = 1\n"
-        "[[orvek]]\ndevice_index = 3\n");
-    OrvekMonitor_win monitor(1);
-    EXPECT_TRUE(monitor.isOpen());
-    EXPECT_EQ(monitor.scanDevices(), 2);  // stops at the missing card 2
-    EXPECT_FALSE(monitor.isOpen());
-    EXPECT_EQ(monitor.getInfo(), nullptr);
-
-    monitor.select(3);
-    EXPECT_TRUE(monitor.isOpen());
-    EXPECT_EQ(monitor.deviceIndex(), 3);
-    monitor.select(3);  // same index: nothing happens
-    EXPECT_TRUE(monitor.isOpen());
-    monitor.select(2);  // the index changes even though the open fails
-    EXPECT_FALSE(monitor.isOpen());
-    EXPECT_EQ(monitor.deviceIndex(), 2);
 }
 
 }  // namespace

@@ -226,29 +226,6 @@ TEST_F(VeltaraSimulatedTest, ASnapshotIsReadToItsEndAndReleasedEvenWhenItNeverEn
     EXPECT_EQ(row[veltara::wire::process_record::kFlags], veltara::wire::process_record::kEndFlag);
 }
 
-// A capture cut short may never have reached the service: the reads would find no snapshot, or
-// an old one, and the empty list would look like an idle device. A capture the service refused
-// with its own status is still read, as the service's business. A row that cannot be read
-// leaves the list short.
-TEST_F(VeltaraSimulatedTest, AProcessListWhoseCaptureOrRowsWereNotAnsweredFails) {
-    ASSERT_EQ(start("[[veltara]]\nname = \"cut\"\nprocess = [{ pid = 77, count = 1 }]\n"
-                    "faults = { reply_length = { IOC_CAPTURE_SNAPSHOT = 2 } }\n"
-                    "[[veltara]]\nname = \"refused\"\nprocess = [{ pid = 78, count = 1 }]\n"
-                    "faults = { status = { IOC_CAPTURE_SNAPSHOT = 5 } }\n"
-                    "[[veltara]]\nname = \"rowless\"\nprocess = [{ pid = 79, count = 1 }]\n"
-                    "faults = { reply_length = { IOC_READ_SNAPSHOT = 10 } }\n"),
-              CRVMON_STATUS_OK);
-    clock_->advance(5'000'000);
-    EXPECT_EQ(veltara::veltara_get_process_infos(device(kKind1, 0)), std::nullopt);
-    crvmonStatusCode_t status = CRVMON_STATUS_OK;
-    EXPECT_TRUE(corvanta::crvmonGetProcessInfos(kKind1, 2, status).empty());
-    EXPECT_EQ(status, CRVMON_STATUS_NOT_SUPPORTED);
-    const auto refused = veltara::veltara_get_process_infos(device(kKind1, 1));
-    ASSERT_TRUE(refused.has_value());
-    ASSERT_EQ(refused->size(), 1u);
-    EXPECT_EQ(refused->front().pid, 78);
-}
-
 TEST_F(VeltaraSimulatedTest, FailedQueriesShowOnlyInTheirValues) {
     ASSERT_EQ(
         start("[[veltara]]\nprocess = [{ pid = 77, count = 1, amount = 1 }]\n[veltara.faults]\n"
@@ -274,38 +251,6 @@ TEST_F(VeltaraSimulatedTest, TemperaturesAtTheEdgeOfTheFailureCodes) {
     EXPECT_GIVES(-1, CRVMON_STATUS_NOT_SUPPORTED, corvanta::crvmonGetTemperature, kKind1, 0);
     EXPECT_GIVES(0, CRVMON_STATUS_OK, corvanta::crvmonGetTemperature, kKind1, 1);
     EXPECT_GIVES(-1, CRVMON_STATUS_NOT_SUPPORTED, corvanta::crvmonGetTemperature, kKind1, 2);
-}
-
-TEST_F(VeltaraSimulatedTest, AServiceThatComesLateOrBusyIsWaitedFor) {
-    // On the real clock: the client's retries (50 pauses of 10 ms, 2 s waits) outlast both
-    // faults, with room for a slow start of the service on a loaded machine (sanitizers).
-    clock_.reset();
-    for (const char* fault : {"absent_ms = 60", "broker_busy_ms = 60"}) {
-        simulation_ = std::make_unique<sim::PrivateSimulation>(
-            sim::parseScenario(std::string("[veltara_service]\n") + fault + "\n[[veltara]]\n"),
-            std::make_shared<sim::SteadySimClock>());
-        EXPECT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK) << fault;
-        EXPECT_EQ(count(kKind1), 1) << fault;
-        corvanta::crvmonShutdown();
-        simulation_.reset();
-    }
-}
-
-TEST_F(VeltaraSimulatedTest, InstancesTheServiceBreaksAreReplaced) {
-    ASSERT_EQ(start("[[veltara]]\ntemperature_mc = 41000\n[veltara.faults]\n"
-                    "broken_after_requests = 1\n"),
-              CRVMON_STATUS_OK);
-    const DeviceRecord& vt = device(kKind1, 0);
-    // Each instance answers once, then breaks: the next command that borrows it fails and
-    // replaces it, and the pool never hands out a broken one twice. The service breaks an
-    // instance by disconnecting it: the client's next call then fails with
-    // ERROR_PIPE_NOT_CONNECTED under Wine (as on Windows) and ERROR_BROKEN_PIPE on the stand-in;
-    // the client treats every failed call on a pipe alike, so the outcome is the same.
-    int answered = 0;
-    for (int i = 0; i < 80; ++i) answered += veltara::veltara_get_npu_clock(vt).has_value() ? 1 : 0;
-    EXPECT_GT(answered, 0);
-    EXPECT_LT(answered, 80);
-    EXPECT_GT(vt.client->idlePipeCount(), 0u);
 }
 
 TEST(VeltaraProbeRules, TheKindInTheFlagsGivesTheTargetType) {

@@ -53,25 +53,6 @@ TEST(Scenario, TheExampleReadsAsDocumented) {
     EXPECT_EQ(scenario.veltaraService.brokerInstances, 4u);
 }
 
-// The devices of the built-in scenario differ where the library looks, and it keeps them all.
-TEST(Scenario, TheBuiltInOneReachesEachBranchOfTheLibrary) {
-    const Scenario scenario = builtInScenario();
-    ASSERT_EQ(scenario.orvekCards.size(), 2u);
-    const OrvekCardConfig& a = scenario.orvekCards[0];
-    const OrvekCardConfig& b = scenario.orvekCards[1];
-    EXPECT_LT(a.firmware.code(), 0x01020004u);
-    EXPECT_GE(b.firmware.code(), 0x01020004u);
-    EXPECT_NE(a.boardPower.chip, b.boardPower.chip);
-    EXPECT_NE(a.location.kind, b.location.kind);
-    EXPECT_GT(a.loadWaveAmplitude * b.loadWaveAmplitude, 0);
-    ASSERT_EQ(scenario.veltaraDevices.size(), 2u);
-    EXPECT_NE(scenario.veltaraDevices[0].flags, scenario.veltaraDevices[1].flags);
-    for (const VeltaraDeviceConfig& d : scenario.veltaraDevices) {
-        EXPECT_FALSE(d.work.empty());
-        EXPECT_EQ(d.driverVersion[3], d.hostRevision);  // else the library drops the device
-    }
-}
-
 // The writer gives every key of the table back: its text reads as the same scenario.
 TEST(Scenario, TheWritersTextReadsBackAsTheSameScenario) {
     for (const Scenario& source :
@@ -84,31 +65,6 @@ TEST(Scenario, TheWritersTextReadsBackAsTheSameScenario) {
         EXPECT_TRUE(again.veltaraDevices == source.veltaraDevices);
         EXPECT_TRUE(again.veltaraService == source.veltaraService);
     }
-}
-
-// Defaults that depend on the device's position or on other keys.
-TEST(Scenario, LeftOutKeysTakeTheirDefaults) {
-    const Scenario scenario = parseScenario(
-        "[[orvek]]\n[[orvek]]\nidentity_form = \"legacy\"\n"
-        "[[veltara]]\n[[veltara]]\nname = \"caf\\u00E9 \\u00FF\"\nflags = 0x5\n"
-        "[[orvek]]\n[orvek.board_power]\nchip = 0x2586\nvolts = 12\namps = 3\n");
-    ASSERT_EQ(scenario.orvekCards.size(), 3u);
-    const OrvekCardConfig& first = scenario.orvekCards[0];
-    EXPECT_EQ(first.deviceIndex, 0);
-    EXPECT_EQ(first.location.address.bus, 1);
-    EXPECT_EQ(scenario.orvekCards[1].deviceIndex, 1);
-    EXPECT_EQ(scenario.orvekCards[1].legacyIndex, 1);
-    EXPECT_EQ(scenario.orvekCards[1].location.address.bus, 2);
-    // Watts default to volts x amps for a chip with its own power reading.
-    EXPECT_DOUBLE_EQ(scenario.orvekCards[2].boardPower.watts, 36.0);
-
-    ASSERT_EQ(scenario.veltaraDevices.size(), 2u);
-    EXPECT_EQ(scenario.veltaraDevices[0].devNo, 0);
-    EXPECT_EQ(scenario.veltaraDevices[0].name, "usb0");
-    EXPECT_EQ(scenario.veltaraDevices[1].devNo, 1);
-    EXPECT_EQ(scenario.veltaraDevices[1].name, "caf\xE9 \xFF");  // one byte each
-    EXPECT_EQ(parseScenario("[veltara_service]\nlist_count = 7\n").veltaraService.listCount, 7u);
-    EXPECT_TRUE(parseScenario("").orvekCards.empty());
 }
 
 // The largest values each limit allows are taken, one past them refused (ScenarioErrors).

@@ -187,62 +187,6 @@ TEST(SmiQuery, EveryListedFieldIsQueryable) {
     }
 }
 
-// Each form people type from other tools, in the order given: the type by number, name or
-// older name, a position in the listing, a node, a PCI address with or without its domain.
-TEST(SmiQuery, IdsChooseTheDevicesInTheOrderGiven) {
-    std::vector<std::string> arguments{"-q", "id", "-f", "csv", "--no-header"};
-    for (const char* id : {"veltara-usb1:0", "3:1", "veltara-kind0:0", "0", "/dev/veltara-usb1",
-                           "orvek1", "0000:03:00.0", "03:00.0"}) {
-        arguments.insert(arguments.end(), {"--id", id});
-    }
-    const ProgramRun run = smiOn("two_families.toml", arguments);
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "6:0\n3:1\n5:0\n3:0\n5:0\n3:1\n3:0\n3:0\n");
-}
-
-// Rounds appended to a pipe: one header, a time on each read in every format, and a table's
-// columns where the first read put them.
-TEST(SmiQuery, LoopAppendsRoundsWhenPiped) {
-    ProgramRun run = smiOn("two_families.toml", {"--loop", "0.1", "--count", "3", "-q",
-                                                 "id,temperature.chip", "-f", "csv"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const auto rows = readCsv(run.out);
-    ASSERT_EQ(rows.size(), 1u + 3u * 4u) << run.out;  // one header, then four devices a round
-    EXPECT_THAT(rows[0], ::testing::ElementsAre("timestamp", "id", "temperature.chip [C]"));
-    EXPECT_THAT(rows[12], ::testing::ElementsAre(::testing::EndsWith("Z"), "6:0", "52 C"));
-
-    run =
-        smiOn("two_families.toml", {"--loop", "0.1", "--count", "3", "-q", "id,utilization,node"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const auto lines = linesOf(run.out);
-    ASSERT_EQ(lines.size(), 1u + 3u * 4u) << run.out;
-    const std::size_t node = lines[0].find("node");
-    ASSERT_NE(node, std::string::npos);
-    for (const std::string& line : lines) {
-        EXPECT_EQ(line.find("/dev/"), line == lines[0] ? std::string::npos : node) << run.out;
-    }
-
-    run = smiOn("two_families.toml",
-                {"--loop", "0.1", "--count", "2", "-q", "id,utilization", "-f", "json"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const auto arrays = linesOf(run.out);
-    ASSERT_EQ(arrays.size(), 2u) << run.out;  // one JSON array a line
-    for (const std::string& line : arrays) {
-        EXPECT_EQ(json::parse(line).size(), 4u);
-        EXPECT_TRUE(json::parse(line)[0].contains("timestamp")) << line;
-    }
-}
-
-TEST(SmiQuery, JsonStillParsesWhenTheLibraryComplainsOfADriverVersion) {
-    const ProgramRun run =
-        smiOn("driver_major_two.toml", {"-q", "id,temperature.chip", "-f", "json"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const json list = json::parse(run.out);
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].at("temperature.chip"), 44);
-    EXPECT_THAT(run.err, HasSubstr("Driver version does not matched"));
-}
-
 TEST(SmiSettings, ExtraPmicSelectionIsReadBack) {
     const ProgramRun run = smiOn("two_families.toml", {"--set-extra-pmic", "3:0=3"});
     EXPECT_EQ(run.exitCode, 0) << run.err;

@@ -2,10 +2,8 @@
 // what it writes byte for byte, replies the simulated service never gives, and a pool shared by
 // more threads than it holds. What the simulated service can play (breaking instances, faulty
 // replies, a late or busy service) is tested through crvmonInit in veltara_simulated_test.cpp.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -29,7 +27,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using sim::PipeServer;
 using sim::VeltaraReply;
-using ::testing::MatchesRegex;
 
 Bytes le32(std::uint32_t value) {
     Bytes b(4);
@@ -178,120 +175,6 @@ TEST_F(HostClientTest, DeviceListsAreBoundedByTheCallersArrayTheBufferAndTheRepl
     }
     // Every exchange is one request: the value 1.
     for (const Bytes& request : broker.requests()) EXPECT_EQ(request, le32(1));
-}
-
-TEST_F(HostClientTest, OpenTakesTheFirstEntryOfItsNumberAndFillsItsPool) {
-    ScriptedPipe broker(L"\\\\.\\pipe\\veltara", 2, [](const Bytes&) {
-        return send(deviceList(4, {{3, "three"}, {9, "n\xEFne"}, {9, "second"}, {4, ""}}));
-    });
-    // The name's bytes, each widened, name the pipe and the section.
-    ScriptedPipe nine(L"\\\\.\\pipe\\veltara_n\u00EFne", 40,
-                      [](const Bytes&) { return send(le32(0)); });
-
-    VeltaraClient* client = veltara_open(9);
-    ASSERT_NE(client, nullptr);
-    EXPECT_EQ(client->name(), "n\xEFne");
-    EXPECT_EQ(client->idlePipeCount(), 32u);
-    EXPECT_EQ(client->sharedMemName(), "Global\\VeltaraSharedMem_n\xEFne");
-    // No section of that name: the client works without a view.
-    EXPECT_EQ(client->view(), nullptr);
-    EXPECT_EQ(veltara_close(client), 0);
-    EXPECT_EQ(veltara_close(nullptr), -1);
-
-    // Absent, or listed with an empty name: not found, with one line when asked for.
-    setClientLogLevel(1);
-    for (std::int32_t devNo : {5, 4}) {
-        ::testing::internal::CaptureStderr();
-        SetLastError(0);
-        EXPECT_EQ(veltara_open(devNo), nullptr);
-        EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-        EXPECT_THAT(
-            ::testing::internal::GetCapturedStderr(),
-            MatchesRegex("\\[CLIENT\\] dev_no " + std::to_string(devNo) +
-                         " not found \\(4 device\\(s\\) connected\\) \\(veltara_open:[0-9]+\\)\n"));
-    }
-}
-
-TEST_F(HostClientTest, RequestsCarryTheCodeAndExactlyItsPayload) {
-    auto device = serveDevice([](const Bytes& request) {
-        if (request[0] == 14) return send(Bytes(2576, 0xAB));
-        return send(le32(0xBEEF));
-    });
-    VeltaraClient* client = veltara_open(7);
-    ASSERT_NE(client, nullptr);
-
-    // No buffer: the payload is zeros.
-    EXPECT_EQ(veltara_ioctl(client, 0x4004520B, nullptr), 0xBEEF);
-    Bytes monitor(2576);
-    for (std::size_t i = 0; i < monitor.size(); ++i) monitor[i] = static_cast<std::uint8_t>(i);
-    const Bytes expectedMonitor = le32(0xCA10520E) + monitor;
-    EXPECT_EQ(veltara_ioctl(client, 0xCA10520E, monitor.data()), 0);
-    EXPECT_EQ(monitor, Bytes(2576, 0xAB));
-    // A code that is neither device nor host type sends nothing.
-    EXPECT_EQ(veltara_ioctl(client, 0x00005300, nullptr), -2);
-    // Rejected numbers are sent, but no reply is read.
-    EXPECT_EQ(veltara_ioctl(client, 0x00005200, nullptr), -5);
-    EXPECT_EQ(veltara_ioctl(client, 0x00005210, nullptr), -5);
-    EXPECT_EQ(veltara_ioctl(client, 0x000048FF, nullptr), -3);
-    EXPECT_EQ(veltara_ioctl(nullptr, 0x0000520A, nullptr), -1);
-
-    const auto requests = device->requests(5);
-    ASSERT_EQ(requests.size(), 5u);
-    EXPECT_EQ(requests[0], le32(0x4004520B) + le32(0));
-    EXPECT_EQ(requests[1], expectedMonitor);
-    // Unanswered, these reach their instances' threads in any order.
-    EXPECT_THAT(
-        std::vector<Bytes>(requests.begin() + 2, requests.end()),
-        ::testing::UnorderedElementsAre(le32(0x00005200), le32(0x00005210), le32(0x000048FF)));
-    veltara_close(client);
-}
-
-// Reply shapes the simulated service does not give.
-TEST_F(HostClientTest, EachReplyShapeGivesItsResult) {
-    Bytes reply;
-    auto device = serveDevice([&](const Bytes&) { return send(reply); });
-    VeltaraClient* client = veltara_open(7);
-    ASSERT_NE(client, nullptr);
-
-    reply = le32(0xBEEF);
-    EXPECT_EQ(veltara_ioctl(client, 0x00005203, nullptr), 0);  // IOC_FREE_CMA
-    reply = le32(5);
-    setClientLogLevel(1);
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(veltara_ioctl(client, 0x00005203, nullptr), -7);
-    EXPECT_THAT(::testing::internal::GetCapturedStderr(),
-                MatchesRegex("\\[CLIENT\\] IOC_FREE_CMA Failed: 5 \\(veltara_ioctl:[0-9]+\\)\n"));
-    setClientLogLevel(0);
-
-    // A short value is a failed read, not its two bytes over the rest of a preset slot.
-    reply = Bytes{0x10, 0x00};
-    EXPECT_EQ(veltara_ioctl(client, 0x0000520A, nullptr), -6);
-    reply = le32(3) + le32(99);
-    EXPECT_EQ(veltara_ioctl(client, 0x00005201, nullptr), 3);  // IOC_VERSION
-    // Driver information is 96 bytes whatever the size field says; cut short, it is a failed
-    // read, not a record of zeros.
-    std::array<std::uint8_t, 96> info{};
-    reply = Bytes(96, 0x11);
-    EXPECT_EQ(veltara_ioctl(client, 0x00045213, info.data()), 0);
-    EXPECT_EQ(info[95], 0x11);
-    reply = Bytes(50, 0x33);
-    EXPECT_EQ(veltara_ioctl(client, 0x80605213, info.data()), -6);
-
-    // A reply longer than its command's fails the read, and the instance is replaced: the pool
-    // keeps its size, and a round of it meets nothing left of that reply.
-    // The instances opened in place of broken ones are read in message mode too: a long
-    // reply on one of them fails again, instead of leaving its rest for the next command.
-    const std::size_t pool = client->idlePipeCount();
-    reply = le32(1) + le32(2);
-    for (std::size_t i = 0; i < 2 * pool + 2; ++i) {
-        EXPECT_EQ(veltara_ioctl(client, 0x0000520A, nullptr), -6) << i;
-    }
-    EXPECT_EQ(client->idlePipeCount(), pool);
-    reply = le32(41000);
-    for (std::size_t i = 0; i <= pool; ++i) {
-        EXPECT_EQ(veltara_ioctl(client, 0x0000520A, nullptr), 41000) << i;
-    }
-    veltara_close(client);
 }
 
 TEST_F(HostClientTest, ThirtyThreeThreadsShareAPoolOfThirtyTwo) {

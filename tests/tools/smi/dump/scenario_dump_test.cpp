@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -262,75 +261,6 @@ process = [{ pid = -7, count = 4_294_967_295, amount = 9_223_372_036_854_775_807
 
 TEST(ScenarioDumpRoundTrip, AwkwardValues) {
     expectRoundTrip(sim::parseScenario(kAwkwardMachine, "awkward"));
-}
-
-TEST(ScenarioDumpText, SamplesWithAbsentOrUnfitValuesStillParse) {
-    DeviceSample bare;
-    bare.id = {CRVMON_TARGET_ORVEK_PCIE, 0};
-    bare.family = tools::Family::Orvek;
-    bare.node = "/dev/orvek1";
-    bare.errors.push_back({"temperature.chip", CRVMON_STATUS_BUFFER_TOO_SMALL});
-
-    // Values a scenario cannot state, and text that would break TOML if written raw.
-    DeviceSample odd = bare;
-    odd.id.index = 1;
-    odd.node = "/dev/orv\"ek\\\n\x01\xE9";
-    odd.errors.clear();
-    odd.fanDutyPercent = 127;
-    odd.vendorId = -1;
-    odd.firmwareVersion = "1.2.3.4";
-    odd.driverVersion = "1.x";
-    odd.driverRevision = 0;
-    odd.subDeviceId = 0xC000;
-    odd.pcieSlot = "0000:03:20.0";
-    odd.memoryUsedBytes = 17LL << 30;  // beyond the default 16 GiB
-    odd.boardVoltageV = 1e6;
-    odd.boardCurrentA = 1.0;
-    odd.boardPowerW = 1e6;
-    odd.extraPmicVoltageV = 1.0;
-    odd.extraPmicCurrentA = std::numeric_limits<double>::quiet_NaN();
-    odd.extraPmicPowerW = 1.0;
-    odd.cores = std::vector<tools::CoreLoad>{{0, std::nullopt, 5, 10}};  // nine entries missing
-
-    DeviceSample usb;
-    usb.id = {CRVMON_TARGET_VELTARA_USB_KIND1, 0};
-    usb.family = tools::Family::Veltara;
-    usb.memoryTotalBytes = 4097;
-    usb.memoryUsedBytes = 1LL << 40;
-    usb.processes = std::vector<tools::ProcessLoad>{{5, std::nullopt, 1, UINT64_MAX, 0, 0}};
-
-    DeviceSample stranger;
-    stranger.id = {CRVMON_TARGET_NONE, 0};
-
-    DeviceSample twin = bare;  // a second card under the same node name
-    twin.id.index = 2;
-
-    const std::string text = scenarioText({odd, bare, usb, stranger, twin});
-    SCOPED_TRACE(text);
-    sim::Scenario parsed;
-    ASSERT_NO_THROW(parsed = sim::parseScenario(text, "dump"));
-    ASSERT_EQ(parsed.orvekCards.size(), 3u);
-    ASSERT_EQ(parsed.veltaraDevices.size(), 1u);
-
-    // The card of /dev/orvek1 keeps its number; its twin and the card without one take free
-    // numbers, in the order of the node names. Whatever was not read or cannot be stated is left
-    // at its default.
-    sim::OrvekCardConfig expected;  // the bare card: nothing read, no location given
-    expected.deviceIndex = 1;
-    expected.location.kind = sim::LocationKind::None;
-    EXPECT_TRUE(parsed.orvekCards[0] == expected);
-    EXPECT_NE(text.find("Reading temperature.chip failed"), std::string::npos);
-    expected.deviceIndex = 0;
-    EXPECT_TRUE(parsed.orvekCards[1] == expected);
-    expected = {};
-    expected.deviceIndex = 2;
-    expected.location.address.bus = 3;  // its location read but not stated
-    EXPECT_TRUE(parsed.orvekCards[2] == expected);
-
-    sim::VeltaraDeviceConfig device;
-    device.processes = {{5, 1, 0, {}}};  // an amount beyond 2^63 - 1 is left at the default
-    EXPECT_TRUE(parsed.veltaraDevices[0] == device);
-    EXPECT_NE(text.find("no family"), std::string::npos);
 }
 
 }  // namespace
