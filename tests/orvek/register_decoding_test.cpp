@@ -32,7 +32,7 @@ TEST(PowerMonitor, EachChipScalesItsHalfWordsItsOwnWay) {
     expectReading(0x49D2, 999, 12000, 25, {2.5f, 30.0f, 12.0f});
     // Voltage from b >> 4 in steps of 25.6 mV; current from c >> 4 in steps of 40/6800 A.
     expectReading(0xA480, 0, 500 << 4, 1700 << 4, {10.0f, 128.0f, 12.8f});
-    expectReading(0x546E, 0, 12000, 0x0005, {5.0f, 60.0f, 12.0f});  // exponent and mantissa
+    expectReading(0x546E, 0, 12000, 0x0005, {5.0f, 60.0f, 12.0f});      // exponent and mantissa
     expectReading(0x1234, 0xFFFF, 0xFFFF, 0xFFFF, {0.0f, 0.0f, 0.0f});  // no such chip
 }
 
