@@ -1,5 +1,4 @@
-// Identity replies, byte for byte, in both forms, and the device record made from them:
-// versions, CRC, memory size and slot text.
+// Identity replies, byte for byte: the version code and the older form's table.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -62,32 +61,6 @@ TEST(IdentityBlock, AnEntryIndexOutsideTheTableIsRefused) {
     std::array<std::uint8_t, 1040> last{};
     put(last, 8, {63, 0, 0, 0});
     EXPECT_TRUE(parseLegacyTable(last).has_value());
-}
-
-TEST(LocationText, PciAddressOrChainOfSlotNumbers) {
-    MonitorInfo info;
-    info.locationKind = 0x8000;
-    info.location = {0, 3, 0, 0, 9, 9, 9};
-    EXPECT_EQ(locationText(info), "0000:03:00.0");
-    // Fields wider than their width are printed whole, within the 31 characters.
-    info.location = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0, 0, 0};
-    EXPECT_EQ(locationText(info), "FFFF:FFFF:FFFF.FFFF");
-
-    info.locationKind = 0x4002;
-    info.location = {1, 4, 2, 8, 0, 0, 0};
-    EXPECT_EQ(locationText(info), "1-4-2");
-    info.locationKind = 0x4000;
-    info.location = {7, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(locationText(info), "7");
-    // A count of eight stops at the seven items the record holds.
-    info.locationKind = 0x4007;
-    info.location = {1, 2, 3, 4, 5, 6, 65535};
-    EXPECT_EQ(locationText(info), "1-2-3-4-5-6-65535");
-
-    for (std::uint16_t kind : {0x0000, 0xC000, 0x3FFF}) {
-        info.locationKind = kind;
-        EXPECT_EQ(locationText(info), "") << kind;
-    }
 }
 
 }  // namespace

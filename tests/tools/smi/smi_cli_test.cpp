@@ -160,33 +160,6 @@ TEST(SmiQuery, JsonHasTypedValuesAndNullForWhatADeviceLacks) {
     EXPECT_EQ(device.at("processes")[0].at("amount"), 58720256);
 }
 
-TEST(SmiQuery, EveryListedFieldIsQueryable) {
-    const ProgramRun listed = smi({"--list-fields", "-f", "json"});
-    ASSERT_EQ(listed.exitCode, 0) << listed.err;
-    std::string names;
-    std::set<std::string> families;
-    std::vector<std::string> hex;
-    for (const json& field : json::parse(listed.out)) {
-        if (!names.empty()) names += ',';
-        names += field.at("name").get<std::string>();
-        families.insert(field.at("families").get<std::string>());
-        if (field.at("hex").get<bool>()) hex.push_back(field.at("name"));
-    }
-    EXPECT_EQ(families, (std::set<std::string>{"both", "Orvek", "Veltara"}));
-    const ProgramRun run = smiOn("two_families.toml", {"-q", names, "-f", "json"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const json card = json::parse(run.out)[0];
-    EXPECT_EQ(card.size(), json::parse(listed.out).size());
-    // The rule the list states: each hex field is 0x... in CSV and the same number in JSON.
-    ASSERT_FALSE(hex.empty());
-    for (const std::string& field : hex) {
-        const ProgramRun csv =
-            smiOn("two_families.toml", {"-q", field, "-f", "csv", "--no-header", "--id", "3:0"});
-        EXPECT_EQ(csv.out.substr(0, 2), "0x") << field;
-        EXPECT_EQ(std::stoll(csv.out, nullptr, 16), card.at(field).get<long long>()) << field;
-    }
-}
-
 TEST(SmiSettings, ExtraPmicSelectionIsReadBack) {
     const ProgramRun run = smiOn("two_families.toml", {"--set-extra-pmic", "3:0=3"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
