@@ -75,7 +75,7 @@ TEST_F(OrvekSimulatedTest, CardsOfBothIdentityFormsAreFoundWithTheirIdentity) {
     EXPECT_GIVES(2, CRVMON_STATUS_OK, corvanta::crvmonGetTargetDeviceCount, kCard);
 
     // Vendor, device id, CRC, slot, firmware text, the first card's memory and the driver's
-    // version are read through crvmon-smi (tests/tools/smi/smi_cli_test.cpp); here the rest.
+    // version are read through crvmon-smi (tests/tools/smi/test_smi_cli.py); here the rest.
     EXPECT_EQ(read(corvanta::crvmonGetSubVendorId, 0), (1 << 10) | 2);
     EXPECT_EQ(read(corvanta::crvmonGetSubDeviceId, 0), 0x0203);  // 16 GiB (code 3), revision 2
     EXPECT_EQ(read(corvanta::crvmonGetPcieGen, 0), 4);
