@@ -23,8 +23,9 @@ class Run:
         done = subprocess.run(EMULATOR + [os.environ["CRVMON_SMI"], *arguments],
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
         self.code = done.returncode
-        self.out = done.stdout.decode("utf-8", "replace")
-        self.err = done.stderr.decode("utf-8", "replace")
+        self.out, self.err = (out.decode("utf-8", "replace") for out in (done.stdout, done.stderr))
+        if EMULATOR:  # a Windows program ends its lines with CR LF, as Windows readers expect
+            self.out, self.err = self.out.replace("\r\n", "\n"), self.err.replace("\r\n", "\n")
 
 
 def smi(*arguments, machine="two_families.toml"):

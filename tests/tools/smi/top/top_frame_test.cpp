@@ -151,7 +151,7 @@ TEST(TopFrame, HasExactlyTheRowsAndNoLineWiderThanTheTerminal) {
 TEST(TopFrame, ShowsTheValuesOfEachDevice) {
     const auto lines =
         screen(renderTopFrame(100, 40, "12:34:56", withHistory({orvek(0), veltara(2)})));
-    // The values themselves are checked on a real terminal (top_pty_test.cpp): here what a
+    // The values themselves are checked on a real terminal (test_top_pty.py): here what a
     // run of the built-in machine cannot pin down, the time and the exact shares.
     EXPECT_TRUE(onScreen({lines[0]}, "12:34:56"));
     EXPECT_NE(lineStarting(lines, "util").find("45.5%"), std::string::npos);
