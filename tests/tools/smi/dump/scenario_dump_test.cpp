@@ -209,58 +209,9 @@ TEST(ScenarioDumpRoundTrip, TheBuiltInMachine) {
     expectRoundTrip(sim::builtInScenario());
 }
 
-// A legacy identity card whose firmware (1.3, no patch) would put the extra-PMIC selector in the
-// newer register, though the library uses the older one (a card's open leaves the firmware of the
-// last card opened before it in force, here 1.2.3); a current card without a location and with a
-// class code of 0, which must not pass for a legacy one; board monitors whose power is not volts
-// x amps, or beyond the first own-power chip; a Veltara name with a quote, a negative pid, the
-// largest count and amount, an idle process, and work whose period does not divide the window.
-constexpr const char* kAwkwardMachine = R"toml(
-[[orvek]]
-device_index = 0
-firmware = "1.3"
-firmware_revision = 15
-identity_form = "legacy"
-extra_pmic_selected = 2
-memory_gib = 256
-board_kind = 7
-grade = 3
-chip_generation = 3
-vendor_id = 0xFFFF
-device_id = 0
-temperature = 255
-switch_temperature = 0
-npu_clock_mhz = 4294
-fan_duty = 100
-memory_used = 274_877_906_944
-load = [1.0, 0.0, 0.001, 0.5, 0.0, 0.0, 0.0, 0.0, 0.25, 1.0]
-board_power = { chip = 0x2586, volts = 48.0, amps = 120.25, watts = 5000.5 }
-extra_power = [{ selector = 2, chip = 0x546E, volts = 0.75, amps = 3_000_000.0 }]
-
-[[orvek]]
-device_index = 1
-firmware = "1.2.3"
-location = ""
-pcie_class_code = 0
-extra_pmic_selected = 3
-load = 0.3
-board_power = { chip = 0x5449, volts = 12.0, amps = 2.0, watts = 10.0 }
-extra_power = [{ selector = 3, chip = 0xA480, volts = 104.8, amps = 24.0 }]
-
-[[veltara]]
-name = "q\"uote"
-kind = 0
-temperature_mc = -1500
-signal_type = -8
-npu_clock_mhz = 0
-memory_pages = 0xFFFFFFFF
-pages_in_use = 0xFFFFFFFF
-work = [{ pid = -7, period_us = 30_000, busy_us = 7_000 }]
-process = [{ pid = -7, count = 4_294_967_295, amount = 9_223_372_036_854_775_807 }, { pid = 12 }]
-)toml";
 
 TEST(ScenarioDumpRoundTrip, AwkwardValues) {
-    expectRoundTrip(sim::parseScenario(kAwkwardMachine, "awkward"));
+    expectRoundTrip(sim::loadScenario(CRVMON_AWKWARD_MACHINE));
 }
 
 }  // namespace
