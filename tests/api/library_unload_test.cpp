@@ -1,4 +1,4 @@
-// Unloading the library releases every device, with or without a shutdown first.
+// Unloading the library without a shutdown releases every device.
 #include <gtest/gtest.h>
 
 #include "crvmon.h"
@@ -11,50 +11,16 @@
 namespace {
 
 #if defined(_WIN32)
-constexpr const char* kStandInLibrary = "crvmon_stand_in.dll";
 constexpr const char* kProduct = "crvmon.dll";
 #else
-constexpr const char* kStandInLibrary = "libcrvmon_stand_in.so";
 constexpr const char* kProduct = "libcrvmon.so";
 #endif
-
-using Install = void (*)(int*);
-using Lifecycle = crvmonStatusCode_t (*)();
-using DeviceCount = int (*)(crvmonStatusCode_t&);
 
 template <class Function>
 Function symbol(HMODULE module, const char* name) {
     // Through void(*)(), the one function type every other may be cast from without warning.
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
-
-// One loaded copy of the library whose probes open one Orvek card and one Veltara device.
-class LoadedLibrary {
-  public:
-    explicit LoadedLibrary(int* live) : module_(LoadLibraryA(kStandInLibrary)) {
-        if (module_ == nullptr) return;
-        auto install = symbol<Install>(module_, "standInInstall");
-        init = symbol<Lifecycle>(module_, "_ZN8corvanta10crvmonInitEv");
-        shutdown = symbol<Lifecycle>(module_, "_ZN8corvanta14crvmonShutdownEv");
-        deviceCount = symbol<DeviceCount>(
-            module_, "_ZN8corvanta20crvmonGetDeviceCountER18crvmonStatusCode_t");
-        if (install != nullptr) install(live);
-    }
-    ~LoadedLibrary() { unload(); }
-
-    bool ready() const { return module_ != nullptr && init && shutdown && deviceCount; }
-    void unload() {
-        if (module_ != nullptr) FreeLibrary(module_);
-        module_ = nullptr;
-    }
-
-    Lifecycle init = nullptr;
-    Lifecycle shutdown = nullptr;
-    DeviceCount deviceCount = nullptr;
-
-  private:
-    HMODULE module_;
-};
 
 // The shipped library, loaded afresh, against the simulated machine: unloaded without a
 // shutdown, it closes every handle its devices held (pipe instances, device objects, views).

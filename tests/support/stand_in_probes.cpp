@@ -28,11 +28,6 @@ void StandInProbes::addFaultyPath(const std::string& nodePath) {
     faulty_.insert(nodePath);
 }
 
-void StandInProbes::clearDevices() {
-    devices_.clear();
-    faulty_.clear();
-}
-
 DeviceRecord StandInProbes::probe(const std::string& nodePath) {
     StandInProbes& self = *active;
     self.probedPaths.push_back(nodePath);
@@ -45,31 +40,21 @@ DeviceRecord StandInProbes::probe(const std::string& nodePath) {
     if (nodePath.find("orvek") != std::string::npos) {
         record.monitorKey = self.nextKey_++;
         self.liveMonitors.insert(record.monitorKey);
-        self.countLive(+1);
     } else {
         // Any distinct address serves as a client: the library only passes it back to close.
         record.client =
             reinterpret_cast<VeltaraClient*>(&self.clientTokens_.at(self.nextClient_++));
         self.liveClients.insert(record.client);
-        self.countLive(+1);
     }
     return record;
 }
 
 void StandInProbes::removeMonitor(std::int32_t key) {
-    ++active->releases;
     if (active->liveMonitors.erase(key) == 0) ++active->unknownReleases;
-    active->countLive(-1);
 }
 
 void StandInProbes::closeClient(VeltaraClient* client) {
-    ++active->releases;
     if (active->liveClients.erase(client) == 0) ++active->unknownReleases;
-    active->countLive(-1);
-}
-
-void StandInProbes::countLive(int change) {
-    if (liveCounter != nullptr) *liveCounter += change;
 }
 
 DeviceRecord orvekCard(VersionInfo driverVersion) {

@@ -25,21 +25,16 @@ class StandInProbes {
     void addDevice(const std::string& nodePath, DeviceRecord record);
     // The probe of this path throws.
     void addFaultyPath(const std::string& nodePath);
-    void clearDevices();
 
     std::vector<std::string> probedPaths;
     std::set<std::int32_t> liveMonitors;
     std::set<VeltaraClient*> liveClients;
-    int releases = 0;
     int unknownReleases = 0;  // releases of something never opened, or released twice
-    // Also kept outside, for a library that is unloaded before the count is read.
-    int* liveCounter = nullptr;
 
   private:
     static DeviceRecord probe(const std::string& nodePath);
     static void removeMonitor(std::int32_t key);
     static void closeClient(VeltaraClient* client);
-    void countLive(int change);
 
     std::map<std::string, DeviceRecord> devices_;
     std::set<std::string> faulty_;
