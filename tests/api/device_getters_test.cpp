@@ -68,19 +68,6 @@ void expectGettersFail(crvmonTargetDeviceType_t type, int index, crvmonStatusCod
 
 using DeviceGettersTest = StandInLibraryTest;
 
-TEST_F(DeviceGettersTest, BeforeInitialisationEveryGetterReportsNotInitialised) {
-    probes.addDevice("/dev/orvek0", orvekCard());
-    for (auto type : {CRVMON_TARGET_ORVEK_PCIE, static_cast<crvmonTargetDeviceType_t>(12345)}) {
-        for (int index : {0, -1, INT_MAX})
-            expectGettersFail(type, index, CRVMON_STATUS_NOT_INITIALIZED);
-    }
-    // Device count and driver version before crvmonInit: library_unload_test, flat_api_check.c.
-    EXPECT_GIVES(0, CRVMON_STATUS_NOT_INITIALIZED, corvanta::crvmonGetTargetDeviceCount,
-                 CRVMON_TARGET_ORVEK_PCIE);
-    EXPECT_GIVES(0u, CRVMON_STATUS_NOT_INITIALIZED, corvanta::crvmonGetDriverRevision,
-                 CRVMON_DRIVER_ORVEK);
-}
-
 TEST_F(DeviceGettersTest, AnUnknownTypeIsReportedBeforeABadIndex) {
     probes.addDevice("/dev/orvek0", orvekCard());
     ASSERT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_OK);

@@ -1,12 +1,11 @@
 // The exporter's HTTP interface in process, against simulated machines: what a scrape shows,
-// how it answers what it does not serve, and many scrapers at once.
+// and how it answers what it does not serve.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -34,11 +33,11 @@ std::string scenario(const char* name) {
 // A simulated machine, the exporter's collector on it, and its server on a free port.
 class Exporter {
   public:
-    explicit Exporter(const char* scenarioName, unsigned threads = 4)
+    explicit Exporter(const char* scenarioName)
         : scenario_(sim::loadScenario(scenario(scenarioName))),
           names_(scenario_),
           simulation_(scenario_),
-          collector_(settings(threads)) {
+          collector_(DeviceCollector::Settings{}) {
         addRoutes(server_, collector_, history_);
         port_ = server_.bind_to_any_port("127.0.0.1");
         // The socket listens from the bind on: clients may connect before the thread accepts.
@@ -56,12 +55,6 @@ class Exporter {
     }
 
   private:
-    static DeviceCollector::Settings settings(unsigned threads) {
-        DeviceCollector::Settings s;
-        s.threads = threads;
-        return s;
-    }
-
     sim::Scenario scenario_;
     tools::ScenarioProcessNames names_;  // as crvmon-exporter --simulate names the processes
     sim::PrivateSimulation simulation_;
@@ -183,7 +176,6 @@ TEST(ExporterMetrics, LabelValuesAreEscaped) {
     EXPECT_THAT(parse(text).problems, ::testing::IsEmpty());
 }
 
-// One device, or a list chosen with ?id=, by any of the ids crvmon-smi --id takes.
 // The page's history holds a fixed number of points a device, and only the devices still there.
 TEST(ExporterHistory, KeepsTheLastPointsOfThePresentDevicesOnly) {
     Scrape two;
@@ -212,6 +204,7 @@ TEST(ExporterHistory, KeepsTheLastPointsOfThePresentDevicesOnly) {
     EXPECT_EQ(points.back(), nlohmann::json({1'000'000'000 + 400 * 2000, nullptr, 41}));
 }
 
+// One device, or a list chosen with ?id=, by any of the ids crvmon-smi --id takes.
 TEST(ExporterApi, DevicesAreChosenByTheIdsCrvmonSmiTakes) {
     Exporter exporter(kMachine);
     auto client = exporter.client();
@@ -251,36 +244,6 @@ TEST(ExporterHttp, WhatItDoesNotServeIsRefusedAndItServesOn) {
     EXPECT_EQ(huge ? huge->status / 100 : 4, 4) << statusOf(huge);
 
     EXPECT_EQ(statusOf(client.Get("/metrics")), 200);
-}
-
-// Eight scrapers at once for a while: every page whole and valid, the same series each time.
-TEST(ExporterHttp, ConcurrentScrapersEachGetAWholePage) {
-    Exporter exporter(kMachine, 2);
-    const auto reference = parse(exporter.client().Get("/metrics")->body);
-    std::atomic<int> pages{0};
-    std::atomic<int> bad{0};
-    std::vector<std::thread> scrapers;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    for (int i = 0; i < 8; ++i) {
-        scrapers.emplace_back([&] {
-            auto client = exporter.client();
-            while (std::chrono::steady_clock::now() < until) {
-                const auto response = client.Get("/metrics");
-                const Page page = response ? parse(response->body) : Page{};
-                bool same = page.samples.size() == reference.samples.size();
-                for (const auto& [name, value] : reference.samples) {
-                    same = same && page.samples.count(name) == 1;
-                }
-                if (!response || response->status != 200 || !page.problems.empty() || !same) {
-                    ++bad;
-                }
-                ++pages;
-            }
-        });
-    }
-    for (std::thread& t : scrapers) t.join();
-    EXPECT_EQ(bad, 0) << "of " << pages << " pages";
-    EXPECT_GE(pages, 8);
 }
 
 // A card that fails to deliver its load and a device that fails its process list: their

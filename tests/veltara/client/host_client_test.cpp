@@ -65,23 +65,17 @@ class ScriptedPipe {
                   std::lock_guard<std::mutex> lock(mutex_);
                   requests_.push_back(copy);
               }
-              arrived_.notify_all();
               return script_(copy);
           }) {}
 
-    // What the pipe was sent, once at least `count` requests arrived (or after 10 s): requests
-    // the client does not wait an answer for reach the service in their own time.
-    std::vector<Bytes> requests(std::size_t count = 0) const {
-        std::unique_lock<std::mutex> lock(mutex_);
-        arrived_.wait_for(lock, std::chrono::seconds(10),
-                          [&] { return requests_.size() >= count; });
+    std::vector<Bytes> requests() const {
+        std::lock_guard<std::mutex> lock(mutex_);
         return requests_;
     }
 
   private:
     Script script_;
     mutable std::mutex mutex_;
-    mutable std::condition_variable arrived_;
     std::vector<Bytes> requests_;
     PipeServer server_;
 };

@@ -209,7 +209,6 @@ TEST(ScenarioDumpRoundTrip, TheBuiltInMachine) {
     expectRoundTrip(sim::builtInScenario());
 }
 
-
 TEST(ScenarioDumpRoundTrip, AwkwardValues) {
     expectRoundTrip(sim::loadScenario(CRVMON_AWKWARD_MACHINE));
 }

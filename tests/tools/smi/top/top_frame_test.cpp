@@ -267,25 +267,6 @@ TEST(TopFrame, SparklinesFollowTheHistory) {
     EXPECT_EQ(history.values().back(), 199.0);
 }
 
-TEST(TopFrame, SaysHowManyDevicesAndProcessesDoNotFit) {
-    std::vector<DeviceSample> samples;
-    for (int i = 0; i < 6; ++i) samples.push_back(orvek(i));
-    samples.push_back(veltara(40));
-    const auto lines = screen(renderTopFrame(80, 24, "", withHistory(samples)));
-    int shown = 0;
-    for (int i = 0; i < 6; ++i)
-        shown += lineStarting(lines, "3:" + std::to_string(i)).empty() ? 0 : 1;
-    ASSERT_GE(shown, 1);
-    EXPECT_NE(lines.back().find(std::to_string(7 - shown) + " device(s) hidden"), std::string::npos)
-        << lines.back();
-    int rows = 0;
-    for (const std::string& line : lines) rows += line.find("58720256") != line.npos ? 1 : 0;
-    ASSERT_GE(rows, 1);
-    EXPECT_NE(lines.back().find(std::to_string(40 - rows) + " process(es) hidden"),
-              std::string::npos)
-        << lines.back();
-}
-
 TEST(TopFrame, ReadErrorsAndControlBytesFromADevice) {
     DeviceSample s = orvek(0);
     s.node = "/dev/x\x1b[2Jy\x7f\n";
