@@ -3,7 +3,6 @@
 
 #include <array>
 #include <tuple>
-#include <vector>
 
 #include "lib/orvek/identity_block.h"
 #include "lib/orvek/orvek_discovery.h"

@@ -169,10 +169,15 @@ TEST(ExporterMetrics, LabelValuesAreEscaped) {
     sample.family = tools::Family::Orvek;
     sample.node = "/dev/\"odd\\\nname";
     sample.temperatureC = 40;
+    sample.fanDutyPercent = 35;
+    sample.deviceId = 0x100;
+    sample.firmwareVersion = "";  // no text: no label
     scrape.devices.push_back(sample);
     scrape.readErrors.push_back(0);
     const std::string text = metricsText(scrape);
     EXPECT_THAT(text, HasSubstr(R"(node="/dev/\"odd\\\nname"} 40)"));
+    EXPECT_THAT(text, HasSubstr("name\",device_id=\"0x0100\"} 1\n"));
+    EXPECT_THAT(text, HasSubstr("name\"} 0.35\n"));  // a ratio of 0.35, not 0.35000000000000003
     EXPECT_THAT(parse(text).problems, ::testing::IsEmpty());
 }
 

@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
