@@ -19,7 +19,7 @@ SCENARIOS = Path(__file__).resolve().parent / "scenarios"
 
 class Run:
     def __init__(self, arguments):
-        # Bytes, not text: a carriage return a Windows program must not write stays visible.
+        # Bytes, not text: newline translation would hide a stray carriage return.
         done = subprocess.run(EMULATOR + [os.environ["CRVMON_SMI"], *arguments],
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
         self.code = done.returncode
