@@ -99,10 +99,6 @@ TEST_F(TelemetryGettersTest, PowerAndTheExtraPmicSelector) {
               CRVMON_EXTRA_PMIC_0);
 }
 
-TEST_F(TelemetryGettersTest, MemoryInUse) {
-    EXPECT_EQ(read(corvanta::crvmonGetMemoryUsage, kUsb), 12288);
-}
-
 TEST_F(TelemetryGettersTest, UtilisationAndCores) {
     const auto cores = read(corvanta::crvmonGetCoreInfos, kCard);
     ASSERT_EQ(cores.size(), 10u);

@@ -45,16 +45,6 @@ TEST_F(DeviceRegistryTest, FailuresAddUpOverAFamilyAndTheEighthEndsIt) {
     EXPECT_EQ(probes.liveMonitors.size(), 2u);
 }
 
-TEST_F(DeviceRegistryTest, NothingFoundLeavesTheLibraryUninitialisedWithOneLine) {
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(corvanta::crvmonInit(), CRVMON_STATUS_NOT_INITIALIZED);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "Failed to initialize - No driver installed\n");
-
-    EXPECT_THAT(probes.probedPaths, ElementsAreArray(probeOrder(7)));
-    EXPECT_GIVES(0, CRVMON_STATUS_NOT_INITIALIZED, corvanta::crvmonGetDeviceCount);
-}
-
 TEST_F(DeviceRegistryTest, TheFirstDeviceOfADriverTypeDecidesItsVersion) {
     probes.addDevice("/dev/orvek0", orvekCard({1, 8, 0, 3}));
     probes.addDevice("/dev/orvek1", orvekCard({2, 0, 0, 7}));

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -74,17 +73,6 @@ TEST(Scenario, ConfigsBuiltInCodeAreHeldToTheSameLimits) {
     service.pipeInstances = 0;
     EXPECT_EQ(refusal([&] { validateVeltaraServiceConfig(service); }),
               "pipeInstances must be from 1 to 254, got 0");
-}
-
-// crvmon-sim's test loads scenario files from disk; a missing one is named.
-TEST(Scenario, AMissingFileIsNamed) {
-    const auto path = std::filesystem::temp_directory_path() / "crvmon_sim_no_such_file.toml";
-    try {
-        loadScenario(path);
-        FAIL() << "a missing file was read";
-    } catch (const ScenarioError& e) {
-        EXPECT_THAT(e.what(), HasSubstr("crvmon_sim_no_such_file.toml"));
-    }
 }
 
 struct BadScenario {

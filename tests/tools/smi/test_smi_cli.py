@@ -95,6 +95,33 @@ def test_csv_carries_the_scenario_with_header_and_units_or_without():
     assert run.out == "3:0,0x0100,0x8003,0x1D9C\n6:0,N/A,N/A,N/A\n"
 
 
+def test_ids_choose_the_devices_in_the_order_given():
+    ids = ["veltara-usb1:0", "3:1", "veltara-kind0:0", "0", "/dev/veltara-usb1", "orvek1",
+           "0000:03:00.0", "03:00.0"]
+    run = smi("-q", "id", "-f", "csv", "--no-header", *[a for i in ids for a in ("--id", i)])
+    assert (run.code, run.out) == (0, "6:0\n3:1\n5:0\n3:0\n5:0\n3:1\n3:0\n3:0\n"), run.err
+
+
+def test_a_loop_into_a_pipe_appends_rounds_a_script_reads():
+    run = smi("--loop", "0.1", "--count", "3", "-q", "id,temperature.chip", "-f", "csv")
+    rows = list(csv.reader(run.out.splitlines()))
+    assert run.code == 0 and len(rows) == 1 + 3 * 4, run.out  # one header, four devices a round
+    assert rows[0] == ["timestamp", "id", "temperature.chip [C]"]
+    assert rows[12][0].endswith("Z") and rows[12][1:] == ["6:0", "52 C"]
+    lines = smi("--loop", "0.1", "--count", "3", "-q", "id,utilization,node").out.splitlines()
+    assert len(lines) == 1 + 3 * 4 and "/dev/" not in lines[0], lines
+    assert all(line.find("/dev/") == lines[0].find("node") for line in lines[1:]), lines
+    run = smi("--loop", "0.1", "--count", "2", "-q", "id,utilization", "-f", "json")
+    arrays = [json.loads(line) for line in run.out.splitlines()]  # one JSON array a line
+    assert len(arrays) == 2 and all(len(a) == 4 and "timestamp" in a[0] for a in arrays)
+
+
+def test_json_still_parses_when_the_library_complains_of_a_driver_version():
+    run = smi("-q", "id,temperature.chip", "-f", "json", machine="driver_major_two.toml")
+    assert run.code == 0 and [d["temperature.chip"] for d in json.loads(run.out)] == [44]
+    assert "Driver version does not matched" in run.err
+
+
 def test_json_has_typed_values_and_null_for_what_a_device_lacks():
     run = smi("-q", "all", "-f", "json")
     assert run.code == 0, run.err
@@ -185,7 +212,8 @@ def test_a_failed_read_is_named_and_the_rest_still_shown():
     (["--set-extra-pmic", "3:9=1"], 3, "3:9", None),
     (["--set-extra-pmic", "6:0=1"], 4, "6:0: cannot select extra PMIC 1", None),
     ([], 2, "cannot simulate", "../test_smi_cli.py"),
-    ([], 3, "no device found", "no_devices.toml"),
+    ([], 3, "Failed to initialize - No driver installed\ncrvmon-smi: no device found",
+     "no_devices.toml"),
     (["--timeout", "2", "-q", "id", "-f", "json"], 5, "initialisation did not finish within 2 s",
      "busy_service.toml"),
 ])
